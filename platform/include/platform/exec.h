@@ -1,0 +1,61 @@
+// Command runner: runs host programs without ever handing a string to a shell.
+// A command line is split into arguments (single and double quotes group,
+// backslash escapes the next character; ; | & $ ` are plain characters) and
+// dispatched to the program registered under its path. Every call is recorded
+// in /var/log/tarnctl-exec.log under the host root. An unknown program fails
+// with status 127 and an error log line.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/log.h"
+
+namespace TarnCtl::Util {
+
+// Runs the printf-formatted command line; true when it exited 0.
+bool TarnCtl_Exec(const char* fmt, ...) TARN_PRINTF(1, 2);
+// Runs `command` with `input` on standard input; collects standard output (and
+// error). Returns the exit status. `n` is passed through as the caller gives it.
+int RunShellCmd(int n, const std::string& command, const std::string& input, std::string& output);
+int RunShellCmd(int n, const std::string& command, const std::string& input, std::string& output,
+                std::string& errorOutput);
+// Starts a daemon; true when it started.
+bool TarnCtl_Daemon(const char* fmt, ...) TARN_PRINTF(1, 2);
+
+}  // namespace TarnCtl::Util
+
+namespace Platform::Exec {
+
+struct Invocation {
+    std::vector<std::string> argv;  // argv[0] is the program path as given
+    std::string input;
+    bool daemon = false;
+};
+
+struct Result {
+    int status = 0;
+    std::string output;
+    std::string error;
+};
+
+using Program = std::function<Result(const Invocation&)>;
+
+// Splits a command line into arguments. Throws HostCtl::Lib::HostCtlException
+// "Invalid command line: unterminated quote" for an unbalanced quote.
+std::vector<std::string> SplitCommandLine(const std::string& line);
+
+// Registers a simulated program under its absolute path ("/bin/chkconfig") or a
+// glob-free prefix ending in "/" ("/etc/init.d/" serves every init script).
+// Later registrations replace earlier ones.
+void RegisterProgram(const std::string& path, Program program);
+void UnregisterProgram(const std::string& path);
+
+Result Run(const Invocation& invocation);
+
+// Calls recorded since the process started (and in the exec log file).
+std::vector<std::vector<std::string>> RecordedCalls();
+void ClearRecordedCalls();
+
+}  // namespace Platform::Exec

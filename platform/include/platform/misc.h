@@ -1,0 +1,72 @@
+// String and file helpers of the host's core management library.
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/log.h"
+
+namespace HostCtl::Misc {
+
+std::string StrPrintf(const char* fmt, ...) TARN_PRINTF(1, 2);
+
+inline std::string StrCat(std::string_view a, std::string_view b) {
+    std::string s;
+    s.reserve(a.size() + b.size());
+    s.append(a).append(b);
+    return s;
+}
+template <typename... Rest>
+std::string StrCat(std::string_view a, std::string_view b, std::string_view c, Rest&&... rest) {
+    static_assert(sizeof...(Rest) <= 5, "StrCat takes two to eight pieces");
+    std::string s = StrCat(a, b);
+    s.append(c);
+    ((s.append(std::string_view(rest))), ...);
+    return s;
+}
+
+// Splits `text` at any of the delimiter characters; empty pieces are dropped.
+void StringTokenize(std::string_view text, std::vector<std::string>& out,
+                    std::string_view delimiters);
+bool StartsWith(std::string_view text, std::string_view prefix);
+
+// Opens a host path (below the host root) for reading; check is_open().
+std::unique_ptr<std::ifstream> GetIfstream(const std::string& hostPath);
+
+// Writes a host file atomically: the content goes to a temporary file in the
+// target's directory, Commit() fsyncs it and renames it over the target,
+// keeping the target's mode. Destroying it uncommitted removes the temporary.
+// Readers see either the whole old or the whole new content, never a mix.
+class TmpOfstreamWrapper {
+public:
+    explicit TmpOfstreamWrapper(const std::string& hostPath, unsigned defaultMode = 0644);
+    ~TmpOfstreamWrapper();
+    TmpOfstreamWrapper(const TmpOfstreamWrapper&) = delete;
+    TmpOfstreamWrapper& operator=(const TmpOfstreamWrapper&) = delete;
+    std::ofstream& Stream() { return _stream; }
+    template <typename T>
+    TmpOfstreamWrapper& operator<<(const T& v) {
+        _stream << v;
+        return *this;
+    }
+    // Throws HostCtl::Lib::HostCtlException when the write, sync or rename fails.
+    void Commit();
+
+private:
+    std::string _target;
+    std::string _tmp;
+    unsigned _mode;
+    std::ofstream _stream;
+    bool _committed = false;
+};
+
+// Whole-file helpers over host paths.
+bool ReadHostFile(const std::string& hostPath, std::string* out);
+void WriteHostFileAtomic(const std::string& hostPath, const std::string& content,
+                         unsigned mode = 0644);
+bool HostFileExists(const std::string& hostPath);
+
+}  // namespace HostCtl::Misc
