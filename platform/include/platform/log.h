@@ -46,8 +46,9 @@ public:
     }
     void Clear();
 
-private:
     struct State;
+
+private:
     State* _state;
 };
 

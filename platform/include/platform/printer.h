@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -64,6 +65,7 @@ private:
     struct Frame {
         bool list;
         bool first;
+        std::map<std::string, int> childTypes;  // JSON keys of nested objects so far
     };
     std::vector<Frame> _stack;
     bool _topDone = false;

@@ -1,0 +1,46 @@
+// Kernel NIC callbacks registered by the distributed-storage plug-in: told when
+// a kernel NIC goes away or its service tags change.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace HostCtl::Network {
+enum class TarnNicTagType : int {
+    Management = 0,
+    VelMove,
+    FaultToleranceLogging,
+    CorvaneReplication,
+    CorvaneReplicationNfc,
+    CorvaneProvisioning,
+    Morra,
+    Witness,
+    MorraExternal,
+    CorvaneBackupNfc,
+    PrecisionTimeProtocol,
+    NvmeTcp,
+    NvmeRdma,
+};
+}  // namespace HostCtl::Network
+
+namespace TarnCtl::Network {
+
+class TarnNicImpl;
+
+// The hook lists; the kernel NIC object (TarnNicImpl) calls them in order.
+struct TarnNicHooks {
+    using DestroyFn = void (*)(const std::string& nicName);
+    using ReconfigTagFn = void (*)(const std::string& nicName, HostCtl::Network::TarnNicTagType, bool set);
+    static std::vector<DestroyFn> _destroyCallbacks;
+    static std::vector<ReconfigTagFn> _reconfigTagCallbacks;
+    static void AddTarnNicDestroyCallback(DestroyFn fn) { _destroyCallbacks.push_back(fn); }
+    static void AddTarnNicReconfigTagCallback(ReconfigTagFn fn) { _reconfigTagCallbacks.push_back(fn); }
+};
+
+class TarnosNicApi {
+public:
+    static void AddTarnosNicDestroyCallback(TarnNicHooks::DestroyFn fn);
+    static void AddTarnosNicReconfigTagCallback(TarnNicHooks::ReconfigTagFn fn);
+};
+
+}  // namespace TarnCtl::Network
