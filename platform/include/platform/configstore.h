@@ -199,6 +199,10 @@ private:
     bool _done = false;
 };
 
+// Empties the store of the current host root (objects, desired configuration,
+// boot status and mode): the store of a newly made host.
+void ResetStore();
+
 // Schema defaults: what an object looks like before anyone wrote it.
 namespace Schema {
 // Registers the default object of (group, key); its instance id is ignored.

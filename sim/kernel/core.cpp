@@ -1,0 +1,608 @@
+// The simulated kernel's core: node and area registries, the backend behind
+// the KSI_* calls, fault injection, and the persistence that lets every
+// process under one host root see one running kernel.
+//
+// The state lives in /var/lib/tarnsim/kernel.state. A small shared counter
+// (kernel.gen, mapped into every process) holds the generation of the newest
+// state file, so a read only costs a memory load to learn that its copy is
+// current; a process reloads only after another one changed the kernel.
+// Changes run under an exclusive flock on kernel.lock and are written with
+// temp file + rename before the counter moves.
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <unordered_map>
+
+#include "core_internal.h"
+#include "hostctl/exception.h"
+#include "platform/hostroot.h"
+#include "platform/kevt.h"
+#include "platform/log.h"
+#include "platform/misc.h"
+#include "sim/profile.h"
+
+namespace TarnSim {
+
+// ---- Registries ----------------------------------------------------------------------
+
+namespace {
+
+struct NodeEntry {
+    std::string module;
+    NodeHandler handler;
+};
+
+struct Registry {
+    std::mutex mu;
+    std::unordered_map<uint32_t, std::vector<NodeEntry>> nodes;
+    std::vector<std::unique_ptr<Area>> areas;
+};
+
+Registry& Reg() {
+    static Registry* r = new Registry;  // never destroyed: statics of other files use it
+    return *r;
+}
+
+const NodeHandler* FindHandler(std::string_view module, uint32_t node) {
+    Registry& r = Reg();
+    auto it = r.nodes.find(node);
+    if (it == r.nodes.end())
+        return nullptr;
+    for (const auto& e : it->second)
+        if (e.module == module)
+            return &e.handler;
+    return nullptr;
+}
+
+}  // namespace
+
+void RegisterNode(std::string module, uint32_t node, NodeHandler handler) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> g(r.mu);
+    auto& v = r.nodes[node];
+    for (auto& e : v)
+        if (e.module == module) {
+            e.handler = std::move(handler);
+            return;
+        }
+    v.push_back({std::move(module), std::move(handler)});
+}
+
+void RegisterArea(Area area) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> g(r.mu);
+    for (auto& a : r.areas)
+        if (a->name == area.name) {
+            *a = std::move(area);
+            return;
+        }
+    r.areas.push_back(std::make_unique<Area>(std::move(area)));
+}
+
+std::vector<const Area*> Areas() {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> g(r.mu);
+    std::vector<const Area*> out;
+    for (auto& a : r.areas)
+        out.push_back(a.get());
+    std::stable_sort(out.begin(), out.end(), [](const Area* a, const Area* b) {
+        return a->order != b->order ? a->order < b->order : a->name < b->name;
+    });
+    return out;
+}
+
+void RaiseEvent(const std::string& text) {
+    TarnCtl::Lib::RaiseKernelEvent(text);
+}
+
+std::string NodeName(uint32_t node) {
+    if (const KsiNodeEntry* e = KsiNodeById(node))
+        return e->name;
+    return HostCtl::Misc::StrPrintf("0x%x", node);
+}
+
+bool ResolveNode(const std::string& text, uint32_t* node) {
+    unsigned count = 0;
+    const KsiNodeEntry* table = KsiNodeTable(&count);
+    for (unsigned i = 0; i < count; ++i)
+        if (text == table[i].name || text == table[i].path) {
+            *node = table[i].id;
+            return true;
+        }
+    std::string t = text;
+    if (HostCtl::Misc::StartsWith(t, "KSI_NODE_"))
+        return ResolveNode(t.substr(9), node);
+    if (!t.empty() && std::isdigit(static_cast<unsigned char>(t[0]))) {
+        char* end = nullptr;
+        unsigned long v = std::strtoul(t.c_str(), &end, 0);
+        if (*end == '\0' && v <= 0xffffffffUL) {
+            *node = static_cast<uint32_t>(v);
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- The running kernel of this process ------------------------------------------------
+
+namespace {
+
+std::atomic<bool> gForked{false};
+
+class Kernel {
+public:
+    Kernel() {
+        pthread_atfork(nullptr, nullptr, [] { gForked.store(true); });
+    }
+
+    std::mutex mu;
+    KernelState::Data data;
+    KernelState state{&data};
+
+    // Makes the files of the current root ready and the in-memory copy
+    // current. Called with `mu` held.
+    void Sync() {
+        Open();
+        if (loaded_ && Generation() == data.generation)
+            return;
+        Lock(LOCK_SH);
+        bool ok = LoadLocked();
+        Unlock();
+        if (!ok) {
+            // No kernel yet under this root: boot it from the host's profile.
+            Lock(LOCK_EX);
+            if (!LoadLocked()) {
+                data.journaling = false;
+                InitFromProfile(state, Profile::CurrentProfile(), false);
+                PersistLocked();
+            }
+            Unlock();
+        }
+    }
+
+    // Runs `fn` as one state-changing call: under the exclusive lock, on the
+    // newest state; failure (status or exception) undoes what `fn` changed.
+    template <typename Fn>
+    TARN_ReturnStatus Exclusive(Fn&& fn) {
+        // A handler calling back into the kernel joins the call it runs in.
+        if (exclusiveDepth_ > 0)
+            return fn();
+        Sync();
+        Lock(LOCK_EX);
+        ++exclusiveDepth_;
+        struct Unlocker {
+            Kernel* k;
+            ~Unlocker() {
+                k->data.journaling = false;
+                k->data.undo.clear();
+                k->faultFired_ = false;
+                --k->exclusiveDepth_;
+                k->Unlock();
+            }
+        } unlocker{this};
+        if (Generation() != data.generation && !LoadLocked())
+            return TARN_FAILURE;
+        data.dirty = false;
+        data.undo.clear();
+        data.journaling = true;
+        faultFired_ = false;
+        TARN_ReturnStatus st;
+        try {
+            st = fn();
+        } catch (...) {
+            data.Rollback();
+            throw;
+        }
+        if (st != TARN_OK) {
+            data.Rollback();
+            // A consumed fault must stay consumed for the next process too.
+            if (faultFired_)
+                PersistLocked();
+        } else if (data.dirty) {
+            PersistLocked();
+        }
+        return st;
+    }
+
+    // Consumes a matching injected fault; true (and *status) when one fires.
+    // Only inside Exclusive.
+    bool TakeFault(std::string_view module, uint32_t node, const std::vector<KSI_Param>& instance,
+                   TARN_ReturnStatus* status) {
+        for (auto it = data.faults.begin(); it != data.faults.end(); ++it) {
+            if (it->node != node || it->module != module)
+                continue;
+            if (!it->instance.empty() && it->instance != JoinInstance(instance))
+                continue;
+            *status = it->status;
+            if (--it->count == 0)
+                data.faults.erase(it);
+            data.dirty = true;
+            faultFired_ = true;
+            return true;
+        }
+        return false;
+    }
+
+    bool MayFault(std::string_view module, uint32_t node) const {
+        for (const auto& f : data.faults)
+            if (f.node == node && f.module == module)
+                return true;
+        return false;
+    }
+
+    static std::string JoinInstance(const std::vector<KSI_Param>& instance) {
+        std::string s;
+        for (size_t i = 0; i < instance.size(); ++i) {
+            if (i)
+                s.push_back('/');
+            s += instance[i].AsText();
+        }
+        return s;
+    }
+
+private:
+    std::string root_;
+    std::string statePath_, lockPath_;
+    int lockFd_ = -1;
+    int lockDepth_ = 0;
+    std::atomic<uint64_t>* gen_ = nullptr;
+    void* genMap_ = nullptr;
+    bool loaded_ = false;
+    bool faultFired_ = false;
+    int exclusiveDepth_ = 0;
+
+    uint64_t Generation() const { return gen_->load(std::memory_order_acquire); }
+
+    void Open() {
+        bool forked = gForked.exchange(false);
+        const std::string& root = Platform::HostRoot();
+        if (!forked && lockFd_ >= 0 && root == root_)
+            return;
+        if (forked && lockFd_ >= 0) {
+            // The descriptor is shared with the parent, and so would its flock be.
+            ::close(lockFd_);
+            lockFd_ = -1;
+            lockDepth_ = 0;
+        }
+        Close();
+        std::string dir = Platform::HostPath("/var/lib/tarnsim");
+        for (size_t p = 1; p <= dir.size(); ++p)
+            if (p == dir.size() || dir[p] == '/')
+                ::mkdir(dir.substr(0, p).c_str(), 0755);
+        statePath_ = dir + "/kernel.state";
+        lockPath_ = dir + "/kernel.lock";
+        lockFd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        int genFd = ::open((dir + "/kernel.gen").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lockFd_ < 0 || genFd < 0) {
+            if (genFd >= 0)
+                ::close(genFd);
+            throw HostCtl::Lib::HostCtlException("Unable to open the simulated kernel under " + dir);
+        }
+        struct stat st {};
+        if (::fstat(genFd, &st) == 0 && st.st_size < 4096)
+            (void)!::ftruncate(genFd, 4096);
+        genMap_ = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, genFd, 0);
+        ::close(genFd);
+        if (genMap_ == MAP_FAILED) {
+            genMap_ = nullptr;
+            throw HostCtl::Lib::HostCtlException("Unable to map the simulated kernel counter");
+        }
+        gen_ = static_cast<std::atomic<uint64_t>*>(genMap_);
+        root_ = root;
+        loaded_ = false;
+        data = KernelState::Data();
+    }
+
+    void Close() {
+        if (genMap_)
+            ::munmap(genMap_, 4096);
+        genMap_ = nullptr;
+        gen_ = nullptr;
+        if (lockFd_ >= 0)
+            ::close(lockFd_);
+        lockFd_ = -1;
+        lockDepth_ = 0;
+        loaded_ = false;
+    }
+
+    void Lock(int how) {
+        // Nested use (a profile area calling back into the kernel) keeps the outer lock.
+        if (lockDepth_++ == 0)
+            while (::flock(lockFd_, how) != 0 && errno == EINTR) {
+            }
+    }
+    void Unlock() {
+        if (--lockDepth_ == 0)
+            ::flock(lockFd_, LOCK_UN);
+    }
+
+    bool LoadLocked() {
+        std::string bytes;
+        int fd = ::open(statePath_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0)
+            bytes.resize(static_cast<size_t>(st.st_size));
+        size_t got = 0;
+        while (got < bytes.size()) {
+            ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        ::close(fd);
+        bytes.resize(got);
+        if (!data.Deserialize(bytes)) {
+            TarnCtl_LogWarnInt("%s: Ignoring unreadable kernel state %s\n", "TarnSim",
+                               statePath_.c_str());
+            return false;
+        }
+        // A counter behind the file (e.g. a fresh mapping) is moved up to it.
+        if (Generation() < data.generation)
+            gen_->store(data.generation, std::memory_order_release);
+        loaded_ = true;
+        return true;
+    }
+
+    void PersistLocked() {
+        data.generation = std::max(Generation(), data.generation) + 1;
+        std::string bytes = data.Serialize();
+        std::string tmp = statePath_ + ".tmp." + std::to_string(::getpid());
+        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        bool ok = fd >= 0;
+        size_t done = 0;
+        while (ok && done < bytes.size()) {
+            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                ok = false;
+            else
+                done += static_cast<size_t>(n);
+        }
+        if (fd >= 0)
+            ::close(fd);
+        if (!ok || ::rename(tmp.c_str(), statePath_.c_str()) != 0) {
+            ::unlink(tmp.c_str());
+            throw HostCtl::Lib::HostCtlException("Unable to write the simulated kernel state " +
+                                                 statePath_);
+        }
+        gen_->store(data.generation, std::memory_order_release);
+        data.dirty = false;
+        loaded_ = true;
+    }
+};
+
+Kernel& K() {
+    static Kernel* k = new Kernel;
+    return *k;
+}
+
+// Calls from kernel handlers back into the kernel (a handler reading another
+// node through Sysinfo) must not deadlock on the process mutex.
+thread_local int tDepth = 0;
+struct Guard {
+    std::unique_lock<std::mutex> lock;
+    Guard() {
+        if (tDepth++ == 0)
+            lock = std::unique_lock<std::mutex>(K().mu);
+    }
+    ~Guard() { --tDepth; }
+};
+
+InstancePath ToPath(const std::vector<KSI_Param>& instance) {
+    InstancePath p;
+    p.reserve(instance.size());
+    for (const auto& k : instance)
+        p.push_back(k.AsText());
+    return p;
+}
+
+// Plain record read of the exact instance path.
+TARN_ReturnStatus ReadRecord(KernelState::Data& d, std::string_view module, uint32_t node,
+                             const std::vector<KSI_Param>& instance, void* buffer,
+                             unsigned int length) {
+    thread_local std::string key;
+    key.clear();
+    AppendNodePrefix(key, module, node);
+    for (const auto& k : instance) {
+        if (k.kind == KSI_Param::Integer)
+            key += std::to_string(k.number);
+        else
+            key += k.text;
+        key.push_back('\0');
+    }
+    auto it = d.records.find(key);
+    if (it == d.records.end())
+        return TARN_NOT_FOUND;
+    size_t n = std::min<size_t>(length, it->second.size());
+    if (n)
+        std::memcpy(buffer, it->second.data(), n);
+    if (n < length)
+        std::memset(static_cast<char*>(buffer) + n, 0, length - n);
+    return TARN_OK;
+}
+
+TARN_ReturnStatus Guarded(const char* what, const std::function<TARN_ReturnStatus()>& fn) {
+    try {
+        return fn();
+    } catch (const std::exception& e) {
+        TarnCtl_LogErrorInt("%s: %s failed in the simulation: %s\n", "TarnSim", what, e.what());
+        return TARN_FAILURE;
+    }
+}
+
+class SimKernelBackend : public Platform::Kernel::Backend {
+public:
+    TARN_ReturnStatus Get(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
+                          const std::vector<KSI_Param>& inputs, void* buffer,
+                          unsigned int length) override {
+        std::string_view mod = module ? module : "";
+        Guard g;
+        Kernel& k = K();
+        return Guarded("Get", [&]() -> TARN_ReturnStatus {
+            k.Sync();
+            const NodeHandler* h = FindHandler(mod, node);
+            bool exclusive = (h && h->getChangesState) || k.MayFault(mod, node);
+            if (!exclusive) {
+                if (!h || !h->get)
+                    return ReadRecord(k.data, mod, node, instance, buffer, length);
+                Call c{mod, node, ToPath(instance), inputs, k.state};
+                return h->get(c, buffer, length);
+            }
+            return k.Exclusive([&]() -> TARN_ReturnStatus {
+                TARN_ReturnStatus st;
+                if (k.TakeFault(mod, node, instance, &st))
+                    return st;
+                if (!h || !h->get)
+                    return ReadRecord(k.data, mod, node, instance, buffer, length);
+                Call c{mod, node, ToPath(instance), inputs, k.state};
+                return h->get(c, buffer, length);
+            });
+        });
+    }
+
+    TARN_ReturnStatus Set(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
+                          const std::vector<KSI_Param>& inputs) override {
+        std::string_view mod = module ? module : "";
+        Guard g;
+        Kernel& k = K();
+        return Guarded("Set", [&] {
+            return k.Exclusive([&]() -> TARN_ReturnStatus {
+                TARN_ReturnStatus st;
+                if (k.TakeFault(mod, node, instance, &st))
+                    return st;
+                const NodeHandler* h = FindHandler(mod, node);
+                if (!h || !h->set)
+                    return TARN_NOT_SUPPORTED;
+                Call c{mod, node, ToPath(instance), inputs, k.state};
+                return h->set(c);
+            });
+        });
+    }
+
+    TARN_ReturnStatus SetStruct(const char* module, uint32_t node,
+                                const std::vector<KSI_Param>& instance, const void* buffer,
+                                unsigned int length) override {
+        std::string_view mod = module ? module : "";
+        if (!buffer && length)
+            return TARN_BAD_PARAM;
+        Guard g;
+        Kernel& k = K();
+        static const std::vector<KSI_Param> noInputs;
+        return Guarded("SetStruct", [&] {
+            return k.Exclusive([&]() -> TARN_ReturnStatus {
+                TARN_ReturnStatus st;
+                if (k.TakeFault(mod, node, instance, &st))
+                    return st;
+                const NodeHandler* h = FindHandler(mod, node);
+                Call c{mod, node, ToPath(instance), noInputs, k.state};
+                if (!h || !h->setStruct) {
+                    k.state.Write(mod, node, c.instance, buffer, length);
+                    return TARN_OK;
+                }
+                return h->setStruct(c, buffer, length);
+            });
+        });
+    }
+
+    TARN_ReturnStatus List(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
+                           std::vector<KSI_Param>* out) override {
+        std::string_view mod = module ? module : "";
+        if (!out)
+            return TARN_BAD_PARAM;
+        Guard g;
+        Kernel& k = K();
+        static const std::vector<KSI_Param> noInputs;
+        auto run = [&]() -> TARN_ReturnStatus {
+            const NodeHandler* h = FindHandler(mod, node);
+            Call c{mod, node, ToPath(instance), noInputs, k.state};
+            std::vector<std::string> keys;
+            TARN_ReturnStatus st = TARN_OK;
+            if (h && h->list)
+                st = h->list(c, &keys);
+            else
+                keys = k.state.Instances(mod, node, c.instance);
+            if (st == TARN_OK) {
+                out->clear();
+                out->reserve(keys.size());
+                for (auto& key : keys) {
+                    KSI_Param p;
+                    p.text = std::move(key);
+                    out->push_back(std::move(p));
+                }
+            }
+            return st;
+        };
+        return Guarded("List", [&]() -> TARN_ReturnStatus {
+            k.Sync();
+            if (!k.MayFault(mod, node))
+                return run();
+            return k.Exclusive([&]() -> TARN_ReturnStatus {
+                TARN_ReturnStatus st;
+                if (k.TakeFault(mod, node, instance, &st))
+                    return st;
+                return run();
+            });
+        });
+    }
+};
+
+}  // namespace
+
+Platform::Kernel::Backend& SimBackend() {
+    static SimKernelBackend* b = new SimKernelBackend;
+    return *b;
+}
+
+void RunExclusive(const std::function<void(KernelState&)>& fn) {
+    Guard g;
+    Kernel& k = K();
+    k.Exclusive([&] {
+        fn(k.state);
+        return TARN_OK;
+    });
+}
+
+void WithState(const std::function<void(KernelState&)>& fn, bool changes) {
+    if (changes) {
+        RunExclusive(fn);
+        return;
+    }
+    Guard g;
+    Kernel& k = K();
+    k.Sync();
+    fn(k.state);
+}
+
+void InjectFault(const Fault& fault) {
+    if (fault.count == 0 || fault.status == TARN_OK)
+        throw HostCtl::Lib::HostCtlException(
+            "Invalid fault: the count must be at least 1 and the status a failure");
+    RunExclusive([&](KernelState& s) {
+        s.data().faults.push_back(fault);
+        s.data().dirty = true;
+    });
+}
+
+void ClearFaults() {
+    RunExclusive([](KernelState& s) {
+        if (!s.data().faults.empty()) {
+            s.data().faults.clear();
+            s.data().dirty = true;
+        }
+    });
+}
+
+std::vector<Fault> Faults() {
+    std::vector<Fault> out;
+    WithState([&](KernelState& s) { out = s.data().faults; });
+    return out;
+}
+
+}  // namespace TarnSim

@@ -1,0 +1,414 @@
+// The simulated kernel's state: records, per-area model values and injected
+// faults, with the undo journal that lets a failed call leave no trace and the
+// compact binary form the state is persisted in.
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "core_internal.h"
+
+namespace TarnSim {
+
+namespace {
+constexpr char kHex[] = "0123456789abcdef";
+constexpr char kMagic[] = "TARNSIMK1";
+
+void PutU32(std::string& out, uint32_t v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+void PutU64(std::string& out, uint64_t v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+void PutStr(std::string& out, std::string_view s) {
+    PutU32(out, static_cast<uint32_t>(s.size()));
+    out.append(s);
+}
+
+struct Reader {
+    const std::string& b;
+    size_t pos = 0;
+    bool ok = true;
+    template <typename T>
+    T Num() {
+        T v{};
+        if (pos + sizeof v > b.size()) {
+            ok = false;
+            return v;
+        }
+        std::memcpy(&v, b.data() + pos, sizeof v);
+        pos += sizeof v;
+        return v;
+    }
+    std::string Str() {
+        uint32_t n = Num<uint32_t>();
+        if (!ok || pos + n > b.size()) {
+            ok = false;
+            return {};
+        }
+        std::string s = b.substr(pos, n);
+        pos += n;
+        return s;
+    }
+};
+
+bool AllDigits(const std::string& s) {
+    if (s.empty())
+        return false;
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+}  // namespace
+
+void AppendNodePrefix(std::string& out, std::string_view module, uint32_t node) {
+    out.append(module);
+    out.push_back('\0');
+    for (int shift = 28; shift >= 0; shift -= 4)
+        out.push_back(kHex[(node >> shift) & 0xf]);
+    out.push_back('\0');
+}
+
+std::string EncodeKey(std::string_view module, uint32_t node, const InstancePath& instance) {
+    std::string k;
+    k.reserve(module.size() + 10 + instance.size() * 12);
+    AppendNodePrefix(k, module, node);
+    for (const auto& i : instance) {
+        k.append(i);
+        k.push_back('\0');
+    }
+    return k;
+}
+
+bool DecodeKey(std::string_view key, std::string* module, uint32_t* node, InstancePath* instance) {
+    size_t z = key.find('\0');
+    if (z == std::string_view::npos || key.size() < z + 10 || key[z + 9] != '\0')
+        return false;
+    *module = std::string(key.substr(0, z));
+    uint32_t n = 0;
+    for (size_t i = z + 1; i < z + 9; ++i) {
+        const char* p = std::strchr(kHex, key[i]);
+        if (!p || !*p)
+            return false;
+        n = (n << 4) | static_cast<uint32_t>(p - kHex);
+    }
+    *node = n;
+    instance->clear();
+    size_t pos = z + 10;
+    while (pos < key.size()) {
+        size_t e = key.find('\0', pos);
+        if (e == std::string_view::npos)
+            return false;
+        instance->emplace_back(key.substr(pos, e - pos));
+        pos = e + 1;
+    }
+    return true;
+}
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+    bool da = AllDigits(a), db = AllDigits(b);
+    if (da && db) {
+        size_t za = a.find_first_not_of('0'), zb = b.find_first_not_of('0');
+        std::string_view va = za == std::string::npos ? "" : std::string_view(a).substr(za);
+        std::string_view vb = zb == std::string::npos ? "" : std::string_view(b).substr(zb);
+        if (va.size() != vb.size())
+            return va.size() < vb.size();
+        if (va != vb)
+            return va < vb;
+        return a < b;
+    }
+    if (da != db)
+        return da;  // numbers before names
+    return a < b;
+}
+
+// ---- Data -------------------------------------------------------------------------
+
+void KernelState::Data::Rollback() {
+    for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
+        if (it->area) {
+            auto& m = areas[it->a];
+            if (it->old)
+                m[it->b] = *it->old;
+            else
+                m.erase(it->b);
+            if (m.empty())
+                areas.erase(it->a);
+        } else if (it->old) {
+            records[it->a] = *it->old;
+        } else {
+            records.erase(it->a);
+        }
+    }
+    undo.clear();
+    dirty = false;
+}
+
+void KernelState::Data::Clear(bool keepFaults) {
+    records.clear();
+    areas.clear();
+    if (!keepFaults)
+        faults.clear();
+    undo.clear();
+    dirty = true;
+}
+
+std::string KernelState::Data::Serialize() const {
+    std::string out;
+    size_t estimate = 64;
+    for (const auto& [k, v] : records)
+        estimate += k.size() + v.size() + 8;
+    out.reserve(estimate);
+    out.append(kMagic, sizeof kMagic - 1);
+    PutU64(out, generation);
+    PutU32(out, static_cast<uint32_t>(records.size()));
+    for (const auto& [k, v] : records) {
+        PutStr(out, k);
+        PutStr(out, v);
+    }
+    PutU32(out, static_cast<uint32_t>(areas.size()));
+    for (const auto& [name, values] : areas) {
+        PutStr(out, name);
+        PutU32(out, static_cast<uint32_t>(values.size()));
+        for (const auto& [k, v] : values) {
+            PutStr(out, k);
+            PutStr(out, v);
+        }
+    }
+    PutU32(out, static_cast<uint32_t>(faults.size()));
+    for (const auto& f : faults) {
+        PutStr(out, f.module);
+        PutU32(out, f.node);
+        PutStr(out, f.instance);
+        PutU32(out, f.status);
+        PutU32(out, f.count);
+    }
+    return out;
+}
+
+bool KernelState::Data::Deserialize(const std::string& bytes) {
+    if (bytes.compare(0, sizeof kMagic - 1, kMagic) != 0)
+        return false;
+    Reader r{bytes, sizeof kMagic - 1};
+    Data d;
+    d.generation = r.Num<uint64_t>();
+    uint32_t n = r.Num<uint32_t>();
+    for (uint32_t i = 0; r.ok && i < n; ++i) {
+        std::string k = r.Str();
+        std::string v = r.Str();
+        d.records.emplace_hint(d.records.end(), std::move(k), std::move(v));
+    }
+    n = r.Num<uint32_t>();
+    for (uint32_t i = 0; r.ok && i < n; ++i) {
+        auto& m = d.areas[r.Str()];
+        uint32_t c = r.Num<uint32_t>();
+        for (uint32_t j = 0; r.ok && j < c; ++j) {
+            std::string k = r.Str();
+            m[k] = r.Str();
+        }
+    }
+    n = r.Num<uint32_t>();
+    for (uint32_t i = 0; r.ok && i < n; ++i) {
+        Fault f;
+        f.module = r.Str();
+        f.node = r.Num<uint32_t>();
+        f.instance = r.Str();
+        f.status = r.Num<uint32_t>();
+        f.count = r.Num<uint32_t>();
+        d.faults.push_back(std::move(f));
+    }
+    if (!r.ok)
+        return false;
+    records = std::move(d.records);
+    areas = std::move(d.areas);
+    faults = std::move(d.faults);
+    generation = d.generation;
+    undo.clear();
+    dirty = false;
+    return true;
+}
+
+// ---- KernelState ---------------------------------------------------------------------
+
+const std::string* KernelState::Find(std::string_view module, uint32_t node,
+                                     const InstancePath& instance) const {
+    auto it = _d->records.find(EncodeKey(module, node, instance));
+    return it == _d->records.end() ? nullptr : &it->second;
+}
+
+void KernelState::Write(std::string_view module, uint32_t node, const InstancePath& instance,
+                        const void* data, size_t length) {
+    std::string key = EncodeKey(module, node, instance);
+    std::string value(static_cast<const char*>(data), length);
+    auto it = _d->records.find(key);
+    if (it != _d->records.end() && it->second == value)
+        return;
+    if (_d->journaling)
+        _d->undo.push_back({false, key, {}, it == _d->records.end() ? std::nullopt
+                                                                      : std::optional(it->second)});
+    if (it == _d->records.end())
+        _d->records.emplace(std::move(key), std::move(value));
+    else
+        it->second = std::move(value);
+    _d->dirty = true;
+}
+
+bool KernelState::Remove(std::string_view module, uint32_t node, const InstancePath& instance) {
+    auto it = _d->records.find(EncodeKey(module, node, instance));
+    if (it == _d->records.end())
+        return false;
+    if (_d->journaling)
+        _d->undo.push_back({false, it->first, {}, it->second});
+    _d->records.erase(it);
+    _d->dirty = true;
+    return true;
+}
+
+size_t KernelState::RemoveBelow(std::string_view module, const InstancePath& prefix) {
+    // Paths are not grouped by instance across nodes, so this walks the module's records.
+    std::string start(module);
+    start.push_back('\0');
+    size_t removed = 0;
+    std::string m;
+    uint32_t node;
+    InstancePath path;
+    for (auto it = _d->records.lower_bound(start);
+         it != _d->records.end() && it->first.compare(0, start.size(), start) == 0;) {
+        if (DecodeKey(it->first, &m, &node, &path) && m == module && path.size() >= prefix.size() &&
+            std::equal(prefix.begin(), prefix.end(), path.begin())) {
+            if (_d->journaling)
+                _d->undo.push_back({false, it->first, {}, it->second});
+            it = _d->records.erase(it);
+            ++removed;
+            _d->dirty = true;
+        } else {
+            ++it;
+        }
+    }
+    return removed;
+}
+
+std::vector<std::string> KernelState::Instances(std::string_view module, uint32_t node,
+                                                const InstancePath& parent) const {
+    std::string prefix = EncodeKey(module, node, parent);
+    std::vector<std::string> out;
+    for (auto it = _d->records.lower_bound(prefix);
+         it != _d->records.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        std::string_view rest = std::string_view(it->first).substr(prefix.size());
+        size_t z = rest.find('\0');
+        if (z != std::string_view::npos && z + 1 == rest.size())
+            out.emplace_back(rest.substr(0, z));
+    }
+    std::sort(out.begin(), out.end(), NaturalLess);
+    return out;
+}
+
+std::vector<InstancePath> KernelState::AllInstances(std::string_view module, uint32_t node) const {
+    std::string prefix;
+    AppendNodePrefix(prefix, module, node);
+    std::vector<InstancePath> out;
+    std::string m;
+    uint32_t n;
+    InstancePath path;
+    for (auto it = _d->records.lower_bound(prefix);
+         it != _d->records.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+        if (DecodeKey(it->first, &m, &n, &path))
+            out.push_back(path);
+    return out;
+}
+
+std::vector<std::pair<std::string, uint32_t>> KernelState::Nodes() const {
+    std::vector<std::pair<std::string, uint32_t>> out;
+    std::string m;
+    uint32_t n;
+    InstancePath path;
+    for (const auto& [k, v] : _d->records) {
+        if (!DecodeKey(k, &m, &n, &path))
+            continue;
+        if (out.empty() || out.back().first != m || out.back().second != n)
+            out.emplace_back(m, n);
+    }
+    return out;
+}
+
+std::string KernelState::GetAreaValue(const std::string& area, const std::string& key,
+                                      const std::string& fallback) const {
+    auto a = _d->areas.find(area);
+    if (a == _d->areas.end())
+        return fallback;
+    auto v = a->second.find(key);
+    return v == a->second.end() ? fallback : v->second;
+}
+
+bool KernelState::HasAreaValue(const std::string& area, const std::string& key) const {
+    auto a = _d->areas.find(area);
+    return a != _d->areas.end() && a->second.count(key);
+}
+
+void KernelState::SetAreaValue(const std::string& area, const std::string& key, std::string value) {
+    auto& m = _d->areas[area];
+    auto it = m.find(key);
+    if (it != m.end() && it->second == value)
+        return;
+    if (_d->journaling)
+        _d->undo.push_back(
+            {true, area, key, it == m.end() ? std::nullopt : std::optional(it->second)});
+    m[key] = std::move(value);
+    _d->dirty = true;
+}
+
+bool KernelState::RemoveAreaValue(const std::string& area, const std::string& key) {
+    auto a = _d->areas.find(area);
+    if (a == _d->areas.end())
+        return false;
+    auto it = a->second.find(key);
+    if (it == a->second.end())
+        return false;
+    if (_d->journaling)
+        _d->undo.push_back({true, area, key, it->second});
+    a->second.erase(it);
+    if (a->second.empty())
+        _d->areas.erase(a);
+    _d->dirty = true;
+    return true;
+}
+
+std::vector<std::string> KernelState::AreaKeys(const std::string& area) const {
+    std::vector<std::string> out;
+    auto a = _d->areas.find(area);
+    if (a != _d->areas.end())
+        for (const auto& [k, v] : a->second)
+            out.push_back(k);
+    return out;
+}
+
+// ---- Call -------------------------------------------------------------------------
+
+bool Call::InputText(size_t i, std::string* out) const {
+    if (i >= inputs.size())
+        return false;
+    *out = inputs[i].AsText();
+    return true;
+}
+
+bool Call::InputInt(size_t i, int64_t* out) const {
+    if (i >= inputs.size())
+        return false;
+    const KSI_Param& p = inputs[i];
+    if (p.kind == KSI_Param::Integer) {
+        *out = p.number;
+        return true;
+    }
+    if (p.text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(p.text.c_str(), &end, 0);
+    if (errno || *end)
+        return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace TarnSim
