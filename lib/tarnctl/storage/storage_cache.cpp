@@ -1,0 +1,99 @@
+// The two process-wide caches of unresolved volumes and the scope guard that
+// enables them around a batch of storage queries.
+#include <mutex>
+
+#include "lib/cache.h"
+#include "platform/log.h"
+#include "storage/storage_info_impl.h"
+
+namespace TarnCtl::Storage {
+
+using VolumeList = std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>>;
+
+// The disk file-system enumeration replaces this with its scan of every device.
+VolumeList ListUnresolvedKdfsVolumes(bool) {
+    return {};
+}
+
+namespace {
+
+class UnresolvedKdfsVolumeCacheBase
+    : public TarnCtl::Lib::TarnCtlCache<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> {
+public:
+    explicit UnresolvedKdfsVolumeCacheBase(bool snapshots) : _snapshots(snapshots) {}
+
+protected:
+    void _Populate(unsigned long key) override {
+        _cache.erase(key);
+        TarnCtl_LogInfoInt(_snapshots ? "%s: Getting list of UnresolvedKdfsVolume\n"
+                                      : "%s: Getting list of UnresolvedKdfsVolume (NoSnapShot)\n",
+                           "StorageInfo");
+        _cache[key] = std::make_shared<VolumeList>(ListUnresolvedKdfsVolumes(_snapshots));
+    }
+
+private:
+    bool _snapshots;
+};
+
+class UnresolvedKdfsVolumeCache : public UnresolvedKdfsVolumeCacheBase {
+public:
+    UnresolvedKdfsVolumeCache() : UnresolvedKdfsVolumeCacheBase(true) {}
+    static UnresolvedKdfsVolumeCache& Instance() {
+        static std::mutex creation;
+        static UnresolvedKdfsVolumeCache* instance = nullptr;
+        std::lock_guard<std::mutex> guard(creation);
+        if (!instance)
+            instance = new UnresolvedKdfsVolumeCache;
+        return *instance;
+    }
+};
+
+class UnresolvedKdfsVolumeNoSnapShotCache : public UnresolvedKdfsVolumeCacheBase {
+public:
+    UnresolvedKdfsVolumeNoSnapShotCache() : UnresolvedKdfsVolumeCacheBase(false) {}
+    static UnresolvedKdfsVolumeNoSnapShotCache& Instance() {
+        static std::mutex creation;
+        static UnresolvedKdfsVolumeNoSnapShotCache* instance = nullptr;
+        std::lock_guard<std::mutex> guard(creation);
+        if (!instance)
+            instance = new UnresolvedKdfsVolumeNoSnapShotCache;
+        return *instance;
+    }
+};
+
+}  // namespace
+
+VolumeList StorageInfoImpl::GetUnresolvedVolumes() {
+    UnresolvedKdfsVolumeCache::List cached;
+    if (UnresolvedKdfsVolumeCache::Instance().Get(cached) && cached)
+        return *cached;
+    return ListUnresolvedKdfsVolumes(true);
+}
+
+}  // namespace TarnCtl::Storage
+
+namespace HostCtl::Storage {
+
+StorageInfoScopedCache::StorageInfoScopedCache(bool keep) : _keep(keep) {
+    TarnCtl::Storage::UnresolvedKdfsVolumeCache::Instance().Enable();
+    TarnCtl::Storage::UnresolvedKdfsVolumeNoSnapShotCache::Instance().Enable();
+}
+
+StorageInfoScopedCache::~StorageInfoScopedCache() {
+    if (_keep)
+        return;
+    TarnCtl::Storage::UnresolvedKdfsVolumeCache::Instance().Disable();
+    TarnCtl::Storage::UnresolvedKdfsVolumeNoSnapShotCache::Instance().Disable();
+    if (_global) {
+        TarnCtl::Storage::UnresolvedKdfsVolumeCache::Instance().SetGlobal(false);
+        TarnCtl::Storage::UnresolvedKdfsVolumeNoSnapShotCache::Instance().SetGlobal(false);
+    }
+}
+
+void StorageInfoScopedCache::EnableGlobal() {
+    TarnCtl::Storage::UnresolvedKdfsVolumeCache::Instance().SetGlobal(true);
+    TarnCtl::Storage::UnresolvedKdfsVolumeNoSnapShotCache::Instance().SetGlobal(true);
+    _global = true;
+}
+
+}  // namespace HostCtl::Storage
