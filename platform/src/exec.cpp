@@ -21,6 +21,7 @@ struct Registry {
     std::map<std::string, Program> exact;
     std::map<std::string, Program> prefixes;  // keys end in '/'
     std::vector<std::vector<std::string>> calls;
+    SignalHandler signalHandler;
 };
 
 Registry& Reg() {
@@ -153,6 +154,26 @@ Result Run(const Invocation& inv) {
         TarnCtl_LogErrorInt("%s: %s failed: %s\n", "TarnCtl", inv.argv[0].c_str(), e.what());
         return Result{1, "", std::string(e.what()) + "\n"};
     }
+}
+
+void RegisterSignalHandler(SignalHandler handler) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.signalHandler = std::move(handler);
+}
+
+bool SignalProcess(const std::string& name, int signal) {
+    SignalHandler handler;
+    Invocation inv;
+    inv.argv = {"signal:", name, std::to_string(signal)};
+    {
+        Registry& r = Reg();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.calls.push_back(inv.argv);
+        handler = r.signalHandler;
+    }
+    Record(inv);
+    return handler ? handler(name, signal) : false;
 }
 
 std::vector<std::vector<std::string>> RecordedCalls() {

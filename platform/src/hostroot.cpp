@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <deque>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -65,34 +66,6 @@ void EnsureLocked() {
         InitLocked(DefaultRoot(), true);
 }
 
-bool Under(const std::string& path, const std::string& root) {
-    return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-                            path[root.size()] == '/');
-}
-
-// Lexical normalisation of an absolute path ("." and ".." folded).
-std::string Normalise(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t i = 0;
-    while (i < path.size()) {
-        size_t j = path.find('/', i);
-        if (j == std::string::npos)
-            j = path.size();
-        std::string c = path.substr(i, j - i);
-        if (c == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-        } else if (!c.empty() && c != ".") {
-            parts.push_back(c);
-        }
-        i = j + 1;
-    }
-    std::string out;
-    for (const auto& p : parts)
-        out += "/" + p;
-    return out.empty() ? "/" : out;
-}
-
 [[noreturn]] void Refuse(std::string_view hostPath, const char* why) {
     throw HostCtl::Lib::HostCtlException("Invalid host path " + std::string(hostPath) + ": " + why);
 }
@@ -138,11 +111,23 @@ std::string HostPath(std::string_view hostPath) {
         EnsureLocked();
         realRoot = gRealRoot;
     }
-    // Walk the components, following symlinks by hand so that none can lead out.
+    // Walk the components, following symlinks by hand as a chroot would: an
+    // absolute target starts again at the root, and ".." may not climb above it.
+    std::deque<std::string> todo(comps.begin(), comps.end());
     std::string cur = realRoot;
     int hops = 0;
-    for (size_t k = 0; k < comps.size(); ++k) {
-        std::string next = cur + "/" + comps[k];
+    while (!todo.empty()) {
+        std::string c = std::move(todo.front());
+        todo.pop_front();
+        if (c.empty() || c == ".")
+            continue;
+        if (c == "..") {  // only ever from a symlink's target
+            if (cur.size() <= realRoot.size())
+                Refuse(hostPath, "a symbolic link leads out of the host root");
+            cur.erase(cur.rfind('/'));
+            continue;
+        }
+        std::string next = cur + "/" + c;
         struct stat st;
         if (lstat(next.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             cur = std::move(next);
@@ -155,13 +140,18 @@ std::string HostPath(std::string_view hostPath) {
         if (n < 0)
             Refuse(hostPath, "unreadable symbolic link");
         target[n] = '\0';
-        std::string resolved = target[0] == '/' ? Normalise(target) : Normalise(cur + "/" + target);
-        char real[PATH_MAX];
-        if (realpath(resolved.c_str(), real))
-            resolved = real;
-        if (!Under(resolved, realRoot))
-            Refuse(hostPath, "a symbolic link leads out of the host root");
-        cur = resolved;
+        std::vector<std::string> parts;
+        std::string t(target);
+        for (size_t a = 0; a <= t.size();) {
+            size_t b = t.find('/', a);
+            if (b == std::string::npos)
+                b = t.size();
+            parts.push_back(t.substr(a, b - a));
+            a = b + 1;
+        }
+        todo.insert(todo.begin(), parts.begin(), parts.end());
+        if (t[0] == '/')
+            cur = realRoot;
     }
     return cur;
 }

@@ -54,6 +54,14 @@ void UnregisterProgram(const std::string& path);
 
 Result Run(const Invocation& invocation);
 
+// Sends `signal` to the host daemon or process `name` ("syslogd", "dcui").
+// Goes through the registered signal handler of that name, never to a real
+// process; recorded like a command ("signal: NAME SIG"). False when no such
+// process runs.
+using SignalHandler = std::function<bool(const std::string& name, int signal)>;
+void RegisterSignalHandler(SignalHandler handler);
+bool SignalProcess(const std::string& name, int signal);
+
 // Calls recorded since the process started (and in the exec log file).
 std::vector<std::vector<std::string>> RecordedCalls();
 void ClearRecordedCalls();

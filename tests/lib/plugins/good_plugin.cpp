@@ -1,0 +1,28 @@
+// A plug-in that fills the hooks from its constructor, as the distributed-storage plug-in does.
+#include <string>
+
+#include "host/plugin_hooks.h"
+#include "network/tarnnic_hooks.h"
+#include "storage/morra_file_system_impl.h"
+
+namespace {
+bool Yes() { return true; }
+bool No() { return false; }
+bool Refuse(const std::string&, const std::string&) { return false; }
+unsigned long Capacity() { return 4096; }
+void CapacityFn(HostCtl::Morra::Uuid, unsigned long* total, unsigned long* used) {
+    *total = 1000;
+    *used = 250;
+}
+void Destroyed(const std::string&) {}
+}  // namespace
+
+extern "C" void TarnctlPluginConstructor() {
+    TarnCtl::Util::MorraUtilApi::isMorraEnabledFn = Yes;
+    TarnCtl::Util::MorraUtilApi::isMorraActiveFn = No;
+    TarnCtl::Util::MorraUtilApi::startMorraMgmtDaemonFn = No;
+    TarnCtl::Util::MorraUtilApi::saveMorraDecomStateFn = Refuse;
+    TarnCtl::Util::MorraUtilApi::getMorraCapacityFn = Capacity;
+    TarnCtl::Storage::MorraFileSystemImpl::getCapacityFromDIRSVCFn = CapacityFn;
+    TarnCtl::Network::TarnosNicApi::AddTarnosNicDestroyCallback(Destroyed);
+}
