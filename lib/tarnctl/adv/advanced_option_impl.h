@@ -1,0 +1,127 @@
+// Kernel advanced options: the common part (names, flags, lazy refresh) and the
+// integer and string options over the kernel's /config/intOpts and
+// /config/strOpts records.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "hostctl/adv.h"
+#include "lib/tarnctl_object.h"
+
+namespace Ksi::Adv {
+struct IntOption;
+struct StrOption;
+}  // namespace Ksi::Adv
+
+namespace TarnCtl::Adv {
+
+class AdvancedOptionImpl : public virtual HostCtl::Adv::AdvancedOption,
+                           public TarnCtl::Lib::TarnCtlObject {
+public:
+    AdvancedOptionImpl(std::string branchName, std::string optionName);
+
+    void Refresh() override;
+    void SaveConfig() override { UpdateValueToCstore(); }
+    std::string GetName() const override { return _optionName; }
+
+    std::string GetOptionName() override;
+    std::string GetOptionPath() override;
+    std::string GetDescription() override;
+    bool IsHostSpecific() override;
+    std::string GetImpact() override;
+
+    const std::string& GetBranchName() const { return _branchName; }
+
+    // The option at "/Branch/Option" (a user option under "/UserVars/...").
+    // Throws "Invalid option name (no slash): " + path, "Unable to find branch "
+    // + name or "Unable to find option " + name.
+    static std::unique_ptr<HostCtl::Adv::AdvancedOption> FindOption(const std::string& path);
+
+protected:
+    // Re-reads the kernel record (or, for user options, the store objects).
+    virtual void RefreshInt() = 0;
+    void EnsureFresh() {
+        if (_stale) Refresh();
+    }
+    bool IsHiddenInt() {
+        EnsureFresh();
+        return _hidden;
+    }
+    // The impact text of the record's two flags.
+    static const char* ImpactOf(bool reboot, bool maintenance);
+
+    bool _stale = true;
+    std::string _branchName;
+    std::string _optionName;
+    std::string _description;
+    bool _hidden = false;
+    bool _hostSpecific = false;
+    std::string _impact = "none";
+};
+
+class AdvancedIntegerOptionImpl : public HostCtl::Adv::AdvancedIntegerOption,
+                                  public AdvancedOptionImpl {
+public:
+    AdvancedIntegerOptionImpl(std::string branchName, std::string optionName);
+    // An option filled from a record already read (listing); not stale.
+    AdvancedIntegerOptionImpl(std::string branchName, std::string optionName,
+                              const Ksi::Adv::IntOption& record);
+
+    void LoadConfig() override;
+    int GetType() override { return 0; }
+    void SetToDefault() override;
+    void UpdateValueToCstore() override;
+    int64_t GetDefaultValue() override;
+    int64_t GetMinimum() override;
+    int64_t GetMaximum() override;
+    int64_t GetValue() override;
+    void SetValue(long value) override;
+    void Print(TarnCtl::Lib::ObjectPrinter* printer) override;
+    bool IsHidden() override { return IsHiddenInt(); }
+
+protected:
+    void RefreshInt() override;
+
+private:
+    void Fill(const Ksi::Adv::IntOption& record);
+    // Writes `value` to the kernel; a refusal throws SysinfoException.
+    void WriteKernel(int64_t value);
+
+    int64_t _value = 0;
+    int64_t _minimum = 0;
+    int64_t _maximum = 0;
+    int64_t _default = 0;
+};
+
+class AdvancedStringOptionImpl : public HostCtl::Adv::AdvancedStringOption,
+                                 public AdvancedOptionImpl {
+public:
+    AdvancedStringOptionImpl(std::string branchName, std::string optionName);
+    AdvancedStringOptionImpl(std::string branchName, std::string optionName,
+                             const Ksi::Adv::StrOption& record);
+
+    void LoadConfig() override;
+    int GetType() override { return 1; }
+    void SetToDefault() override;
+    void UpdateValueToCstore() override;
+    std::string GetDefaultValue() override;
+    std::string GetValidCharacters() override;
+    std::string GetValue() override;
+    void SetValue(const std::string& value) override;
+    bool IsHidden() override { return IsHiddenInt(); }
+    void Print(TarnCtl::Lib::ObjectPrinter* printer) override;
+
+protected:
+    void RefreshInt() override;
+
+private:
+    void Fill(const Ksi::Adv::StrOption& record);
+    void WriteKernel(const std::string& value);
+
+    std::string _default;
+    std::string _validCharacters;
+    std::string _value;
+};
+
+}  // namespace TarnCtl::Adv
