@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -152,12 +153,12 @@ public:
         if (loaded_ && Generation() == data.generation)
             return;
         Lock(LOCK_SH);
-        bool ok = LoadLocked();
+        bool ok = RefreshLocked();
         Unlock();
         if (!ok) {
             // No kernel yet under this root: boot it from the host's profile.
             Lock(LOCK_EX);
-            if (!LoadLocked()) {
+            if (!RefreshLocked()) {
                 data.journaling = false;
                 InitFromProfile(state, Profile::CurrentProfile(), false);
                 PersistLocked();
@@ -181,14 +182,18 @@ public:
             ~Unlocker() {
                 k->data.journaling = false;
                 k->data.undo.clear();
+                k->data.fullRewrite = false;
+                k->data.faultsChanged = false;
                 k->faultFired_ = false;
                 --k->exclusiveDepth_;
                 k->Unlock();
             }
         } unlocker{this};
-        if (Generation() != data.generation && !LoadLocked())
+        if (!RefreshLocked())
             return TARN_FAILURE;
         data.dirty = false;
+        data.fullRewrite = false;
+        data.faultsChanged = false;
         data.undo.clear();
         data.journaling = true;
         faultFired_ = false;
@@ -196,15 +201,17 @@ public:
         try {
             st = fn();
         } catch (...) {
-            data.Rollback();
+            Undo();
             throw;
         }
         if (st != TARN_OK) {
-            data.Rollback();
+            Undo();
             // A consumed fault must stay consumed for the next process too.
-            if (faultFired_)
+            if (faultFired_) {
+                data.faultsChanged = true;
                 PersistLocked();
-        } else if (data.dirty) {
+            }
+        } else if (data.dirty || data.faultsChanged) {
             PersistLocked();
         }
         return st;
@@ -222,7 +229,7 @@ public:
             *status = it->status;
             if (--it->count == 0)
                 data.faults.erase(it);
-            data.dirty = true;
+            data.faultsChanged = true;
             faultFired_ = true;
             return true;
         }
@@ -247,36 +254,45 @@ public:
     }
 
 private:
+    // Shared counters in kernel.gen: the newest generation, and the generation
+    // of the newest snapshot (a reader whose snapshot is older reloads fully;
+    // otherwise it only replays the log).
+    struct Shared {
+        std::atomic<uint64_t> generation;
+        std::atomic<uint64_t> snapshot;
+    };
+    // The log is folded into a new snapshot once it outgrows this (or the snapshot).
+    static constexpr size_t kMinCompact = 256 * 1024;
+
     std::string root_;
-    std::string statePath_, lockPath_;
+    std::string statePath_, logPath_, lockPath_;
     int lockFd_ = -1;
     int lockDepth_ = 0;
-    std::atomic<uint64_t>* gen_ = nullptr;
+    Shared* shared_ = nullptr;
     void* genMap_ = nullptr;
     bool loaded_ = false;
     bool faultFired_ = false;
     int exclusiveDepth_ = 0;
+    uint64_t snapshotGen_ = 0;
+    size_t snapshotBytes_ = 0;
+    size_t logOffset_ = 0;  // end of the log entries applied so far
 
-    uint64_t Generation() const { return gen_->load(std::memory_order_acquire); }
+    uint64_t Generation() const { return shared_->generation.load(std::memory_order_acquire); }
 
     void Open() {
         bool forked = gForked.exchange(false);
         const std::string& root = Platform::HostRoot();
         if (!forked && lockFd_ >= 0 && root == root_)
             return;
-        if (forked && lockFd_ >= 0) {
-            // The descriptor is shared with the parent, and so would its flock be.
-            ::close(lockFd_);
-            lockFd_ = -1;
-            lockDepth_ = 0;
-        }
         Close();
         std::string dir = Platform::HostPath("/var/lib/tarnsim");
         for (size_t p = 1; p <= dir.size(); ++p)
             if (p == dir.size() || dir[p] == '/')
                 ::mkdir(dir.substr(0, p).c_str(), 0755);
         statePath_ = dir + "/kernel.state";
+        logPath_ = dir + "/kernel.log";
         lockPath_ = dir + "/kernel.lock";
+        // After fork the descriptor would share the parent's flock: open our own.
         lockFd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         int genFd = ::open((dir + "/kernel.gen").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (lockFd_ < 0 || genFd < 0) {
@@ -293,7 +309,7 @@ private:
             genMap_ = nullptr;
             throw HostCtl::Lib::HostCtlException("Unable to map the simulated kernel counter");
         }
-        gen_ = static_cast<std::atomic<uint64_t>*>(genMap_);
+        shared_ = static_cast<Shared*>(genMap_);
         root_ = root;
         loaded_ = false;
         data = KernelState::Data();
@@ -303,7 +319,7 @@ private:
         if (genMap_)
             ::munmap(genMap_, 4096);
         genMap_ = nullptr;
-        gen_ = nullptr;
+        shared_ = nullptr;
         if (lockFd_ >= 0)
             ::close(lockFd_);
         lockFd_ = -1;
@@ -322,37 +338,124 @@ private:
             ::flock(lockFd_, LOCK_UN);
     }
 
-    bool LoadLocked() {
-        std::string bytes;
-        int fd = ::open(statePath_.c_str(), O_RDONLY | O_CLOEXEC);
+    static bool ReadAll(const std::string& path, size_t offset, std::string* out) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return false;
         struct stat st {};
-        if (::fstat(fd, &st) == 0)
-            bytes.resize(static_cast<size_t>(st.st_size));
+        out->clear();
+        if (::fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) > offset)
+            out->resize(static_cast<size_t>(st.st_size) - offset);
         size_t got = 0;
-        while (got < bytes.size()) {
-            ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        while (got < out->size()) {
+            ssize_t n = ::pread(fd, out->data() + got, out->size() - got,
+                                static_cast<off_t>(offset + got));
             if (n <= 0)
                 break;
             got += static_cast<size_t>(n);
         }
         ::close(fd);
-        bytes.resize(got);
-        if (!data.Deserialize(bytes)) {
-            TarnCtl_LogWarnInt("%s: Ignoring unreadable kernel state %s\n", "TarnSim",
-                               statePath_.c_str());
-            return false;
+        out->resize(got);
+        return true;
+    }
+
+    // Brings the copy up to the files (under a flock): replays new log
+    // entries, or reloads everything after a new snapshot. False when there
+    // is no readable kernel state.
+    bool RefreshLocked() {
+        if (loaded_ && Generation() == data.generation)
+            return true;
+        if (!loaded_ || shared_->snapshot.load(std::memory_order_acquire) != snapshotGen_) {
+            std::string bytes;
+            if (!ReadAll(statePath_, 0, &bytes))
+                return false;
+            if (!data.Deserialize(bytes)) {
+                TarnCtl_LogWarnInt("%s: Ignoring unreadable kernel state %s\n", "TarnSim",
+                                   statePath_.c_str());
+                return false;
+            }
+            snapshotGen_ = data.generation;
+            snapshotBytes_ = bytes.size();
+            logOffset_ = 0;
+            if (shared_->snapshot.load() < snapshotGen_)
+                shared_->snapshot.store(snapshotGen_);
         }
-        // A counter behind the file (e.g. a fresh mapping) is moved up to it.
+        ReplayLog();
+        // A counter behind the files (a fresh mapping) is moved up to them.
         if (Generation() < data.generation)
-            gen_->store(data.generation, std::memory_order_release);
+            shared_->generation.store(data.generation, std::memory_order_release);
         loaded_ = true;
         return true;
     }
 
+    // Log entry: u32 payload length, u64 generation, payload.
+    void ReplayLog() {
+        std::string bytes;
+        if (!ReadAll(logPath_, logOffset_, &bytes))
+            return;
+        size_t pos = 0;
+        while (pos + 12 <= bytes.size()) {
+            uint32_t len;
+            uint64_t gen;
+            std::memcpy(&len, bytes.data() + pos, 4);
+            std::memcpy(&gen, bytes.data() + pos + 4, 8);
+            if (pos + 12 + len > bytes.size())
+                break;  // a torn tail of a writer that died; the next writer cuts it
+            if (gen > data.generation) {
+                if (!data.ApplyChanges(bytes.substr(pos + 12, len)))
+                    break;
+                data.generation = gen;
+            }
+            pos += 12 + len;
+        }
+        logOffset_ += pos;
+        data.dirty = false;
+    }
+
+    // After a failed call: put the state back as it was.
+    void Undo() {
+        if (data.fullRewrite) {
+            // Wholesale changes have no undo journal: reread the files.
+            loaded_ = false;
+            RefreshLocked();
+        } else {
+            data.Rollback();
+        }
+    }
+
     void PersistLocked() {
-        data.generation = std::max(Generation(), data.generation) + 1;
+        uint64_t gen = std::max(Generation(), data.generation) + 1;
+        if (data.fullRewrite || !data.journaling || logOffset_ > std::max(kMinCompact, snapshotBytes_)) {
+            WriteSnapshot(gen);
+        } else {
+            std::string payload = data.EncodeChanges();
+            std::string entry;
+            uint32_t len = static_cast<uint32_t>(payload.size());
+            entry.append(reinterpret_cast<const char*>(&len), 4);
+            entry.append(reinterpret_cast<const char*>(&gen), 8);
+            entry += payload;
+            int fd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            bool ok = fd >= 0 && ::ftruncate(fd, static_cast<off_t>(logOffset_)) == 0 &&
+                      ::pwrite(fd, entry.data(), entry.size(), static_cast<off_t>(logOffset_)) ==
+                          static_cast<ssize_t>(entry.size());
+            if (fd >= 0)
+                ::close(fd);
+            if (!ok)
+                throw HostCtl::Lib::HostCtlException("Unable to write the simulated kernel log " +
+                                                     logPath_);
+            logOffset_ += entry.size();
+            data.generation = gen;
+        }
+        shared_->generation.store(gen, std::memory_order_release);
+        data.dirty = false;
+        data.faultsChanged = false;
+        data.fullRewrite = false;
+        data.undo.clear();
+        loaded_ = true;
+    }
+
+    void WriteSnapshot(uint64_t gen) {
+        data.generation = gen;
         std::string bytes = data.Serialize();
         std::string tmp = statePath_ + ".tmp." + std::to_string(::getpid());
         int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -372,9 +475,12 @@ private:
             throw HostCtl::Lib::HostCtlException("Unable to write the simulated kernel state " +
                                                  statePath_);
         }
-        gen_->store(data.generation, std::memory_order_release);
-        data.dirty = false;
-        loaded_ = true;
+        // Entries of the old log are all older than the snapshot; drop them.
+        (void)!::truncate(logPath_.c_str(), 0);
+        logOffset_ = 0;
+        snapshotGen_ = gen;
+        snapshotBytes_ = bytes.size();
+        shared_->snapshot.store(gen, std::memory_order_release);
     }
 };
 
@@ -586,7 +692,7 @@ void InjectFault(const Fault& fault) {
             "Invalid fault: the count must be at least 1 and the status a failure");
     RunExclusive([&](KernelState& s) {
         s.data().faults.push_back(fault);
-        s.data().dirty = true;
+        s.data().faultsChanged = true;
     });
 }
 
@@ -594,7 +700,7 @@ void ClearFaults() {
     RunExclusive([](KernelState& s) {
         if (!s.data().faults.empty()) {
             s.data().faults.clear();
-            s.data().dirty = true;
+            s.data().faultsChanged = true;
         }
     });
 }

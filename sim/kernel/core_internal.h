@@ -21,6 +21,8 @@ struct KernelState::Data {
 
     // Change tracking for one call: what to persist, and how to undo it.
     bool dirty = false;
+    bool fullRewrite = false;    // cleared wholesale: persist a snapshot, not a delta
+    bool faultsChanged = false;
     bool journaling = false;
     struct Undo {
         bool area;
@@ -33,6 +35,10 @@ struct KernelState::Data {
     void Clear(bool keepFaults);
     std::string Serialize() const;
     bool Deserialize(const std::string& bytes);
+    // The changes of the current call (from the undo journal) as a log entry
+    // payload, and applying such a payload.
+    std::string EncodeChanges() const;
+    bool ApplyChanges(const std::string& payload);
 };
 
 // module '\0' 8-hex-node '\0' key '\0' key '\0' ...

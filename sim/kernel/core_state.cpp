@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "core_internal.h"
 
@@ -152,6 +153,117 @@ void KernelState::Data::Clear(bool keepFaults) {
         faults.clear();
     undo.clear();
     dirty = true;
+    fullRewrite = true;
+    faultsChanged = true;
+}
+
+namespace {
+enum Op : uint8_t { PutRecord = 1, DelRecord, PutArea, DelArea, SetFaults };
+
+void PutFaults(std::string& out, const std::vector<Fault>& faults) {
+    PutU32(out, static_cast<uint32_t>(faults.size()));
+    for (const auto& f : faults) {
+        PutStr(out, f.module);
+        PutU32(out, f.node);
+        PutStr(out, f.instance);
+        PutU32(out, f.status);
+        PutU32(out, f.count);
+    }
+}
+
+std::vector<Fault> ReadFaults(Reader& r) {
+    std::vector<Fault> out;
+    uint32_t n = r.Num<uint32_t>();
+    for (uint32_t i = 0; r.ok && i < n; ++i) {
+        Fault f;
+        f.module = r.Str();
+        f.node = r.Num<uint32_t>();
+        f.instance = r.Str();
+        f.status = r.Num<uint32_t>();
+        f.count = r.Num<uint32_t>();
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+}  // namespace
+
+std::string KernelState::Data::EncodeChanges() const {
+    std::string out;
+    std::set<std::string> records_;
+    std::set<std::pair<std::string, std::string>> areas_;
+    for (const auto& u : undo) {
+        if (u.area)
+            areas_.insert({u.a, u.b});
+        else
+            records_.insert(u.a);
+    }
+    for (const auto& k : records_) {
+        auto it = records.find(k);
+        if (it != records.end()) {
+            out.push_back(PutRecord);
+            PutStr(out, k);
+            PutStr(out, it->second);
+        } else {
+            out.push_back(DelRecord);
+            PutStr(out, k);
+        }
+    }
+    for (const auto& [area, key] : areas_) {
+        auto a = areas.find(area);
+        const std::string* v = nullptr;
+        if (a != areas.end())
+            if (auto it = a->second.find(key); it != a->second.end())
+                v = &it->second;
+        out.push_back(v ? PutArea : DelArea);
+        PutStr(out, area);
+        PutStr(out, key);
+        if (v)
+            PutStr(out, *v);
+    }
+    if (faultsChanged) {
+        out.push_back(SetFaults);
+        PutFaults(out, faults);
+    }
+    return out;
+}
+
+bool KernelState::Data::ApplyChanges(const std::string& payload) {
+    Reader r{payload, 0};
+    while (r.ok && r.pos < payload.size()) {
+        uint8_t op = r.Num<uint8_t>();
+        switch (op) {
+        case PutRecord: {
+            std::string k = r.Str();
+            records[k] = r.Str();
+            break;
+        }
+        case DelRecord:
+            records.erase(r.Str());
+            break;
+        case PutArea: {
+            std::string a = r.Str();
+            std::string k = r.Str();
+            areas[a][k] = r.Str();
+            break;
+        }
+        case DelArea: {
+            std::string a = r.Str();
+            std::string k = r.Str();
+            if (auto it = areas.find(a); it != areas.end()) {
+                it->second.erase(k);
+                if (it->second.empty())
+                    areas.erase(it);
+            }
+            break;
+        }
+        case SetFaults:
+            faults = ReadFaults(r);
+            break;
+        default:
+            return false;
+        }
+    }
+    return r.ok;
 }
 
 std::string KernelState::Data::Serialize() const {
@@ -176,14 +288,7 @@ std::string KernelState::Data::Serialize() const {
             PutStr(out, v);
         }
     }
-    PutU32(out, static_cast<uint32_t>(faults.size()));
-    for (const auto& f : faults) {
-        PutStr(out, f.module);
-        PutU32(out, f.node);
-        PutStr(out, f.instance);
-        PutU32(out, f.status);
-        PutU32(out, f.count);
-    }
+    PutFaults(out, faults);
     return out;
 }
 
@@ -208,16 +313,7 @@ bool KernelState::Data::Deserialize(const std::string& bytes) {
             m[k] = r.Str();
         }
     }
-    n = r.Num<uint32_t>();
-    for (uint32_t i = 0; r.ok && i < n; ++i) {
-        Fault f;
-        f.module = r.Str();
-        f.node = r.Num<uint32_t>();
-        f.instance = r.Str();
-        f.status = r.Num<uint32_t>();
-        f.count = r.Num<uint32_t>();
-        d.faults.push_back(std::move(f));
-    }
+    d.faults = ReadFaults(r);
     if (!r.ok)
         return false;
     records = std::move(d.records);
@@ -226,6 +322,8 @@ bool KernelState::Data::Deserialize(const std::string& bytes) {
     generation = d.generation;
     undo.clear();
     dirty = false;
+    fullRewrite = false;
+    faultsChanged = false;
     return true;
 }
 
@@ -294,11 +392,19 @@ std::vector<std::string> KernelState::Instances(std::string_view module, uint32_
     std::string prefix = EncodeKey(module, node, parent);
     std::vector<std::string> out;
     for (auto it = _d->records.lower_bound(prefix);
-         it != _d->records.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+         it != _d->records.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
         std::string_view rest = std::string_view(it->first).substr(prefix.size());
         size_t z = rest.find('\0');
-        if (z != std::string_view::npos && z + 1 == rest.size())
-            out.emplace_back(rest.substr(0, z));
+        if (z == std::string_view::npos) {
+            ++it;
+            continue;
+        }
+        out.emplace_back(rest.substr(0, z));
+        // Skip the rest of this child's subtree: keys sort right after it.
+        std::string next = prefix;
+        next.append(rest.substr(0, z));
+        next.push_back('\x01');
+        it = _d->records.lower_bound(next);
     }
     std::sort(out.begin(), out.end(), NaturalLess);
     return out;

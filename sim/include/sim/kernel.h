@@ -15,7 +15,7 @@
 // Without a handler (or with a null callback) a node behaves as plain storage:
 // Get copies the record at the exact instance path (TARN_NOT_FOUND when absent),
 // SetStruct stores the buffer as the record, List returns the instance keys one
-// level below the path that have a record of this node, and Set (inputs) is
+// level below the path under which this node has records, and Set (inputs) is
 // TARN_NOT_SUPPORTED.
 //
 // Callbacks run one at a time (the kernel serialises calls within a process and
@@ -61,8 +61,8 @@ public:
     // Removes every record (of any node of `module`) whose instance path starts
     // with `prefix`, e.g. everything of one device; returns how many.
     size_t RemoveBelow(std::string_view module, const InstancePath& prefix);
-    // Keys one level below `parent` that have a record of `node`, in natural
-    // order (numeric keys by value).
+    // Keys one level below `parent` under which `node` has a record (at that
+    // level or deeper), in natural order (numeric keys by value).
     std::vector<std::string> Instances(std::string_view module, uint32_t node,
                                        const InstancePath& parent = {}) const;
     // Every instance path holding a record of `node` (any depth), for tools.
