@@ -257,15 +257,17 @@ PortAddress::PortAddress(const std::string& address, unsigned short port) { Assi
 PortAddress::~PortAddress() = default;
 
 namespace {
-// The full text of a held address (an IPv6 zone included) for re-parsing.
-std::string HeldText(const IpAddress* a) {
-    if (auto v6 = dynamic_cast<const Ipv6Address*>(a)) return v6->GetScopedStringAddress();
-    return a->GetStringAddress();
+// A copy of the held address. Re-parsing its text gives the same value except
+// where a scoped IPv6 text grew past 64 characters when made canonical
+// ("::f:fe44" prints as "::0.15.254.68"); cloning keeps the address then too.
+std::unique_ptr<IpAddress> Clone(const IpAddress* a) {
+    if (auto v6 = dynamic_cast<const Ipv6Address*>(a)) return std::make_unique<Ipv6Address>(*v6);
+    return std::make_unique<Ipv4Address>(dynamic_cast<const Ipv4Address&>(*a));
 }
 }  // namespace
 
 PortAddress::PortAddress(const PortAddress& o) : _port(o._port) {
-    if (o._address) Assign(HeldText(o._address.get()), o._port);
+    if (o._address) _address = Clone(o._address.get());
 }
 
 PortAddress& PortAddress::operator=(const PortAddress& o) {
