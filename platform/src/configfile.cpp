@@ -4,7 +4,6 @@
 #include "platform/configfile.h"
 
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,6 +80,22 @@ void MakeParentDirs(const std::string& realPath) {
     for (size_t p = 1; p <= dir.size(); ++p)
         if (p == dir.size() || dir[p] == '/')
             ::mkdir(dir.substr(0, p).c_str(), 0755);
+}
+
+// Shell-style match where `*` stays within one path component and every
+// other character, brackets included, is literal ("child[*]/name").
+bool Glob(const char* p, const char* t) {
+    if (*p == '\0')
+        return *t == '\0';
+    if (*p == '*') {
+        for (const char* s = t;; ++s) {
+            if (Glob(p + 1, s))
+                return true;
+            if (*s == '\0' || *s == '/')
+                return false;
+        }
+    }
+    return *p == *t && Glob(p + 1, t + 1);
 }
 
 bool ParseUnsigned(const std::string& text, unsigned long long max, int base, unsigned long long* out) {
@@ -567,8 +582,7 @@ std::map<std::string, std::string> ConfigBranch::MatchValues(const std::string& 
         pat.erase(0, 1);
     for (const auto& [path, value] : _file->ValuesBelow(_path)) {
         std::string rel = path.substr(_path.size() + 1);
-        // Brackets of element names are literal here, not character classes.
-        if (fnmatch(pat.c_str(), rel.c_str(), FNM_PATHNAME | FNM_NOESCAPE) == 0 || rel == pat)
+        if (Glob(pat.c_str(), rel.c_str()))
             out[rel] = value;
     }
     return out;

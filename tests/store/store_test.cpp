@@ -1,0 +1,399 @@
+// Behaviour of the configuration store: objects and their JSON form, ids,
+// queries, transactions (also under SIGKILL and between processes), boot mode,
+// desired configuration, schema defaults, and the kernel-first write pattern.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "fixture.h"
+#include "platform/configstore.h"
+#include "platform/hostroot.h"
+#include "platform/sysinfo.h"
+#include "sim/kernel.h"
+
+namespace {
+
+using namespace HaldenConfigStore;
+
+std::shared_ptr<ConfigStore> Store() {
+    return ConfigStore::GetStore(sGlobalNamespace);
+}
+
+std::shared_ptr<ConfigStoreObject> Obj(const std::string& key, const std::string& instance = "",
+                                       long value = 1) {
+    auto o = std::make_shared<ConfigStoreObject>(ConfigStoreObjectId(key, "net", "halden", instance));
+    o->SetValue("value", value);
+    return o;
+}
+
+size_t Count(const std::string& key) {
+    return Store()->List(std::make_shared<FilterSpecObject>(ConfigStoreObjectId(key, "net", "halden")))
+        .size();
+}
+
+class StoreTest : public TarnTest::HostTest {};
+
+// ---- Objects --------------------------------------------------------------------
+
+TEST(StoreObject, JsonFormRoundTripsEveryFieldKind) {
+    ConfigStoreObject o(ConfigStoreObjectId("k", "g", "halden"));
+    o.SetValue("name", "vSwitch0");
+    o.SetValue("enabled", true);
+    o.SetValue("mtu", 9000);
+    o.SetValue("port", static_cast<unsigned short>(22));
+    o.SetValue("uplinks", std::vector<std::string>{"nic0", "nic1"});
+    o.CreateSubObject(SubObjectId("policy"))->SetValue("mode", "failover");
+    o.CreateSubObject(SubObjectId("ports", 0))->SetValue("id", 1);
+    o.CreateSubObject(SubObjectId("ports"))->SetValue("id", 2);
+    std::string json = o.GetData();
+    EXPECT_EQ(json,
+              R"({"enabled":true,"mtu":9000,"name":"vSwitch0","policy":{"mode":"failover"},)"
+              R"("port":22,"ports":[{"id":1},{"id":2}],"uplinks":["nic0","nic1"]})");
+    auto back = ConfigStoreObject::FromData(o.GetConfigStoreObjectId(), json);
+    EXPECT_TRUE(*back == o);
+    EXPECT_EQ(back->GetSubObjectInstances(SubObjectId("ports")).size(), 2u);
+    StoreObject match;
+    match.SetValue("id", 2);
+    auto found = back->GetSubObjectInstances(SubObjectId("ports"), &match);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->GetData(), R"({"id":2})");
+}
+
+TEST(StoreObject, TypedReadsConvertOnlyWhenTheValueFits) {
+    ConfigStoreObject o(ConfigStoreObjectId("k", "g", "halden"));
+    o.SetValue("big", 5000000000L);
+    o.SetValue("neg", -1);
+    o.SetValue("text", "12");
+    int i = 0;
+    unsigned u = 0;
+    long l = 0;
+    std::string s;
+    EXPECT_FALSE(o.GetValue("big", &i));
+    EXPECT_TRUE(o.GetValue("big", &l));
+    EXPECT_EQ(l, 5000000000L);
+    EXPECT_FALSE(o.GetValue("neg", &u));
+    EXPECT_TRUE(o.GetValue("neg", &i));
+    EXPECT_FALSE(o.GetValue("text", &i));  // text stays text
+    EXPECT_FALSE(o.GetValue("missing", &s));
+    EXPECT_TRUE(o.Remove("text"));
+    EXPECT_FALSE(o.Remove("text"));
+}
+
+TEST(StoreObject, BadDataIsRefusedWithTheReason) {
+    ConfigStoreObjectId id("k", "g", "halden");
+    const std::pair<const char*, const char*> cases[] = {
+        {"[1]", "Invalid object data for halden/g/k: not a JSON object"},
+        {R"({"x": 1.5})", "Invalid object data: field x is not an integer"},
+        {R"({"l": [{"a":1}, "b"]})", "Invalid object data: list l mixes objects and values"},
+        {R"({"l": [1]})", "Invalid object data: list l must hold strings or objects"},
+    };
+    for (const auto& [json, message] : cases) {
+        try {
+            ConfigStoreObject::FromData(id, json);
+            ADD_FAILURE() << json;
+        } catch (const InvalidArgumentException& e) {
+            EXPECT_STREQ(e.what(), message);
+        }
+    }
+}
+
+TEST(StoreObject, GeneratedInstanceIdsAreUniqueUuids) {
+    std::set<std::string> ids;
+    for (int i = 0; i < 200; ++i) {
+        std::string id = ConfigStoreObjectId::GenerateInstanceId();
+        ASSERT_EQ(id.size(), 36u);
+        EXPECT_EQ(id[14], '4');
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), 200u);
+}
+
+// ---- Store operations -------------------------------------------------------------
+
+TEST_F(StoreTest, WriteGetListDelete) {
+    auto s = Store();
+    s->Write(Obj("switch", "b", 2));
+    s->Write(Obj("switch", "a", 1));
+    s->Write(Obj("dns"));
+    auto got = s->Get(ConfigStoreObjectId("switch", "net", "halden", "a"));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->GetData(), R"({"value":1})");
+    EXPECT_EQ(got->GetConfigStoreObjectId().GetInstanceId(), "a");
+    EXPECT_EQ(s->Get(ConfigStoreObjectId("switch", "net", "halden", "zz")), nullptr);
+
+    auto filter = std::make_shared<FilterSpecObject>(ConfigStoreObjectId("switch", "net", "halden"));
+    auto all = s->List(filter);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0]->GetConfigStoreObjectId().GetInstanceId(), "a");
+    filter->SetValue("value", 2);
+    all = s->List(filter);
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0]->GetConfigStoreObjectId().GetInstanceId(), "b");
+
+    auto anyKey = std::make_shared<FilterSpecObject>(ConfigStoreObjectId("", "net", "halden"));
+    EXPECT_EQ(s->List(anyKey).size(), 3u);
+    EXPECT_EQ(s->ListIds("net").size(), 3u);
+
+    s->Delete(ConfigStoreObjectId("switch", "net", "halden"));  // every instance
+    EXPECT_EQ(Count("switch"), 0u);
+    EXPECT_EQ(Count("dns"), 1u);
+}
+
+TEST_F(StoreTest, EmptyIdPartsAreInvalidArguments) {
+    struct Case {
+        ConfigStoreObjectId id;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"", "net", "halden"}, "Invalid object id 'halden/net/' for write: empty key"},
+        {{"k", "", "halden"}, "Invalid object id 'halden//k' for write: empty group"},
+        {{"k", "net", ""}, "Invalid object id '/net/k' for write: empty component"},
+    };
+    for (const auto& c : cases) {
+        try {
+            Store()->Write(std::make_shared<ConfigStoreObject>(c.id));
+            ADD_FAILURE() << c.message;
+        } catch (const InvalidArgumentException& e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+    }
+    EXPECT_TRUE(Store()->ListIds().empty());
+}
+
+TEST_F(StoreTest, StoreFollowsTheHostRoot) {
+    Store()->Write(Obj("here"));
+    std::string first = Platform::HostRoot();
+    std::string second = TarnTest::MakeFreshRoot();
+    EXPECT_EQ(Count("here"), 0u);
+    Platform::SetHostRoot(first);
+    EXPECT_EQ(Count("here"), 1u);
+    TarnTest::RemoveTree(second);
+}
+
+// ---- Transactions ------------------------------------------------------------------
+
+TEST_F(StoreTest, UncommittedTransactionLeavesNothing) {
+    {
+        ConfigStoreTransaction tx(Store());
+        Store()->Write(Obj("a"));
+        Store()->Write(Obj("b"));
+    }
+    EXPECT_TRUE(Store()->ListIds().empty());
+    {
+        ConfigStoreTransaction tx(Store());
+        Store()->Write(Obj("a"));
+        tx.Commit();
+    }
+    EXPECT_EQ(Count("a"), 1u);
+}
+
+TEST_F(StoreTest, NestedTransactionsJoinTheOuter) {
+    {
+        ConfigStoreTransaction outer(Store());
+        {
+            ConfigStoreTransaction inner(Store());
+            Store()->Write(Obj("inner"));
+            inner.Commit();  // not yet durable: the outer decides
+        }
+        Store()->Write(Obj("outer"));
+    }
+    EXPECT_TRUE(Store()->ListIds().empty());
+
+    ConfigStoreTransaction outer(Store());
+    {
+        ConfigStoreTransaction inner(Store());
+        Store()->Write(Obj("inner"));
+    }  // abandoned inner: the whole transaction is lost
+    try {
+        outer.Commit();
+        FAIL();
+    } catch (const ConfigStoreException& e) {
+        EXPECT_STREQ(e.what(),
+                     "Unable to commit: an inner transaction was abandoned, every write is dropped");
+    }
+    EXPECT_TRUE(Store()->ListIds().empty());
+}
+
+TEST_F(StoreTest, OtherThreadsDoNotJoinATransaction) {
+    ConfigStoreTransaction* open = new ConfigStoreTransaction(Store());
+    Store()->Write(Obj("mine"));
+    std::thread other([] { Store()->Write(Obj("theirs")); });  // waits for the transaction
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    delete open;  // rolled back
+    other.join();
+    EXPECT_EQ(Count("mine"), 0u);
+    EXPECT_EQ(Count("theirs"), 1u);
+}
+
+TEST_F(StoreTest, KilledWriterLeavesAllOrNothing) {
+    constexpr int kObjects = 400;
+    auto writer = [] {
+        auto s = Store();
+        ConfigStoreTransaction tx(s);
+        for (int i = 0; i < kObjects; ++i)
+            s->Write(Obj("bulk", std::to_string(i), i));
+        tx.Commit();
+    };
+    // One undisturbed run tells how long a writer needs; kills land across that span.
+    auto t0 = std::chrono::steady_clock::now();
+    pid_t first = fork();
+    if (first == 0) {
+        writer();
+        _exit(0);
+    }
+    int st;
+    waitpid(first, &st, 0);
+    auto span = std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::steady_clock::now() - t0).count();
+    ASSERT_EQ(Count("bulk"), static_cast<size_t>(kObjects));
+
+    std::mt19937 rng(12345);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    int runs = 0, complete = 0;
+    while (std::chrono::steady_clock::now() < deadline && runs < 40) {
+        ++runs;
+        Store()->Delete(ConfigStoreObjectId("bulk", "net", "halden"));
+        pid_t pid = fork();
+        if (pid == 0) {
+            writer();
+            _exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % (span + span / 4 + 1)));
+        kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+        size_t n = Count("bulk");
+        ASSERT_TRUE(n == 0 || n == static_cast<size_t>(kObjects)) << "run " << runs << ": " << n;
+        complete += n != 0;
+    }
+    // The database opens cleanly and passes its own check.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Platform::HostPath("/var/lib/configstore/store.db").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(db);
+    // Both outcomes should have happened, or the kill timing tests nothing.
+    EXPECT_GT(complete, 0) << runs << " runs";
+    EXPECT_LT(complete, runs);
+}
+
+TEST_F(StoreTest, ConcurrentProcessesLoseNoWrite) {
+    Store()->ListIds();  // the database exists before the writers race
+    constexpr int kPerChild = 60;
+    std::vector<pid_t> kids;
+    for (int c = 0; c < 2; ++c) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            for (int i = 0; i < kPerChild; ++i) {
+                ConfigStoreTransaction tx(Store());
+                Store()->Write(Obj("c" + std::to_string(c), std::to_string(i), i));
+                tx.Commit();
+            }
+            _exit(0);
+        }
+        kids.push_back(pid);
+    }
+    for (pid_t p : kids) {
+        int st;
+        waitpid(p, &st, 0);
+        ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    }
+    EXPECT_EQ(Count("c0"), static_cast<size_t>(kPerChild));
+    EXPECT_EQ(Count("c1"), static_cast<size_t>(kPerChild));
+}
+
+// ---- Kernel first, then the store ----------------------------------------------------
+
+// A kernel node that refuses values above 9000 and accepts the rest.
+constexpr uint32_t kMtuNode = 0x7e58;
+const TarnSim::NodeRegistration kMtu(kMtuNode, {
+    .set = [](TarnSim::Call& c) -> TARN_ReturnStatus {
+        int64_t v = 0;
+        if (!c.InputInt(0, &v) || v > 9000)
+            return TARN_BAD_PARAM;
+        c.state.Put(kMtuNode, {}, v);
+        return TARN_OK;
+    },
+});
+
+void SetMtu(long mtu) {
+    TarnCtl::Util::Sysinfo s(kMtuNode);
+    s.SetDefaultErrorMessage("Unable to set the MTU");
+    s.AddInput(mtu);
+    s.Set();  // the kernel first: a refusal throws before the store is touched
+    ConfigStoreTransaction tx(Store());
+    auto o = Obj("mtu", "", mtu);
+    Store()->Write(o);
+    tx.Commit();
+}
+
+TEST_F(StoreTest, KernelRefusalLeavesTheStoreUntouched) {
+    SetMtu(1500);
+    try {
+        SetMtu(9500);
+        FAIL();
+    } catch (const TarnCtl::Lib::SysinfoException& e) {
+        EXPECT_STREQ(e.what(), "Unable to set the MTU");
+        EXPECT_EQ(e.GetStatus(), TARN_BAD_PARAM);
+    }
+    auto o = Store()->Get(ConfigStoreObjectId("mtu", "net", "halden"));
+    ASSERT_TRUE(o);
+    long v = 0;
+    o->GetValue("value", &v);
+    EXPECT_EQ(v, 1500);
+}
+
+// ---- Boot mode, desired configuration, schema defaults ---------------------------------
+
+TEST_F(StoreTest, BootModeIsSeenByOtherProcesses) {
+    EXPECT_FALSE(Store()->IsBoot());
+    Store()->SetBootMode(true);
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(Store()->IsBoot() ? 0 : 1);
+    int st;
+    waitpid(pid, &st, 0);
+    EXPECT_EQ(WEXITSTATUS(st), 0);
+    Store()->SetBootMode(false);
+    EXPECT_FALSE(Store()->IsBoot());
+}
+
+TEST_F(StoreTest, DesiredConfigurationAndBootStatus) {
+    auto s = Store();
+    ConfigStoreObjectId id("ntp", "net", "halden");
+    EXPECT_EQ(s->GetDesiredUserConfig(id, 0), nullptr);
+    s->SetDesiredUserConfig(Obj("ntp", "1", 10));
+    s->SetDesiredUserConfig(Obj("ntp", "2", 20));
+    EXPECT_EQ(s->GetDesiredUserConfigInstances(id, 0).size(), 2u);
+    EXPECT_EQ(Count("ntp"), 0u);  // desired is not configured
+    ConfigStoreObjectId one("ntp", "net", "halden", "1");
+    EXPECT_FALSE(s->GetBootStatus(one).has_value());
+    s->SetBootStatus(one, true);
+    EXPECT_EQ(s->GetBootStatus(one), std::optional<bool>(true));
+    s->ClearDesiredUserConfig(id);
+    EXPECT_TRUE(s->GetDesiredUserConfigInstances(id, 0).empty());
+}
+
+TEST_F(StoreTest, SchemaDefaultsFilterUnchangedObjects) {
+    auto def = std::make_shared<ConfigStoreObject>(ConfigStoreObjectId("syslog_cfg", "net", "halden"));
+    def->SetValue("value", 1L);
+    Schema::RegisterDefault(def);
+    auto got = Schema::GetDefaultObject(ConfigStoreObjectId("syslog_cfg", "net", "halden", "x"));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->GetConfigStoreObjectId().GetInstanceId(), "x");
+    auto same = Obj("syslog_cfg", "a", 1);
+    auto changed = Obj("syslog_cfg", "b", 2);
+    auto kept = Schema::FilterDefaultConfigInstances({same, changed});
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0], changed);
+    EXPECT_EQ(Schema::GetDefaultObject(ConfigStoreObjectId("nothing", "net", "halden")), nullptr);
+}
+
+}  // namespace
