@@ -71,6 +71,8 @@ struct OsfsCase {
     const char* suffix;
 };
 
+void PrintTo(const OsfsCase& c, std::ostream* os) { *os << std::hex << c.status; }
+
 class OsfsMapping : public ::testing::TestWithParam<OsfsCase> {};
 
 TEST_P(OsfsMapping, ChoosesTheSubclassByStatus) {

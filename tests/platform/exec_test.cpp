@@ -18,6 +18,8 @@ struct SplitCase {
     std::vector<std::string> argv;
 };
 
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.line; }
+
 class SplitTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitTest, KeepsShellSyntaxLiteral) {
