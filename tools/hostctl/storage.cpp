@@ -185,7 +185,7 @@ bool OnOff(const std::string& option, const std::string& value) {
 void DeviceSet(const SetArgs& a) {
     if (a.qfullThreshold.has_value() != a.qfullSampleSize.has_value())
         throw HostCtlTool::CommandFailure{
-            "--queue-full-threshold and --queue-full-sample-size are given together"};
+            "--queue-full-threshold and --queue-full-sample-size must be given together"};
     if (a.state && *a.state != "on" && *a.state != "off")
         throw HostCtlTool::CommandFailure{"Invalid value for --state: " + *a.state + " (on or off)"};
     std::optional<bool> reserved, notShared;
