@@ -4,6 +4,7 @@
 #include "adv/advanced_option_impl.h"
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "adv/adv_config.h"
@@ -29,6 +30,17 @@ namespace {
 
 // Text fields of kernel records are NUL-terminated unless they fill the field.
 std::string RecordText(const char* text, size_t size) { return std::string(text, strnlen(text, size)); }
+
+// A kernel refusal names the option and carries the kernel's status and events.
+void SetKernel(TarnCtl::Util::Sysinfo& si, const std::string& path) {
+    try {
+        si.Set();
+    } catch (const TarnCtl::Lib::SysinfoException& e) {
+        throw TarnCtl::Lib::SysinfoException(
+            "Unable to set option " + path + HostCtl::Lib::StatusTail(e.GetStatus()), e.GetStatus(),
+            e.GetKevtMessage());
+    }
+}
 
 // Persists or drops one field of a branch's store object; the object goes
 // away with its last field.
@@ -159,7 +171,7 @@ void AdvancedIntegerOptionImpl::WriteKernel(int64_t value) {
     si.SetInstance(_branchName);
     si.AddInstancePath(_optionName);
     si.AddInput(static_cast<long>(value));
-    si.Set();
+    SetKernel(si, GetOptionPath());
     // The kernel took the value; whatever else it derived is re-read on next use.
     _value = value;
     _stale = true;
@@ -286,7 +298,7 @@ void AdvancedStringOptionImpl::WriteKernel(const std::string& value) {
     si.SetInstance(_branchName);
     si.AddInstancePath(_optionName);
     si.AddInput(value);
-    si.Set();
+    SetKernel(si, GetOptionPath());
     _value = value;
     _stale = true;
 }
