@@ -406,8 +406,7 @@ int64_t ConfigArray::IndexOfName(const std::string& elementName) {
 
 std::string ConfigArray::ElementKey(const std::string& elementName) const {
     // Elements sit beside the array in paths: "/net/vswitch/child[0003]".
-    auto parent = GetParent();
-    std::string base = parent ? parent->GetKey() : std::string();
+    std::string base = _key.substr(0, _key.size() - std::min(_key.size(), _name.size() + 1));
     return base + "/" + elementName;
 }
 

@@ -289,6 +289,14 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
             std::string data = stored->GetData();
             d.Parse(data.c_str(), data.size());
             if (!d.HasParseError() && d.IsObject()) c->doc.CopyFrom(d, c->doc.GetAllocator());
+        } else if (id.HasInstanceId()) {
+            // A new instance carries the property it is named by.
+            auto idIt = t.instanceIdMapping.find(objectSpec);
+            if (idIt != t.instanceIdMapping.end()) {
+                auto& a = c->doc.GetAllocator();
+                c->doc.AddMember(rapidjson::Value(idIt->second.c_str(), a),
+                                 rapidjson::Value(id.GetInstanceId().c_str(), a), a);
+            }
         }
         obj = c.get();
         _write->byId[idText] = obj;
@@ -445,11 +453,12 @@ void ConfigStoreConvertor::EndPrint() {
     _write->active = false;
 }
 
-std::vector<std::pair<std::string, std::string>> ConfigStoreConvertor::PreviewWrite() {
-    std::lock_guard<std::recursive_mutex> guard(_mutex);
-    // Print on copies of the dirty flags: remember them, print, restore.
+namespace {
+// Every dirty value below a node, so that a print that does not reach the store
+// can mark them again.
+std::vector<std::shared_ptr<ConfigValue>> DirtyValues(const std::shared_ptr<ConfigNode>& top) {
     std::vector<std::shared_ptr<ConfigValue>> dirty;
-    std::vector<std::shared_ptr<ConfigNode>> stack{GetRoot()};
+    std::vector<std::shared_ptr<ConfigNode>> stack{top};
     while (!stack.empty()) {
         auto node = stack.back();
         stack.pop_back();
@@ -462,6 +471,13 @@ std::vector<std::pair<std::string, std::string>> ConfigStoreConvertor::PreviewWr
             for (const auto& e : std::static_pointer_cast<ConfigArray>(node)->GetInstances()) stack.push_back(e);
         }
     }
+    return dirty;
+}
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> ConfigStoreConvertor::PreviewWrite() {
+    std::lock_guard<std::recursive_mutex> guard(_mutex);
+    auto dirty = DirtyValues(GetRoot());
     std::vector<std::pair<std::string, std::string>> out;
     try {
         _root->Print();
@@ -479,16 +495,25 @@ std::vector<std::pair<std::string, std::string>> ConfigStoreConvertor::PreviewWr
 void ConfigStoreConvertor::Write() {
     std::lock_guard<std::recursive_mutex> guard(_mutex);
     auto store = Store();
-    HaldenConfigStore::ConfigStoreTransaction tx(store);
-    GetRoot()->Print();
-    for (const auto& c : _write->objects) {
-        std::string json = Serialize(c->doc);
-        TarnCtl_LogVerboseInt("%s: Config Convertor Update API applies: %s\n", "ConfigBranch", json.c_str());
-        store->Write(ConfigStoreObject::FromData(c->id, json));
+    auto dirty = DirtyValues(GetRoot());
+    try {
+        HaldenConfigStore::ConfigStoreTransaction tx(store);
+        _root->Print();
+        for (const auto& c : _write->objects) {
+            std::string json = Serialize(c->doc);
+            TarnCtl_LogVerboseInt("%s: Config Convertor Update API applies: %s\n", "ConfigBranch", json.c_str());
+            store->Write(ConfigStoreObject::FromData(c->id, json));
+        }
+        tx.Commit();
+    } catch (...) {
+        // Nothing reached the store: every change is still pending.
+        for (auto& v : dirty) v->SetDirty(true);
+        _write->objects.clear();
+        _write->byId.clear();
+        throw;
     }
     _write->objects.clear();
     _write->byId.clear();
-    tx.Commit();
 }
 
 void ConfigStoreConvertor::DeleteFromStore(ConfigBranch& branch) {
