@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool ok4 = inet_pton(AF_INET, text.c_str(), &ref4) == 1;
     unsigned int word = 0;
     Check(Ipv4Address::Parse(text.data(), text.size(), &word) == ok4, "ipv4 accept", text);
+    Check(Ipv4Address::IsValidAddress(text) == ok4, "ipv4 accept (string)", text);
     if (ok4) {
         Check(word == ref4.s_addr, "ipv4 value", text);
         char buf[INET_ADDRSTRLEN];

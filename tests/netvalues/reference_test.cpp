@@ -234,6 +234,7 @@ TEST(RulesBeyondLibc, CanonicalTextMayOutgrowTheLimit) {
     Ipv6Address a("::f:fe44" + zone);
     EXPECT_EQ(a.GetStringAddress(), "::0.15.254.68");
     EXPECT_FALSE(a.IsValidAddress());
+    EXPECT_THROW(Ipv6Network("::f:fe44" + zone + "/64"), HostCtl::Lib::HostCtlException);
     PortAddress p("::f:fe44" + zone, 80);
     PortAddress copy(p);
     EXPECT_EQ(copy.GetStringAddress(), "::0.15.254.68:80");

@@ -62,13 +62,13 @@ bool Ipv4Address::Parse(const char* text, size_t length, unsigned int* word) {
 }
 
 Ipv4Address::Ipv4Address(const std::string& text) {
-    if (!Parse(text.data(), text.size(), &_addr))
+    if (!V::ParseIpv4Z(text.c_str(), reinterpret_cast<uint8_t*>(&_addr)))
         throw HostCtlException("Invalid IP Address " + text);
 }
 
 bool Ipv4Address::IsValidAddress(const std::string& text) {
-    unsigned int w;
-    return Parse(text.data(), text.size(), &w);
+    uint8_t b[4];
+    return V::ParseIpv4Z(text.c_str(), b);
 }
 
 std::string Ipv4Address::GetStringAddress() const {
@@ -231,8 +231,8 @@ bool MacAddress::operator<(const MacAddress& o) const { return std::memcmp(_byte
 HostAddress::HostAddress(const std::string& host) : _host(host) { ResolveHostAddress(); }
 
 void HostAddress::ResolveHostAddress() {
-    unsigned int w;
-    if (Ipv4Address::Parse(_host.data(), _host.size(), &w)) {
+    uint8_t w[4];
+    if (V::ParseIpv4Z(_host.c_str(), w)) {
         _kind = IPV4;
         return;
     }
@@ -280,7 +280,7 @@ PortAddress& PortAddress::operator=(const PortAddress& o) {
 
 void PortAddress::Assign(const std::string& address, unsigned short port) {
     unsigned int w;
-    if (Ipv4Address::Parse(address.data(), address.size(), &w)) {
+    if (V::ParseIpv4Z(address.c_str(), reinterpret_cast<uint8_t*>(&w))) {
         _address = std::make_unique<Ipv4Address>(w);
     } else if (Ipv6Address::IsValidAddress(address)) {
         _address = std::make_unique<Ipv6Address>(address);

@@ -88,8 +88,10 @@ Ipv6Network::Ipv6Network(const std::string& text) {
     unsigned prefix = V::ReadPrefixNumber(text.data() + slash + 1, text.data() + text.size(), &overflow);
     // Unlike IPv4, a prefix too large to read is refused rather than read as 0.
     if (overflow || prefix > 128) throw HostCtlException("Invalid Ipv6 Network: " + text);
-    _address = std::move(address);
-    _prefix = prefix;
+    Ipv6Network built(address, prefix);
+    // A scoped address whose canonical text outgrew 64 characters fails here.
+    if (!built.IsValid()) throw HostCtlException("Invalid Ipv6 Network: " + text);
+    *this = std::move(built);
 }
 
 bool Ipv6Network::IsValidAddressAndNetmask(const std::string& text) {

@@ -10,12 +10,21 @@ namespace TarnCtl::Network::Values {
 
 namespace {
 
-inline int HexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c |= 0x20;  // fold upper case
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+// Hex digit values by character, -1 for anything else.
+struct HexTable {
+    int8_t v[256];
+    constexpr HexTable() : v() {
+        for (int i = 0; i < 256; ++i) v[i] = -1;
+        for (int i = 0; i < 10; ++i) v['0' + i] = static_cast<int8_t>(i);
+        for (int i = 0; i < 6; ++i) {
+            v['a' + i] = static_cast<int8_t>(10 + i);
+            v['A' + i] = static_cast<int8_t>(10 + i);
+        }
+    }
+};
+constexpr HexTable kHexValue;
+
+inline int HexValue(unsigned char c) { return kHexValue.v[c]; }
 
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -57,30 +66,50 @@ const char* CStringEnd(const char* s, size_t n) {
 }
 
 bool ParseIpv4(const char* s, const char* end, uint8_t out[4]) {
-    uint8_t tmp[4] = {0, 0, 0, 0};
-    int octets = 0;
-    bool sawDigit = false;
-    unsigned cur = 0;
-    while (s < end) {
-        char ch = *s++;
-        if (IsDigit(ch)) {
-            if (sawDigit && cur == 0) return false;  // no leading zeros
-            cur = cur * 10 + static_cast<unsigned>(ch - '0');
-            if (cur > 255) return false;
-            if (!sawDigit) {
-                if (++octets > 4) return false;
-                sawDigit = true;
+    // Octet by octet: 1 to 3 digits, no leading zero, at most 255, dots between.
+    uint8_t tmp[4];
+    for (int i = 0; i < 4; ++i) {
+        if (s == end || !IsDigit(*s)) return false;
+        unsigned v = static_cast<unsigned>(*s++ - '0');
+        if (s != end && IsDigit(*s)) {
+            if (v == 0) return false;  // leading zero
+            v = v * 10 + static_cast<unsigned>(*s++ - '0');
+            if (s != end && IsDigit(*s)) {
+                v = v * 10 + static_cast<unsigned>(*s++ - '0');
+                if (v > 255) return false;
+                if (s != end && IsDigit(*s)) return false;
             }
-            tmp[octets - 1] = static_cast<uint8_t>(cur);
-        } else if (ch == '.' && sawDigit) {
-            if (octets == 4) return false;
-            sawDigit = false;
-            cur = 0;
-        } else {
-            return false;
+        }
+        tmp[i] = static_cast<uint8_t>(v);
+        if (i < 3) {
+            if (s == end || *s != '.') return false;
+            ++s;
         }
     }
-    if (octets < 4) return false;
+    if (s != end) return false;
+    std::memcpy(out, tmp, 4);
+    return true;
+}
+
+bool ParseIpv4Z(const char* s, uint8_t out[4]) {
+    // As ParseIpv4, with the terminating NUL as the end mark (no length checks):
+    // '\0' is neither a digit nor a dot, so every test below stops on it.
+    uint8_t tmp[4];
+    for (int i = 0; i < 4; ++i) {
+        if (!IsDigit(*s)) return false;
+        unsigned v = static_cast<unsigned>(*s++ - '0');
+        if (IsDigit(*s)) {
+            if (v == 0) return false;  // leading zero
+            v = v * 10 + static_cast<unsigned>(*s++ - '0');
+            if (IsDigit(*s)) {
+                v = v * 10 + static_cast<unsigned>(*s++ - '0');
+                if (v > 255 || IsDigit(*s)) return false;
+            }
+        }
+        tmp[i] = static_cast<uint8_t>(v);
+        if (i < 3 && *s++ != '.') return false;
+    }
+    if (*s != '\0') return false;
     std::memcpy(out, tmp, 4);
     return true;
 }

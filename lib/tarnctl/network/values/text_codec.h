@@ -11,6 +11,8 @@ namespace TarnCtl::Network::Values {
 
 // inet_pton(AF_INET) over [s, end): four dotted decimal parts, no leading zeros.
 bool ParseIpv4(const char* s, const char* end, uint8_t out[4]);
+// The same over a NUL-terminated text (what inet_pton itself reads).
+bool ParseIpv4Z(const char* s, uint8_t out[4]);
 // inet_pton(AF_INET6) over [s, end), embedded dotted IPv4 tail included.
 bool ParseIpv6(const char* s, const char* end, uint8_t out[16]);
 // inet_ntop(AF_INET): writes at most 15 characters, returns the length (no NUL).
