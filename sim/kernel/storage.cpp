@@ -206,6 +206,9 @@ const NodeRegistration persistSetNode(KSI_NODE_storage_scsifw_persistDeviceAttrs
             return TARN_BAD_PARAM;
         KsiStoragePersistAttrs attrs{};
         bool known = c.state.Read(KSI_NODE_storage_scsifw_persistDeviceAttrs_uids, {uid}, &attrs);
+        // Deleting what is not there succeeds: the device simply has nothing kept.
+        if (!known && assignment == "deleted=true")
+            return TARN_OK;
         if (!known && !c.state.Has("", KSI_NODE_storage_scsifw_devices, {uid})) {
             RaiseEvent("No device " + uid + " to set attributes on");
             return TARN_NOT_FOUND;
