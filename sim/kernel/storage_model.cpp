@@ -209,6 +209,10 @@ Hardware Parse(const rapidjson::Value* section) {
                     s.paths.push_back(std::move(ps));
                 }
             }
+            if (auto* worlds = Array(d, "worlds"))
+                for (const auto& w : worlds->GetArray())
+                    if (w.IsUint64())
+                        s.worlds.push_back(std::to_string(w.GetUint64()));
             if (auto* parts = Array(d, "partitions")) {
                 for (const auto& p : parts->GetArray()) {
                     if (!p.IsObject())
@@ -330,6 +334,8 @@ void AddDevice(KernelState& state, const DeviceSpec& d) {
     state.Put(KSI_NODE_storage_scsifw_devices_ignoreInquiryCache, {d.uid}, KsiStorageValue{0});
     state.Put(KSI_NODE_storage_scsifw_devices_qfullconfigparams, {d.uid}, KsiStorageQfullParams{0, 0});
     state.Put(kModule, kDeviceFlagsNode, {d.uid}, DeviceFlags{d.stateStatus});
+    for (const auto& world : d.worlds)
+        state.Put(KSI_NODE_storage_scsifw_devices_worlds, {d.uid, world}, kMarker);
 
     KsiStorageInquiry std{};
     std.length = 36;

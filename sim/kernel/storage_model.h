@@ -67,6 +67,7 @@ struct DeviceSpec {
     uint32_t stateStatus = 0;
     std::vector<PathSpec> paths;
     std::vector<PartitionSpec> partitions;
+    std::vector<std::string> worlds;  // ids of worlds holding the device open
 };
 
 struct Hardware {

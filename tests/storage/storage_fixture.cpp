@@ -35,7 +35,7 @@ std::string Profile(const std::string& extraDevices, const std::string& hbx1Extr
      "paths": [{"adapter": "hbx1", "target": 0, "lun": 1}, {"adapter": "hbx2", "target": 0, "lun": 1},
                {"adapter": "hbx3", "target": 0, "lun": 1}, {"adapter": "hbx5", "target": 0, "lun": 1}]},
     {"uid": "naa.600601601a2b3c00a1b2c3d4e5f60003", "type": "disk", "vendor": "DGC", "model": "VRAID",
-     "blocks": 2147483648, "stateChange": "busy",
+     "blocks": 2147483648, "stateChange": "busy", "worlds": [1001],
      "paths": [{"adapter": "hbx1", "target": 0, "lun": 2}, {"adapter": "hbx2", "target": 1, "lun": 2, "state": "dead"}]},
     {"uid": "mpx.hbx4:C0:T0:L0", "type": "disk", "vendor": "SanDisk", "model": "Ultra Fit", "blocks": 60063744,
      "local": true, "removable": true, "persistable": false,
