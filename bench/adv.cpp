@@ -1,0 +1,191 @@
+// Costs of the advanced options: listing every option with its values against
+// reading the same kernel records raw, and setting 1,000 options one by one
+// (each its own transaction, kernel write and audit record) against writing
+// the same store objects directly. Prints the two ratios after the runs.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "adv/adv_config.h"
+#include "adv/adv_names.h"
+#include "adv/advanced_option_branch_impl.h"
+#include "hostctl/adv.h"
+#include "hostctl/host.h"
+#include "ksi/adv.h"
+#include "platform/configstore.h"
+#include "platform/hostroot.h"
+#include "platform/log.h"
+#include "platform/sysinfo.h"
+#include "sim/profile.h"
+
+using HaldenConfigStore::ConfigStoreObject;
+using HaldenConfigStore::ConfigStoreTransaction;
+
+namespace {
+
+constexpr int kSets = 1000;
+
+struct Plan {
+    std::string branch, option, field;
+    long value;
+};
+
+struct Setup {
+    std::vector<std::pair<std::string, std::string>> intOptions, strOptions;  // (branch, option)
+    std::vector<Plan> plans;
+    // The branch object as the store holds it right after each plan's set.
+    std::vector<std::shared_ptr<ConfigStoreObject>> objects;
+};
+
+const Setup& Host() {
+    static const Setup setup = [] {
+        char dir[] = "/tmp/tarn-bench-adv-XXXXXX";
+        if (!mkdtemp(dir)) std::abort();
+        Platform::SetHostRoot(dir);
+        TarnSim::Profile::InitHost(TarnSim::Profile::DefaultProfile());
+        Setup s;
+        struct Candidate {
+            std::string branch, option;
+            long def, alt;
+        };
+        std::vector<Candidate> candidates;
+        for (const auto& b : TarnCtl::Adv::AdvancedOptionBranchImpl::GetKernelBranchNames()) {
+            for (const auto& o : TarnCtl::Adv::AdvancedOptionBranchImpl(b).GetOptions(true)) {
+                auto* io = dynamic_cast<HostCtl::Adv::AdvancedIntegerOption*>(o.get());
+                if (!io) {
+                    s.strOptions.emplace_back(b, o->GetOptionName());
+                    continue;
+                }
+                s.intOptions.emplace_back(b, o->GetOptionName());
+                if (io->GetMaximum() > io->GetMinimum())
+                    candidates.push_back({b, o->GetOptionName(), static_cast<long>(io->GetDefaultValue()),
+                                          static_cast<long>(io->GetDefaultValue() == io->GetMaximum()
+                                                                ? io->GetMinimum()
+                                                                : io->GetDefaultValue() + 1)});
+            }
+        }
+        // Every option in turn, off its default and back again, until 1,000 sets.
+        std::map<std::string, std::shared_ptr<ConfigStoreObject>> state;
+        for (int i = 0; i < kSets; ++i) {
+            const auto& c = candidates[i % candidates.size()];
+            long value = (i / candidates.size()) % 2 ? c.def : c.alt;
+            std::string field = TarnCtl::Adv::GetConfigstoreOptionName(c.branch, c.option);
+            s.plans.push_back({c.branch, c.option, field, value});
+            auto& o = state[c.branch];
+            o = o ? o->Clone() : std::make_shared<ConfigStoreObject>(TarnCtl::Adv::GetCsObjId(c.branch));
+            o->SetValue(field, value);
+            s.objects.push_back(o);
+        }
+        return s;
+    }();
+    return setup;
+}
+
+void BM_AdvListAll(benchmark::State& state) {
+    Host();
+    for (auto _ : state) {
+        size_t n = 0;
+        int64_t sum = 0;
+        auto root = HostCtl::HostFactory::GetHost()->GetAdvancedOptions();
+        for (auto& b : root->GetBranches()) {
+            for (auto& o : b->GetOptions(true)) {
+                if (auto* io = dynamic_cast<HostCtl::Adv::AdvancedIntegerOption*>(o.get()))
+                    sum += io->GetValue() + io->GetDefaultValue() + io->GetMinimum() + io->GetMaximum();
+                else if (auto* so = dynamic_cast<HostCtl::Adv::AdvancedStringOption*>(o.get()))
+                    sum += static_cast<int64_t>(so->GetValue().size() + so->GetDefaultValue().size());
+                ++n;
+            }
+        }
+        benchmark::DoNotOptimize(sum);
+        state.counters["options"] = static_cast<double>(n);
+    }
+}
+BENCHMARK(BM_AdvListAll)->Unit(benchmark::kMillisecond);
+
+void BM_RawKernelRecords(benchmark::State& state) {
+    const Setup& s = Host();
+    for (auto _ : state) {
+        int64_t sum = 0;
+        for (const auto& [b, o] : s.intOptions) {
+            TarnCtl::Util::Sysinfo si(KSI_NODE_config_intOpts);
+            si.SetInstance(b);
+            si.AddInstancePath(o);
+            Ksi::Adv::IntOption r{};
+            si.Get(&r, sizeof(r));
+            sum += r.currentValue;
+        }
+        for (const auto& [b, o] : s.strOptions) {
+            TarnCtl::Util::Sysinfo si(KSI_NODE_config_strOpts);
+            si.SetInstance(b);
+            si.AddInstancePath(o);
+            Ksi::Adv::StrOption r{};
+            si.Get(&r, sizeof(r));
+            sum += r.currentValue[0];
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+}
+BENCHMARK(BM_RawKernelRecords)->Unit(benchmark::kMillisecond);
+
+void BM_AdvSet1000(benchmark::State& state) {
+    const Setup& s = Host();
+    for (auto _ : state) {
+        for (const auto& p : s.plans) {
+            auto o = TarnCtl::Adv::AdvancedOptionBranchImpl(p.branch).GetOptionByName(p.option);
+            dynamic_cast<HostCtl::Adv::AdvancedIntegerOption&>(*o).SetValue(p.value);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kSets);
+}
+BENCHMARK(BM_AdvSet1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_RawStore1000(benchmark::State& state) {
+    const Setup& s = Host();
+    auto store = TarnCtl::Adv::AdvStore();
+    for (auto _ : state) {
+        for (const auto& o : s.objects) {
+            ConfigStoreTransaction txn(store);
+            store->Write(o);
+            txn.Commit();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kSets);
+}
+BENCHMARK(BM_RawStore1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Keeps each benchmark's time per iteration for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& r : runs)
+            if (r.run_type == Run::RT_Iteration && r.iterations > 0) times[r.run_name.function_name] = r.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Platform::Log::SetStderrLevel(Platform::Log::Level::None);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    auto ratio = [&](const char* a, const char* b) {
+        auto ia = reporter.times.find(a), ib = reporter.times.find(b);
+        if (ia == reporter.times.end() || ib == reporter.times.end() || ib->second <= 0) return;
+        std::printf("ratio %s / %s = %.2f\n", a, b, ia->second / ib->second);
+    };
+    ratio("BM_AdvListAll", "BM_RawKernelRecords");
+    ratio("BM_AdvSet1000", "BM_RawStore1000");
+    benchmark::Shutdown();
+    if (!Platform::UsingDefaultHostRoot()) {
+        std::error_code ec;
+        const std::string& root = Platform::HostRoot();
+        if (root.rfind("/tmp/tarn-bench-adv-", 0) == 0) std::filesystem::remove_all(root, ec);
+    }
+    return 0;
+}
