@@ -2,6 +2,7 @@
 // look at the kernel's nodes, inject faults, reboot, generate profiles.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -88,13 +89,17 @@ HostCtlTool::CommandGroup gSim("sim", 90, [](CLI::App& app) {
         if (showNode.empty()) {
             HostCtlTool::Table t({"Node", "Module", "Path", "Instances"});
             t.SetKind("Instances", HostCtlTool::Table::Kind::Number);
+            std::vector<std::vector<std::string>> rows;
             TarnSim::WithState([&](TarnSim::KernelState& s) {
                 for (const auto& [module, node] : s.Nodes()) {
                     const KsiNodeEntry* e = module.empty() ? KsiNodeById(node) : nullptr;
-                    t.AddRow({TarnSim::NodeName(node), module, e ? e->path : "",
-                              std::to_string(s.AllInstances(module, node).size())});
+                    rows.push_back({TarnSim::NodeName(node), module, e ? e->path : "",
+                                    std::to_string(s.AllInstances(module, node).size())});
                 }
             });
+            std::sort(rows.begin(), rows.end());
+            for (auto& r : rows)
+                t.AddRow(std::move(r));
             t.Print();
             return;
         }
