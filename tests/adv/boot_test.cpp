@@ -1,0 +1,67 @@
+// Boot-time replay of persisted options and of the boot module options.
+#include "adv_fixture.h"
+
+#include <algorithm>
+
+#include "platform/boot.h"
+#include "platform/log.h"
+#include "sim/kernel.h"
+
+namespace AdvTest {
+namespace {
+
+using HaldenConfigStore::ConfigStoreObject;
+using HaldenConfigStore::ConfigStoreObjectId;
+
+class BootTest : public AdvHostTest {
+protected:
+    static void WriteBranch(const std::string& key, const std::string& json, const std::string& component = "halden") {
+        auto store = TarnCtl::Adv::AdvStore();
+        HaldenConfigStore::ConfigStoreTransaction txn(store);
+        store->Write(ConfigStoreObject::FromData(ConfigStoreObjectId(key, "advanced_options", component), json));
+        txn.Commit();
+    }
+};
+
+TEST_F(BootTest, BadStoredValuesAreSkippedAndTheRestLoads) {
+    WriteBranch("net", R"({"tcpip_heap_size": 12, "gone_option": 1, "IGMP_version": 7})");
+    WriteBranch("MORRA", R"({"object_scrubs_per_year": 12})", "morra");
+    Platform::Log::Capture capture;
+    TarnSim::Profile::Reboot();
+    EXPECT_EQ(Int("/Net/TcpipHeapSize")->GetValue(), 12);
+    EXPECT_EQ(Int("/MORRA/ObjectScrubsPerYear")->GetValue(), 12);
+    EXPECT_EQ(Int("/Net/IGMPVersion")->GetValue(), 3);
+    EXPECT_TRUE(capture.Contains("AdvancedOptionBranchImpl: Option Net/gone_option no longer exists, skipping",
+                                 Platform::Log::Level::Warning));
+    EXPECT_TRUE(capture.Contains("AdvancedOptionBranchImpl: Unable to load option /Net/IGMPVersion",
+                                 Platform::Log::Level::Warning));
+    // Replaying records nothing new.
+    EXPECT_TRUE(Audit().empty());
+}
+
+TEST_F(BootTest, ModuleOptionsFailureIsAStatus) {
+    EXPECT_EQ(TarnCtl::Adv::SetModuleOptions(), TARN_OK);
+    TarnSim::InjectFault({.node = KSI_NODE_system_bootModuleAdvConfigOpts, .status = TARN_BUSY});
+    Platform::Log::Capture capture;
+    EXPECT_EQ(TarnCtl::Adv::SetModuleOptions(), 0x0bad0001u);
+    EXPECT_TRUE(capture.Contains("TarnCtl: SetModuleOptions failed with", Platform::Log::Level::Error));
+}
+
+TEST_F(BootTest, BootStepsRunFirstAndSucceed) {
+    Int("/Mem/IdleTax")->SetValue(33);
+    auto names = Platform::Boot::BootStepNames();
+    auto at = [&](const char* n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
+    // Options come before the module options, and before storage restores.
+    EXPECT_LT(at("advanced.options"), at("advanced.modules"));
+    if (at("storage.devices") < static_cast<long>(names.size())) {
+        EXPECT_LT(at("advanced.modules"), at("storage.devices"));
+    }
+    for (const auto& o : Platform::Boot::RunBoot())
+        if (o.name.rfind("advanced.", 0) == 0) {
+            EXPECT_TRUE(o.ok) << o.name << ": " << o.error;
+        }
+    EXPECT_EQ(Int("/Mem/IdleTax")->GetValue(), 33);
+}
+
+}  // namespace
+}  // namespace AdvTest
