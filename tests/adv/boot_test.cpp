@@ -41,7 +41,10 @@ TEST_F(BootTest, BadStoredValuesAreSkippedAndTheRestLoads) {
 
 TEST_F(BootTest, ModuleOptionsFailureIsAStatus) {
     EXPECT_EQ(TarnCtl::Adv::SetModuleOptions(), TARN_OK);
-    TarnSim::InjectFault({.node = KSI_NODE_system_bootModuleAdvConfigOpts, .status = TARN_BUSY});
+    TarnSim::Fault fault;
+    fault.node = KSI_NODE_system_bootModuleAdvConfigOpts;
+    fault.status = TARN_BUSY;
+    TarnSim::InjectFault(fault);
     Platform::Log::Capture capture;
     EXPECT_EQ(TarnCtl::Adv::SetModuleOptions(), 0x0bad0001u);
     EXPECT_TRUE(capture.Contains("TarnCtl: SetModuleOptions failed with", Platform::Log::Level::Error));

@@ -98,7 +98,11 @@ TEST_F(OptionsTest, KernelRefusalStoresAndAuditsNothing) {
 TEST_F(OptionsTest, KernelFailureOnResetKeepsThePersistedValue) {
     Int("/Mem/IdleTax")->SetValue(40);
     auto o = Int("/Mem/IdleTax");
-    TarnSim::InjectFault({.node = KSI_NODE_config_intOpts, .instance = "Mem/IdleTax", .status = TARN_BUSY});
+    TarnSim::Fault fault;
+    fault.node = KSI_NODE_config_intOpts;
+    fault.instance = "Mem/IdleTax";
+    fault.status = TARN_BUSY;
+    TarnSim::InjectFault(fault);
     EXPECT_THROW(o->SetToDefault(), TarnCtl::Lib::SysinfoException);
     long v = 0;
     ASSERT_TRUE(StoreObject("mem"));
