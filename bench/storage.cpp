@@ -37,7 +37,7 @@ void UseHost(long devices, long paths) {
         std::abort();
     Platform::SetHostRoot(dir);
     TarnSim::GenerateOptions options;
-    options.values = {{"devices", devices}, {"paths-per-device", paths}, {"adapters", 9}};
+    options.values = {{"storage-devices", devices}, {"paths-per-device", paths}, {"storage-adapters", 9}};
     TarnSim::Profile::InitHost(TarnSim::Profile::Generate(options));
     roots[key] = dir;
 }

@@ -40,8 +40,8 @@ rapidjson::Value Text(const std::string& s, Alloc& alloc) {
 }
 
 void Generate(rapidjson::Value& out, Alloc& alloc, const GenerateOptions& options) {
-    const long adapterCount = std::max(2L, options.Get("adapters", 4));
-    const long deviceCount = std::max(0L, options.Get("devices", 64));
+    const long adapterCount = std::max(2L, options.Get("storage-adapters", 4));
+    const long deviceCount = std::max(0L, options.Get("storage-devices", 64));
     const long pathsPerDevice = std::max(1L, options.Get("paths-per-device", 4));
     out.SetObject();
     rapidjson::Value adapters(rapidjson::kArrayType);
@@ -95,8 +95,8 @@ const AreaRegistration storageArea({
     .order = 20,
     .init = InitStorage,
     .generate = Generate,
-    .options = {{"adapters", "storage adapters (one SAS, the rest Fibre Channel)", 4},
-                {"devices", "array devices", 64},
+    .options = {{"storage-adapters", "storage adapters (one SAS, the rest Fibre Channel)", 4},
+                {"storage-devices", "array devices behind the Fibre Channel adapters", 64},
                 {"paths-per-device", "paths of each array device", 4}},
 });
 
