@@ -36,15 +36,65 @@ void ConfigUpgradeParser::Fail(const char* message) const {
     throw Exception(std::string("ConfigParser: ") + pos + message);
 }
 
+namespace {
+
+// Character classes for ReadRun: 0 ordinary, 1 ends the run, 2 a line feed that
+// only needs counting.
+struct StopTable {
+    unsigned char c[256] = {};
+    StopTable(const char* stops, bool newlineEnds) {
+        for (const char* p = stops; *p; ++p) c[static_cast<unsigned char>(*p)] = 1;
+        c[static_cast<unsigned char>('\n')] = newlineEnds ? 1 : 2;
+    }
+};
+
+const StopTable kComponentStop("/[=", false);
+const StopTable kAfterIndexStop("/=", false);
+const StopTable kIndexStop("]", false);
+const StopTable kValueStop("\"", false);
+const StopTable kLineStop("", true);
+
+}  // namespace
+
+// Consumes characters up to one that ends the run (left unread) and appends at
+// most `room` of them to `out` (none when `out` is null). Returns the character
+// that ended the run, or -1 at end of file.
+int ConfigUpgradeParser::ReadRun(const unsigned char* stop, std::string* out, size_t& room) {
+    for (;;) {
+        if (_pos == _len && !Fill()) return -1;
+        const char* begin = _buf.get() + _pos;
+        const char* end = _buf.get() + _len;
+        const char* p = begin;
+        while (p < end && !stop[static_cast<unsigned char>(*p)]) ++p;
+        size_t n = static_cast<size_t>(p - begin);
+        if (n > 0) {
+            if (out && room > 0) {
+                size_t keep = n < room ? n : room;
+                out->append(begin, keep);
+                room -= keep;
+            }
+            _column += static_cast<int>(n);
+            _pos += n;
+        }
+        if (p == end) continue;
+        int c = static_cast<unsigned char>(*p);
+        if (stop[c] == 1) return c;
+        Next();  // a line feed inside the run
+        if (out && room > 0) {
+            out->push_back('\n');
+            --room;
+        }
+    }
+}
+
 std::vector<ConfigUpgradeParser::SubKey> ConfigUpgradeParser::GetSubKeys() {
     std::vector<SubKey> keys;
+    keys.reserve(8);
+    size_t none = 0;
     for (;;) {
         SkipSpace();
         if (Peek() != '#') break;
-        int c;
-        do {
-            c = Next();
-        } while (c != -1 && c != '\n');
+        if (ReadRun(kLineStop.c, nullptr, none) == -1) break;
     }
     int c = Next();
     if (c == -1) {
@@ -54,17 +104,33 @@ std::vector<ConfigUpgradeParser::SubKey> ConfigUpgradeParser::GetSubKeys() {
     if (c != '/') Fail("forward slash expected");
 
     // Components up to "="; every character past the limits is read and dropped.
-    size_t pathChars = 0;
+    size_t pathRoom = kMaxPathChars;
     size_t components = 0;
     bool dropping = false;  // past the component limit
     SubKey current{kComponent, {}, {}};
-    auto finish = [&](bool last) {
-        if (last) {
+    for (;;) {
+        if (current.kind == kIndexedComponent) {
+            // Anything between "]" and the next separator is not part of the name.
+            c = ReadRun(kAfterIndexStop.c, nullptr, none);
+        } else {
+            c = ReadRun(kComponentStop.c, dropping ? nullptr : &current.text, pathRoom);
+        }
+        if (c == -1) Fail("assignment character expected");
+        Next();
+        if (c == '[') {
+            current.kind = kIndexedComponent;
+            if (ReadRun(kIndexStop.c, dropping ? nullptr : &current.index, pathRoom) == -1) {
+                Fail("right bracket expected");
+            }
+            Next();
+            continue;
+        }
+        if (c == '=') {
             // White space before "=" does not belong to the name.
             std::string& t = current.text;
             size_t n = t.size();
             while (n > 0 && IsSpace(static_cast<unsigned char>(t[n - 1]))) --n;
-            pathChars -= t.size() - n;
+            pathRoom += t.size() - n;
             t.resize(n);
         }
         if (!dropping) {
@@ -72,50 +138,16 @@ std::vector<ConfigUpgradeParser::SubKey> ConfigUpgradeParser::GetSubKeys() {
             if (++components == kMaxComponents) dropping = true;
         }
         current = SubKey{kComponent, {}, {}};
-    };
-    for (;;) {
-        c = Next();
-        if (c == -1) Fail("assignment character expected");
-        if (c == '/' || c == '=') {
-            finish(c == '=');
-            if (c == '=') break;
-            continue;
-        }
-        if (c == '[') {
-            current.kind = kIndexedComponent;
-            for (;;) {
-                int d = Next();
-                if (d == -1) Fail("right bracket expected");
-                if (d == ']') break;
-                if (!dropping && pathChars < kMaxPathChars) {
-                    current.index.push_back(static_cast<char>(d));
-                    ++pathChars;
-                }
-            }
-            // Anything between "]" and the next separator is not part of the name.
-            for (;;) {
-                int d = Peek();
-                if (d == -1 || d == '/' || d == '=') break;
-                Next();
-            }
-            continue;
-        }
-        if (current.kind == kComponent && !dropping && pathChars < kMaxPathChars) {
-            current.text.push_back(static_cast<char>(c));
-            ++pathChars;
-        }
+        if (c == '=') break;
     }
 
     SkipSpace();
-    // "=" was consumed by the component loop; a second one is not expected here.
     c = Next();
     if (c != '"') Fail("quote character expected");
     SubKey value{kValue, {}, {}};
-    for (;;) {
-        c = Next();
-        if (c == -1 || c == '"') break;  // there is no escape: the next quote ends it
-        if (value.text.size() < kMaxValueChars) value.text.push_back(static_cast<char>(c));
-    }
+    size_t valueRoom = kMaxValueChars;
+    // There is no escape: the next quote ends the value (or the end of the file).
+    if (ReadRun(kValueStop.c, &value.text, valueRoom) == '"') Next();
     keys.push_back(std::move(value));
     keys.push_back({kEnd, {}, {}});
     return keys;

@@ -73,6 +73,7 @@ private:
     }
     static bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
     void SkipSpace();
+    int ReadRun(const unsigned char* stop, std::string* out, size_t& room);
     [[noreturn]] void Fail(const char* message) const;
 
     std::unique_ptr<std::istream> _in;
