@@ -129,19 +129,37 @@ TARN_ReturnStatus SetStr(Call& c) {
 // Records are the kernel's own: nobody overwrites one wholesale.
 TARN_ReturnStatus RefuseStruct(Call&, const void*, unsigned int) { return TARN_NOT_SUPPORTED; }
 
-const AreaRegistration advArea({.name = "advanced", .order = 30, .init = InitAdvanced});
-const NodeRegistration intNode(KSI_NODE_config_intOpts, {.set = SetInt, .setStruct = RefuseStruct});
-const NodeRegistration strNode(KSI_NODE_config_strOpts, {.set = SetStr, .setStruct = RefuseStruct});
+Area AdvArea() {
+    Area a;
+    a.name = "advanced";
+    a.order = 30;
+    a.init = InitAdvanced;
+    return a;
+}
+
+NodeHandler OptionNode(SetFn set) {
+    NodeHandler h;
+    h.set = std::move(set);
+    h.setStruct = RefuseStruct;
+    return h;
+}
 
 // Applying the module options given at boot: the simulated modules take them
 // as they are; the kernel counts the applications for inspection.
-const NodeRegistration moduleOpts(KSI_NODE_system_bootModuleAdvConfigOpts, {
-    .set = [](Call& c) {
+NodeHandler ModuleOptionsNode() {
+    NodeHandler h;
+    h.set = [](Call& c) {
         long n = std::stol(c.state.GetAreaValue("advanced", "moduleOptionsApplied", "0"));
         c.state.SetAreaValue("advanced", "moduleOptionsApplied", std::to_string(n + 1));
         return TARN_OK;
-    },
-});
+    };
+    return h;
+}
+
+const AreaRegistration advArea(AdvArea());
+const NodeRegistration intNode(KSI_NODE_config_intOpts, OptionNode(SetInt));
+const NodeRegistration strNode(KSI_NODE_config_strOpts, OptionNode(SetStr));
+const NodeRegistration moduleOpts(KSI_NODE_system_bootModuleAdvConfigOpts, ModuleOptionsNode());
 
 }  // namespace
 
