@@ -75,12 +75,18 @@ size_t RawAdapterReads() {
     return n;
 }
 
+// Seconds per call of `fn`, repeated for at least a third of a second.
 template <typename Fn>
-double SecondsPerCall(Fn&& fn, int reps) {
+double SecondsPerCall(Fn&& fn) {
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < reps; ++i)
+    int reps = 0;
+    double elapsed = 0;
+    do {
         benchmark::DoNotOptimize(fn());
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / reps;
+        ++reps;
+        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    } while (elapsed < 0.33 || reps < 3);
+    return elapsed / reps;
 }
 
 void Report(benchmark::State& state, double libraryTotal, int64_t iterations, double baseline, long devices) {
@@ -95,14 +101,14 @@ void BM_GetLuns(benchmark::State& state) {
     UseHost(devices, paths);
     TarnCtl::Storage::StorageInfoImpl storage;
     storage.GetLuns(false, false);  // the once-a-day stamping happens outside the timing
-    const double baseline = SecondsPerCall(RawDeviceReads, 5);
+    const double baseline = SecondsPerCall(RawDeviceReads);
     double total = 0;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
         auto luns = storage.GetLuns(false, false);
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (static_cast<long>(luns.size()) != devices)
-            state.SkipWithError("wrong device count");
+            state.SkipWithError(("wrong device count " + std::to_string(luns.size())).c_str());
     }
     Report(state, total, state.iterations(), baseline, devices);
 }
@@ -111,7 +117,7 @@ void BM_GetScsiInterfaces(benchmark::State& state) {
     const long devices = state.range(0), paths = state.range(1);
     UseHost(devices, paths);
     TarnCtl::Storage::StorageInfoImpl storage;
-    const double baseline = SecondsPerCall(RawAdapterReads, 20);
+    const double baseline = SecondsPerCall(RawAdapterReads);
     double total = 0;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();

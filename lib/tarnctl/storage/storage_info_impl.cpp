@@ -286,7 +286,7 @@ std::vector<std::unique_ptr<LunImpl>> StorageInfoImpl::EnumerateLuns(bool includ
     std::vector<std::unique_ptr<LunImpl>> out;
     auto memo = std::make_shared<TransportWordMemo>();
     const auto names = KsiList(KSI_NODE_storage_scsifw_devices);
-    std::set<std::string> live(names.begin(), names.end());
+    out.reserve(names.size());
     for (const auto& name : names) {
         try {
             auto lun = MakeLun(name, KsiRead<KsiStorageDeviceInfo>(KSI_NODE_storage_scsifw_devices_info, {name}));
@@ -297,6 +297,7 @@ std::vector<std::unique_ptr<LunImpl>> StorageInfoImpl::EnumerateLuns(bool includ
         }
     }
     if (includeOffline) {
+        std::set<std::string> live(names.begin(), names.end());
         try {
             for (const auto& uid : KsiList(KSI_NODE_storage_scsifw_persistDeviceAttrs_uids))
                 if (!live.count(uid))
@@ -306,6 +307,11 @@ std::vector<std::unique_ptr<LunImpl>> StorageInfoImpl::EnumerateLuns(bool includ
         }
     }
     return out;
+}
+
+bool StorageInfoImpl::StampDue(bool force) {
+    std::lock_guard<std::mutex> guard(gStampMutex);
+    return force || !gStamped || StorageClock::Now() - gLastStamp > kStampInterval;
 }
 
 void StorageInfoImpl::StampLastSeen(const std::vector<std::string>& uids, bool force) {
@@ -333,13 +339,18 @@ void StorageInfoImpl::StampLastSeen(const std::vector<std::string>& uids, bool f
 }
 
 std::vector<std::unique_ptr<Lun>> StorageInfoImpl::GetLuns(bool includeOffline, bool forceStamp) {
+    auto luns = EnumerateLuns(includeOffline);
     std::vector<std::unique_ptr<Lun>> out;
-    std::vector<std::string> uids;
-    for (auto& lun : EnumerateLuns(includeOffline)) {
-        uids.push_back(lun->GetIdentifier());
-        out.push_back(std::move(lun));
+    out.reserve(luns.size());
+    if (StampDue(forceStamp)) {
+        std::vector<std::string> uids;
+        uids.reserve(luns.size());
+        for (const auto& lun : luns)
+            uids.push_back(lun->GetIdentifier());
+        StampLastSeen(uids, forceStamp);
     }
-    StampLastSeen(uids, forceStamp);
+    for (auto& lun : luns)
+        out.push_back(std::move(lun));
     return out;
 }
 

@@ -122,6 +122,8 @@ public:
 
 private:
     std::vector<std::unique_ptr<LunImpl>> EnumerateLuns(bool includeOffline);
+    // True when the once-a-day stamping (or a forced one) is due.
+    static bool StampDue(bool force);
     void StampLastSeen(const std::vector<std::string>& uids, bool force);
     void PurgeDevices(const std::vector<std::string>& uids);
     template <typename Kind>
