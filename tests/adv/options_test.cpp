@@ -16,7 +16,7 @@ class OptionsTest : public AdvHostTest {};
 
 TEST_F(OptionsTest, SetValuesSurviveAReboot) {
     Int("/Net/TcpipHeapSize")->SetValue(16);
-    Str("/Misc/HostName")->SetValue("esx-a.lab");
+    Str("/Misc/HostName")->SetValue("host-a.lab");
     Int("/NFS/MaxVolumes")->SetValue(64);
 
     auto net = StoreObject("net");
@@ -27,13 +27,13 @@ TEST_F(OptionsTest, SetValuesSurviveAReboot) {
     std::string s;
     ASSERT_TRUE(StoreObject("misc"));
     EXPECT_TRUE(StoreObject("misc")->GetValue("host_name", &s));
-    EXPECT_EQ(s, "esx-a.lab");
+    EXPECT_EQ(s, "host-a.lab");
     ASSERT_TRUE(StoreObject("NFSv3"));
 
     TarnSim::Profile::Reboot();
 
     EXPECT_EQ(Int("/Net/TcpipHeapSize")->GetValue(), 16);
-    EXPECT_EQ(Str("/Misc/HostName")->GetValue(), "esx-a.lab");
+    EXPECT_EQ(Str("/Misc/HostName")->GetValue(), "host-a.lab");
     EXPECT_EQ(Int("/NFS/MaxVolumes")->GetValue(), 64);
     // Untouched options come back at their defaults.
     EXPECT_EQ(Int("/Net/TcpipHeapMax")->GetValue(), 512);

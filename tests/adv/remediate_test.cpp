@@ -93,12 +93,12 @@ TEST_F(RemediateTest, ImpactCheck) {
 
 TEST_F(RemediateTest, UserOptionRemediation) {
     ConfigStoreObject set = *ConfigStoreObject::FromData(
-        ConfigStoreObjectId("user_vars", "advanced_options", "halden", "DcuiTimeOut"), R"({"integer_value": 120})");
+        ConfigStoreObjectId("user_vars", "advanced_options", "halden", "ConsoleTimeOut"), R"({"integer_value": 120})");
     RemediateDesiredUserConfig(set);
-    EXPECT_EQ(Int("/UserVars/DcuiTimeOut")->GetValue(), 120);
+    EXPECT_EQ(Int("/UserVars/ConsoleTimeOut")->GetValue(), 120);
     RemediateDesiredUserConfig(
-        ConfigStoreObject(ConfigStoreObjectId("user_vars", "advanced_options", "halden", "DcuiTimeOut")));
-    EXPECT_EQ(Int("/UserVars/DcuiTimeOut")->GetValue(), 600);
+        ConfigStoreObject(ConfigStoreObjectId("user_vars", "advanced_options", "halden", "ConsoleTimeOut")));
+    EXPECT_EQ(Int("/UserVars/ConsoleTimeOut")->GetValue(), 600);
     EXPECT_EQ(CheckUserOptionImpact("HaldenVPsDisabledProtocols"), (HostCtl::Adv::OptionImpact{true, false}));
 }
 

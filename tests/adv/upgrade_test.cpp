@@ -21,7 +21,7 @@ TEST_F(UpgradeTest, ValuesMoveFromTheFileToTheStore) {
                                        "/advUserOptions/Color/type = \"string\"\n"
                                        "/advUserOptions/Color/default = \"blue\"\n"
                                        "/advUserOptions/Color/value = \"green\"\n"
-                                       "/advUserOptions/DcuiTimeOut/value = \"300\"\n"
+                                       "/advUserOptions/ConsoleTimeOut/value = \"300\"\n"
                                        "/system/uuid = \"keep-me\"\n");
     Platform::Log::Capture capture;
     EXPECT_TRUE(TarnCtl::Adv::AdvancedOptionBranchImpl().UpgradeConfigToConfigStore());
@@ -55,7 +55,7 @@ TEST_F(UpgradeTest, ValuesMoveFromTheFileToTheStore) {
     EXPECT_EQ(Int("/Net/TcpipHeapSize")->GetValue(), 8);
     EXPECT_EQ(Str("/Misc/HostName")->GetValue(), "old-host");
     EXPECT_EQ(Str("/UserVars/Color")->GetValue(), "green");
-    EXPECT_EQ(Int("/UserVars/DcuiTimeOut")->GetValue(), 300);
+    EXPECT_EQ(Int("/UserVars/ConsoleTimeOut")->GetValue(), 300);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ TEST_F(ConfigFileTest, WrittenValuesReadBackInAnotherProcessAndKeepTheirLineForm
     {
         SynchronizedConfigFile f;
         f->SetValue("/system/uuid", "5f1d-9a");
-        f->SetValue("/system/visl/VMlocation", "/vmfs/a \"b\"");
+        f->SetValue("/system/visl/VMlocation", "/volumes/a \"b\"");
         f->SetValue("/net/mtu", 1500);
         f->SetValue("/net/enabled", true);
         f->SetValue("/net/flags", static_cast<unsigned char>(0x1f));
@@ -27,14 +27,14 @@ TEST_F(ConfigFileTest, WrittenValuesReadBackInAnotherProcessAndKeepTheirLineForm
               "/net/flags = \"1f\"\n"
               "/net/mtu = \"1500\"\n"
               "/system/uuid = \"5f1d-9a\"\n"
-              "/system/visl/VMlocation = \"/vmfs/a \\\"b\\\"\"\n");
+              "/system/visl/VMlocation = \"/volumes/a \\\"b\\\"\"\n");
     pid_t pid = fork();
     if (pid == 0) {
         ConfigFile* f = ConfigFile::GetFile();
         std::string loc;
         int mtu = 0;
         unsigned char flags = 0;
-        bool ok = f->GetValue("/system/visl/VMlocation", &loc) && loc == "/vmfs/a \"b\"" &&
+        bool ok = f->GetValue("/system/visl/VMlocation", &loc) && loc == "/volumes/a \"b\"" &&
                   f->GetValue("/net/mtu", &mtu) && mtu == 1500 && f->GetValue("/net/flags", &flags) &&
                   flags == 0x1f;
         _exit(ok ? 0 : 1);

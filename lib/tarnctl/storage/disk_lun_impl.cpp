@@ -36,7 +36,7 @@ const TypeGuid kTypeGuids[] = {
     {DiskLunPartition::PARTITION_TYPE_LINUX_RAID, "a19d880f-05fc-4d3b-a006-743f0f84911e", "linux raid"},
     {DiskLunPartition::PARTITION_TYPE_KDFS, "6b646673-0000-4000-8000-00000000000b", "kdfs"},
     {DiskLunPartition::PARTITION_TYPE_DUMP, "64756d70-0000-4000-8000-00000000000c", "dump"},
-    {DiskLunPartition::PARTITION_TYPE_BOOTBANK, "626f6f74-0000-4000-8000-00000000000d", "bootbank"},
+    {DiskLunPartition::PARTITION_TYPE_BOOTPART, "626f6f74-0000-4000-8000-00000000000d", "bootpart"},
     {DiskLunPartition::PARTITION_TYPE_OSDATA, "6f736461-0000-4000-8000-00000000000e", "osdata"},
     {DiskLunPartition::PARTITION_TYPE_FAT16, "", "fat16"},
     {DiskLunPartition::PARTITION_TYPE_FAT32, "", "fat32"},

@@ -54,7 +54,7 @@ void UnregisterProgram(const std::string& path);
 
 Result Run(const Invocation& invocation);
 
-// Sends `signal` to the host daemon or process `name` ("syslogd", "dcui").
+// Sends `signal` to the host daemon or process `name` ("syslogd", "consoleui").
 // Goes through the registered signal handler of that name, never to a real
 // process; recorded like a command ("signal: NAME SIG"). False when no such
 // process runs.
