@@ -193,17 +193,6 @@ void ClearRecordedCalls() {
 namespace TarnCtl::Util {
 namespace {
 
-std::string Format(const char* fmt, va_list ap) {
-    va_list copy;
-    va_copy(copy, ap);
-    int n = vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0)
-        vsnprintf(out.data(), n + 1, fmt, ap);
-    return out;
-}
-
 Platform::Exec::Result RunLine(const std::string& line, const std::string& input, bool daemon) {
     Platform::Exec::Invocation inv;
     try {
@@ -223,7 +212,7 @@ Platform::Exec::Result RunLine(const std::string& line, const std::string& input
 bool TarnCtl_Exec(const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    std::string line = Format(fmt, ap);
+    std::string line = HostCtl::Misc::StrPrintfV(fmt, ap);
     va_end(ap);
     return RunLine(line, "", false).status == 0;
 }
@@ -245,7 +234,7 @@ int RunShellCmd(int, const std::string& command, const std::string& input, std::
 bool TarnCtl_Daemon(const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    std::string line = Format(fmt, ap);
+    std::string line = HostCtl::Misc::StrPrintfV(fmt, ap);
     va_end(ap);
     return RunLine(line, "", true).status == 0;
 }

@@ -31,13 +31,7 @@ int KevtUserLib_Init() {
 int KevtUserLib_AddKevt(const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    va_list copy;
-    va_copy(copy, ap);
-    int n = vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string text(n > 0 ? n : 0, '\0');
-    if (n > 0)
-        vsnprintf(text.data(), n + 1, fmt, ap);
+    std::string text = HostCtl::Misc::StrPrintfV(fmt, ap);
     va_end(ap);
     try {
         std::string path = Platform::HostPath(kEventLog);

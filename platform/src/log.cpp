@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include "platform/hostroot.h"
+#include "platform/misc.h"
 
 namespace Platform::Log {
 
@@ -89,21 +90,7 @@ void Emit(Level level, const char* fmt, va_list ap) {
         if (gCaptures.empty() && !Enabled(level, gFileLevel) && !Enabled(level, StderrLevel()))
             return;
     }
-    char small[512];
-    va_list copy;
-    va_copy(copy, ap);
-    int n = vsnprintf(small, sizeof small, fmt, copy);
-    va_end(copy);
-    std::string text;
-    if (n < 0)
-        return;
-    if (static_cast<size_t>(n) < sizeof small) {
-        text.assign(small, n);
-    } else {
-        text.resize(n + 1);
-        vsnprintf(text.data(), n + 1, fmt, ap);
-        text.resize(n);
-    }
+    std::string text = HostCtl::Misc::StrPrintfV(fmt, ap);
     while (!text.empty() && text.back() == '\n')
         text.pop_back();
 
@@ -189,33 +176,16 @@ namespace Platform::Log {
 static void Emit_(Level level, const char* fmt, va_list ap) { Emit(level, fmt, ap); }
 }  // namespace Platform::Log
 
-void TarnCtl_LogErrorInt(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    Platform::Log::Emit_(Platform::Log::Level::Error, fmt, ap);
-    va_end(ap);
-}
-void TarnCtl_LogWarnInt(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    Platform::Log::Emit_(Platform::Log::Level::Warning, fmt, ap);
-    va_end(ap);
-}
-void TarnCtl_LogInfoInt(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    Platform::Log::Emit_(Platform::Log::Level::Info, fmt, ap);
-    va_end(ap);
-}
-void TarnCtl_LogVerboseInt(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    Platform::Log::Emit_(Platform::Log::Level::Verbose, fmt, ap);
-    va_end(ap);
-}
-void TarnCtl_LogTriviaInt(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    Platform::Log::Emit_(Platform::Log::Level::Trivia, fmt, ap);
-    va_end(ap);
-}
+#define TARN_LOG_FUNCTION(name, level)                      \
+    void name(const char* fmt, ...) {                       \
+        va_list ap;                                         \
+        va_start(ap, fmt);                                  \
+        Platform::Log::Emit_(Platform::Log::Level::level, fmt, ap); \
+        va_end(ap);                                         \
+    }
+
+TARN_LOG_FUNCTION(TarnCtl_LogErrorInt, Error)
+TARN_LOG_FUNCTION(TarnCtl_LogWarnInt, Warning)
+TARN_LOG_FUNCTION(TarnCtl_LogInfoInt, Info)
+TARN_LOG_FUNCTION(TarnCtl_LogVerboseInt, Verbose)
+TARN_LOG_FUNCTION(TarnCtl_LogTriviaInt, Trivia)

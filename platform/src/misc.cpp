@@ -18,9 +18,7 @@
 
 namespace HostCtl::Misc {
 
-std::string StrPrintf(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
+std::string StrPrintfV(const char* fmt, va_list ap) {
     va_list copy;
     va_copy(copy, ap);
     char small[256];
@@ -34,8 +32,37 @@ std::string StrPrintf(const char* fmt, ...) {
         vsnprintf(out.data(), n + 1, fmt, ap);
         out.resize(n);
     }
+    return out;
+}
+
+std::string StrPrintf(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::string out = StrPrintfV(fmt, ap);
     va_end(ap);
     return out;
+}
+
+std::string JsonQuote(std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char b[8];
+                    std::snprintf(b, sizeof b, "\\u%04x", c);
+                    out += b;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
 }
 
 void StringTokenize(std::string_view text, std::vector<std::string>& out, std::string_view delimiters) {

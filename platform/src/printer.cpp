@@ -6,33 +6,10 @@
 #include <map>
 
 #include "lib/tarnctl_object.h"
+#include "platform/misc.h"
 
 namespace TarnCtl::Lib {
-namespace {
-
-std::string JsonEscape(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            default:
-                if (c < 0x20) {
-                    char b[8];
-                    std::snprintf(b, sizeof b, "\\u%04x", c);
-                    out += b;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-}  // namespace
+using HostCtl::Misc::JsonQuote;
 
 ObjectPrinter::ObjectPrinter(std::ostream& out, Format format) : _out(out), _format(format) {}
 ObjectPrinter::~ObjectPrinter() = default;
@@ -61,9 +38,9 @@ void ObjectPrinter::BeginObject() {
             // Key the nested object by its type; repeats get a counter.
             int n = ++_stack.back().childTypes[type];
             std::string key = n == 1 ? type : type + " " + std::to_string(n);
-            _out << JsonEscape(key) << ":";
+            _out << JsonQuote(key) << ":";
         }
-        _out << "{" << JsonEscape("type") << ":" << JsonEscape(type);
+        _out << "{" << JsonQuote("type") << ":" << JsonQuote(type);
     }
     // The "type" entry already stands first in JSON, so the next entry needs a comma.
     _stack.push_back({false, _format != Format::Json, {}});
@@ -95,7 +72,7 @@ void ObjectPrinter::Entry(const char* label, const std::string& text, bool quote
         _out << Indent(_stack.size()) << label << ": " << text << "\n";
     } else {
         Separator();
-        _out << JsonEscape(label) << ":" << (quoted ? JsonEscape(text) : text);
+        _out << JsonQuote(label) << ":" << (quoted ? JsonQuote(text) : text);
     }
 }
 
@@ -147,7 +124,7 @@ void ObjectPrinter::OpenList(const char* label) {
         _out << Indent(_stack.size()) << label << ": [\n";
     } else {
         Separator();
-        _out << JsonEscape(label) << ":[";
+        _out << JsonQuote(label) << ":[";
     }
     _stack.push_back({true, true, {}});
 }

@@ -8,30 +8,11 @@
 #include <iostream>
 
 #include "command.h"
+#include "platform/misc.h"
 
 namespace HostCtlTool {
 
-std::string JsonQuote(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char b[8];
-                    std::snprintf(b, sizeof b, "\\u%04x", c);
-                    out += b;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
+std::string JsonQuote(const std::string& text) { return HostCtl::Misc::JsonQuote(text); }
 
 namespace {
 

@@ -1,6 +1,7 @@
 // String and file helpers of the host's core management library.
 #pragma once
 
+#include <cstdarg>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -12,6 +13,10 @@
 namespace HostCtl::Misc {
 
 std::string StrPrintf(const char* fmt, ...) TARN_PRINTF(1, 2);
+// StrPrintf over an argument list; `ap` is consumed.
+std::string StrPrintfV(const char* fmt, va_list ap);
+// `text` as a JSON string literal, quotes included.
+std::string JsonQuote(std::string_view text);
 
 inline std::string StrCat(std::string_view a, std::string_view b) {
     std::string s;
