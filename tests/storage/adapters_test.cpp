@@ -37,6 +37,8 @@ struct KindRow {
     ScsiInterface::ScsiInterfaceType expected;
 };
 
+void PrintTo(const KindRow& row, std::ostream* os) { *os << row.transport << "/" << row.driver; }
+
 class AdapterKindTest : public StorageHostTest, public ::testing::WithParamInterface<KindRow> {};
 
 TEST_P(AdapterKindTest, TransportAndDriverPickTheKind) {
