@@ -42,28 +42,105 @@ void SetKernel(TarnCtl::Util::Sysinfo& si, const std::string& path) {
     }
 }
 
-// Persists or drops one field of a branch's store object; the object goes
-// away with its last field.
-void StoreField(const std::string& branch, const std::string& field,
-                const std::function<void(ConfigStoreObject&)>& set) {
+// The kernel node of one option: the record node addressed by branch and name.
+void Address(Util::Sysinfo& si, const AdvancedOptionImpl& option) {
+    si.SetInstance(option.GetBranchName());
+    si.AddInstancePath(option.GetName());
+}
+
+template <class Record>
+Record ReadRecord(unsigned int node, const AdvancedOptionImpl& option) {
+    Util::Sysinfo si(node);
+    Address(si, option);
+    Record record{};
+    si.Get(&record, sizeof(record));
+    return record;
+}
+
+template <class Value>
+void WriteRecord(unsigned int node, AdvancedOptionImpl& option, const Value& value) {
+    Util::Sysinfo si(node);
+    Address(si, option);
+    si.AddInput(value);
+    SetKernel(si, option.GetOptionPath());
+}
+
+// The option's field in its branch's store object; false when nothing is stored.
+template <class Value>
+bool StoredValue(const AdvancedOptionImpl& option, Value* out) {
+    const std::string& branch = option.GetBranchName();
+    auto object = AdvStore()->Get(GetCsObjId(branch));
+    return object && object->GetValue(GetConfigstoreOptionName(branch, option.GetName()), out);
+}
+
+// Persists the option's field in its branch's store object.
+template <class Value>
+void StoreValue(const AdvancedOptionImpl& option, const Value& value) {
+    const std::string& branch = option.GetBranchName();
     auto store = AdvStore();
     auto id = GetCsObjId(branch);
     auto object = store->Get(id);
     if (!object) object = std::make_shared<ConfigStoreObject>(id);
-    set(*object);
+    object->SetValue(GetConfigstoreOptionName(branch, option.GetName()), value);
     store->Write(object);
 }
 
-void RemoveStoreField(const std::string& branch, const std::string& field) {
+// Drops the option's field; the branch's object goes away with its last field.
+void RemoveStoredValue(const AdvancedOptionImpl& option) {
+    const std::string& branch = option.GetBranchName();
     auto store = AdvStore();
     auto id = GetCsObjId(branch);
     auto object = store->Get(id);
-    if (!object || !object->Remove(field)) return;
+    if (!object || !object->Remove(GetConfigstoreOptionName(branch, option.GetName()))) return;
     if (object->IsEmpty())
         store->Delete(id);
     else
         store->Write(object);
 }
+
+// A set goes to the kernel first and, outside boot (which replays values the
+// store already holds), to the store in the same transaction; then the log
+// line and the audit record. `shown` is the value as logged, `old` and `text`
+// the old and new value as audited.
+template <class Value>
+void SetPersisted(AdvancedOptionImpl& option, const std::function<void()>& writeKernel, const Value& value,
+                  const std::string& shown, const std::string& old, const std::string& text) {
+    auto store = AdvStore();
+    if (store->IsBoot()) {
+        writeKernel();
+        return;
+    }
+    {
+        ConfigStoreTransaction txn(store);
+        writeKernel();
+        StoreValue(option, value);
+        txn.Commit();
+    }
+    TarnCtl_LogInfoInt("%s: Set %s to %s\n", "AdvancedOption", option.GetOptionPath().c_str(), shown.c_str());
+    if (old == text)
+        EmitAudit::Success("settings.advanced.set", option.GetOptionPath(), "value", old, "comment",
+                           "no change");
+    else
+        EmitAudit::Success("settings.advanced.set", option.GetOptionPath(), "value", text);
+}
+
+// A reset writes the default to the kernel and drops the stored field.
+void ResetPersisted(AdvancedOptionImpl& option, const std::function<void()>& writeKernel,
+                    const std::string& shown, const std::string& text) {
+    auto store = AdvStore();
+    {
+        ConfigStoreTransaction txn(store);
+        writeKernel();
+        if (!store->IsBoot()) RemoveStoredValue(option);
+        txn.Commit();
+    }
+    if (store->IsBoot()) return;
+    TarnCtl_LogInfoInt("%s: Reset %s to %s\n", "AdvancedOption", option.GetOptionPath().c_str(),
+                       shown.c_str());
+    EmitAudit::Success("settings.advanced.reset", option.GetOptionPath(), "value", text);
+}
+
+std::string Quoted(const std::string& value) { return "\"" + value + "\""; }
 
 }  // namespace
 
@@ -105,6 +182,14 @@ const char* AdvancedOptionImpl::ImpactOf(bool reboot, bool maintenance) {
     return "none";
 }
 
+void AdvancedOptionImpl::FillCommon(bool hidden, std::string description, bool hostSpecific,
+                                    std::string impact) {
+    _hidden = hidden;
+    _description = std::move(description);
+    _hostSpecific = hostSpecific;
+    _impact = std::move(impact);
+}
+
 std::unique_ptr<HostCtl::Adv::AdvancedOption> AdvancedOptionImpl::FindOption(const std::string& path) {
     if (path.empty() || path[0] != '/')
         throw HostCtlException("Invalid option name (no slash): " + path);
@@ -117,125 +202,28 @@ std::unique_ptr<HostCtl::Adv::AdvancedOption> AdvancedOptionImpl::FindOption(con
     return branch->GetOptionByName(parts.back());
 }
 
-// ---- AdvancedIntegerOptionImpl ----------------------------------------------------
+// ---- Integer and string options, kernel and user ----------------------------------
 
-AdvancedIntegerOptionImpl::AdvancedIntegerOptionImpl(std::string branchName, std::string optionName)
-    : AdvancedOptionImpl(std::move(branchName), std::move(optionName)) {}
-
-AdvancedIntegerOptionImpl::AdvancedIntegerOptionImpl(std::string branchName, std::string optionName,
-                                                     const Ksi::Adv::IntOption& record)
-    : AdvancedOptionImpl(std::move(branchName), std::move(optionName)) {
-    Fill(record);
-    _stale = false;
-}
-
-void AdvancedIntegerOptionImpl::Fill(const Ksi::Adv::IntOption& r) {
-    _default = r.defaultValue;
-    _minimum = r.minimum;
-    _maximum = r.maximum;
-    _value = r.currentValue;
-    _hidden = r.hidden != 0;
-    _description = RecordText(r.description, sizeof(r.description));
-    _hostSpecific = r.hostSpecific != 0;
-    _impact = ImpactOf(r.rebootRequired, r.maintenanceModeRequired);
-}
-
-void AdvancedIntegerOptionImpl::RefreshInt() {
-    Util::Sysinfo si(KSI_NODE_config_intOpts);
-    si.SetInstance(_branchName);
-    si.AddInstancePath(_optionName);
-    Ksi::Adv::IntOption record{};
-    si.Get(&record, sizeof(record));
-    Fill(record);
-}
-
-int64_t AdvancedIntegerOptionImpl::GetDefaultValue() {
+int64_t IntegerOptionImpl::GetDefaultValue() {
     EnsureFresh();
     return _default;
 }
-int64_t AdvancedIntegerOptionImpl::GetMinimum() {
+int64_t IntegerOptionImpl::GetMinimum() {
     EnsureFresh();
     return _minimum;
 }
-int64_t AdvancedIntegerOptionImpl::GetMaximum() {
+int64_t IntegerOptionImpl::GetMaximum() {
     EnsureFresh();
     return _maximum;
 }
-int64_t AdvancedIntegerOptionImpl::GetValue() {
+int64_t IntegerOptionImpl::GetValue() {
     EnsureFresh();
     return _value;
 }
 
-void AdvancedIntegerOptionImpl::WriteKernel(int64_t value) {
-    Util::Sysinfo si(KSI_NODE_config_intOpts);
-    si.SetInstance(_branchName);
-    si.AddInstancePath(_optionName);
-    si.AddInput(static_cast<long>(value));
-    SetKernel(si, GetOptionPath());
-    // The kernel took the value; whatever else it derived is re-read on next use.
-    _value = value;
-    _stale = true;
-}
-
-void AdvancedIntegerOptionImpl::UpdateValueToCstore() {
+void IntegerOptionImpl::PrintAs(TarnCtl::Lib::ObjectPrinter* printer, const char* type) {
     EnsureFresh();
-    std::string field = GetConfigstoreOptionName(_branchName, _optionName);
-    int64_t value = _value;
-    StoreField(_branchName, field, [&](ConfigStoreObject& o) { o.SetValue(field, static_cast<long>(value)); });
-}
-
-void AdvancedIntegerOptionImpl::SetValue(long value) {
-    EnsureFresh();
-    int64_t old = _value;
-    auto store = AdvStore();
-    if (store->IsBoot()) {
-        // Boot replays values; the store already holds them.
-        WriteKernel(value);
-        return;
-    }
-    {
-        ConfigStoreTransaction txn(store);
-        WriteKernel(value);
-        std::string field = GetConfigstoreOptionName(_branchName, _optionName);
-        StoreField(_branchName, field, [&](ConfigStoreObject& o) { o.SetValue(field, value); });
-        txn.Commit();
-    }
-    TarnCtl_LogInfoInt("%s: Set %s to %ld\n", "AdvancedOption", GetOptionPath().c_str(), value);
-    if (old == value)
-        EmitAudit::Success("settings.advanced.set", GetOptionPath(), "value", std::to_string(old),
-                           "comment", "no change");
-    else
-        EmitAudit::Success("settings.advanced.set", GetOptionPath(), "value", std::to_string(value));
-}
-
-void AdvancedIntegerOptionImpl::SetToDefault() {
-    EnsureFresh();
-    int64_t def = _default;
-    auto store = AdvStore();
-    {
-        ConfigStoreTransaction txn(store);
-        WriteKernel(def);
-        if (!store->IsBoot())
-            RemoveStoreField(_branchName, GetConfigstoreOptionName(_branchName, _optionName));
-        txn.Commit();
-    }
-    if (store->IsBoot()) return;
-    TarnCtl_LogInfoInt("%s: Reset %s to %ld\n", "AdvancedOption", GetOptionPath().c_str(),
-                       static_cast<long>(def));
-    EmitAudit::Success("settings.advanced.reset", GetOptionPath(), "value", std::to_string(def));
-}
-
-void AdvancedIntegerOptionImpl::LoadConfig() {
-    auto object = AdvStore()->Get(GetCsObjId(_branchName));
-    long value = 0;
-    if (!object || !object->GetValue(GetConfigstoreOptionName(_branchName, _optionName), &value))
-        return;
-    WriteKernel(value);
-}
-
-void AdvancedIntegerOptionImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {
-    EnsureFresh();
-    printer->SetType("Advanced Integer Option");
+    printer->SetType(type);
     printer->BeginObject();
     printer->Print("Path", GetOptionPath());
     printer->Print("Type", "integer");
@@ -249,14 +237,95 @@ void AdvancedIntegerOptionImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {
     printer->EndObject();
 }
 
+std::string StringOptionImpl::GetDefaultValue() {
+    EnsureFresh();
+    return _default;
+}
+std::string StringOptionImpl::GetValue() {
+    EnsureFresh();
+    return _value;
+}
+
+void StringOptionImpl::PrintAs(TarnCtl::Lib::ObjectPrinter* printer, const char* type,
+                               const std::string* validCharacters) {
+    EnsureFresh();
+    printer->SetType(type);
+    printer->BeginObject();
+    printer->Print("Path", GetOptionPath());
+    printer->Print("Type", "string");
+    printer->Print("String Value", _value);
+    printer->Print("Default String Value", _default);
+    if (validCharacters) printer->Print("Valid Characters", *validCharacters);
+    printer->Print("Description", _description);
+    printer->Print("Host Specific", _hostSpecific);
+    printer->Print("Impact", _impact);
+    printer->EndObject();
+}
+
+// ---- AdvancedIntegerOptionImpl ----------------------------------------------------
+
+AdvancedIntegerOptionImpl::AdvancedIntegerOptionImpl(std::string branchName, std::string optionName)
+    : IntegerOptionImpl(std::move(branchName), std::move(optionName)) {}
+
+AdvancedIntegerOptionImpl::AdvancedIntegerOptionImpl(std::string branchName, std::string optionName,
+                                                     const Ksi::Adv::IntOption& record)
+    : IntegerOptionImpl(std::move(branchName), std::move(optionName)) {
+    Fill(record);
+    _stale = false;
+}
+
+void AdvancedIntegerOptionImpl::Fill(const Ksi::Adv::IntOption& r) {
+    _default = r.defaultValue;
+    _minimum = r.minimum;
+    _maximum = r.maximum;
+    _value = r.currentValue;
+    FillCommon(r.hidden != 0, RecordText(r.description, sizeof(r.description)), r.hostSpecific != 0,
+               ImpactOf(r.rebootRequired, r.maintenanceModeRequired));
+}
+
+void AdvancedIntegerOptionImpl::RefreshInt() {
+    Fill(ReadRecord<Ksi::Adv::IntOption>(KSI_NODE_config_intOpts, *this));
+}
+
+void AdvancedIntegerOptionImpl::WriteKernel(int64_t value) {
+    WriteRecord(KSI_NODE_config_intOpts, *this, static_cast<long>(value));
+    // The kernel took the value; whatever else it derived is re-read on next use.
+    _value = value;
+    _stale = true;
+}
+
+void AdvancedIntegerOptionImpl::UpdateValueToCstore() {
+    EnsureFresh();
+    StoreValue(*this, static_cast<long>(_value));
+}
+
+void AdvancedIntegerOptionImpl::SetValue(long value) {
+    EnsureFresh();
+    std::string old = std::to_string(_value);
+    std::string text = std::to_string(value);
+    SetPersisted(*this, [&] { WriteKernel(value); }, value, text, old, text);
+}
+
+void AdvancedIntegerOptionImpl::SetToDefault() {
+    EnsureFresh();
+    int64_t def = _default;
+    std::string text = std::to_string(def);
+    ResetPersisted(*this, [&] { WriteKernel(def); }, text, text);
+}
+
+void AdvancedIntegerOptionImpl::LoadConfig() {
+    long value = 0;
+    if (StoredValue(*this, &value)) WriteKernel(value);
+}
+
 // ---- AdvancedStringOptionImpl -----------------------------------------------------
 
 AdvancedStringOptionImpl::AdvancedStringOptionImpl(std::string branchName, std::string optionName)
-    : AdvancedOptionImpl(std::move(branchName), std::move(optionName)) {}
+    : StringOptionImpl(std::move(branchName), std::move(optionName)) {}
 
 AdvancedStringOptionImpl::AdvancedStringOptionImpl(std::string branchName, std::string optionName,
                                                    const Ksi::Adv::StrOption& record)
-    : AdvancedOptionImpl(std::move(branchName), std::move(optionName)) {
+    : StringOptionImpl(std::move(branchName), std::move(optionName)) {
     Fill(record);
     _stale = false;
 }
@@ -265,113 +334,45 @@ void AdvancedStringOptionImpl::Fill(const Ksi::Adv::StrOption& r) {
     _default = RecordText(r.defaultValue, sizeof(r.defaultValue));
     _validCharacters = RecordText(r.validCharacters, sizeof(r.validCharacters));
     _value = RecordText(r.currentValue, sizeof(r.currentValue));
-    _hidden = r.hidden != 0;
-    _description = RecordText(r.description, sizeof(r.description));
-    _hostSpecific = r.hostSpecific != 0;
-    _impact = ImpactOf(r.rebootRequired, r.maintenanceModeRequired);
+    FillCommon(r.hidden != 0, RecordText(r.description, sizeof(r.description)), r.hostSpecific != 0,
+               ImpactOf(r.rebootRequired, r.maintenanceModeRequired));
 }
 
 void AdvancedStringOptionImpl::RefreshInt() {
-    Util::Sysinfo si(KSI_NODE_config_strOpts);
-    si.SetInstance(_branchName);
-    si.AddInstancePath(_optionName);
-    Ksi::Adv::StrOption record{};
-    si.Get(&record, sizeof(record));
-    Fill(record);
+    Fill(ReadRecord<Ksi::Adv::StrOption>(KSI_NODE_config_strOpts, *this));
 }
 
-std::string AdvancedStringOptionImpl::GetDefaultValue() {
-    EnsureFresh();
-    return _default;
-}
 std::string AdvancedStringOptionImpl::GetValidCharacters() {
     EnsureFresh();
     return _validCharacters;
 }
-std::string AdvancedStringOptionImpl::GetValue() {
-    EnsureFresh();
-    return _value;
-}
 
 void AdvancedStringOptionImpl::WriteKernel(const std::string& value) {
-    Util::Sysinfo si(KSI_NODE_config_strOpts);
-    si.SetInstance(_branchName);
-    si.AddInstancePath(_optionName);
-    si.AddInput(value);
-    SetKernel(si, GetOptionPath());
+    WriteRecord(KSI_NODE_config_strOpts, *this, value);
     _value = value;
     _stale = true;
 }
 
 void AdvancedStringOptionImpl::UpdateValueToCstore() {
     EnsureFresh();
-    std::string field = GetConfigstoreOptionName(_branchName, _optionName);
-    std::string value = _value;
-    StoreField(_branchName, field, [&](ConfigStoreObject& o) { o.SetValue(field, value); });
+    StoreValue(*this, _value);
 }
 
 void AdvancedStringOptionImpl::SetValue(const std::string& value) {
     EnsureFresh();
     std::string old = _value;
-    auto store = AdvStore();
-    if (store->IsBoot()) {
-        WriteKernel(value);
-        return;
-    }
-    {
-        ConfigStoreTransaction txn(store);
-        WriteKernel(value);
-        std::string field = GetConfigstoreOptionName(_branchName, _optionName);
-        StoreField(_branchName, field, [&](ConfigStoreObject& o) { o.SetValue(field, value); });
-        txn.Commit();
-    }
-    TarnCtl_LogInfoInt("%s: Set %s to \"%s\"\n", "AdvancedOption", GetOptionPath().c_str(),
-                       value.c_str());
-    if (old == value)
-        EmitAudit::Success("settings.advanced.set", GetOptionPath(), "value", old, "comment",
-                           "no change");
-    else
-        EmitAudit::Success("settings.advanced.set", GetOptionPath(), "value", value);
+    SetPersisted(*this, [&] { WriteKernel(value); }, value, Quoted(value), old, value);
 }
 
 void AdvancedStringOptionImpl::SetToDefault() {
     EnsureFresh();
     std::string def = _default;
-    auto store = AdvStore();
-    {
-        ConfigStoreTransaction txn(store);
-        WriteKernel(def);
-        if (!store->IsBoot())
-            RemoveStoreField(_branchName, GetConfigstoreOptionName(_branchName, _optionName));
-        txn.Commit();
-    }
-    if (store->IsBoot()) return;
-    TarnCtl_LogInfoInt("%s: Reset %s to \"%s\"\n", "AdvancedOption", GetOptionPath().c_str(),
-                       def.c_str());
-    EmitAudit::Success("settings.advanced.reset", GetOptionPath(), "value", def);
+    ResetPersisted(*this, [&] { WriteKernel(def); }, Quoted(def), def);
 }
 
 void AdvancedStringOptionImpl::LoadConfig() {
-    auto object = AdvStore()->Get(GetCsObjId(_branchName));
     std::string value;
-    if (!object || !object->GetValue(GetConfigstoreOptionName(_branchName, _optionName), &value))
-        return;
-    WriteKernel(value);
-}
-
-void AdvancedStringOptionImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {
-    EnsureFresh();
-    printer->SetType("Advanced String Option");
-    printer->BeginObject();
-    printer->Print("Path", GetOptionPath());
-    printer->Print("Type", "string");
-    printer->Print("String Value", _value);
-    printer->Print("Default String Value", _default);
-    printer->Print("Valid Characters", _validCharacters);
-    printer->Print("Description", _description);
-    printer->Print("Host Specific", _hostSpecific);
-    printer->Print("Impact", _impact);
-    printer->EndObject();
+    if (StoredValue(*this, &value)) WriteKernel(value);
 }
 
 }  // namespace TarnCtl::Adv

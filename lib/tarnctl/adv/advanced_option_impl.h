@@ -3,6 +3,7 @@
 // /config/strOpts records.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -50,6 +51,8 @@ protected:
     }
     // The impact text of the record's two flags.
     static const char* ImpactOf(bool reboot, bool maintenance);
+    // Sets what every option has besides its value.
+    void FillCommon(bool hidden, std::string description, bool hostSpecific, std::string impact);
 
     bool _stale = true;
     std::string _branchName;
@@ -60,8 +63,49 @@ protected:
     std::string _impact = "none";
 };
 
-class AdvancedIntegerOptionImpl : public HostCtl::Adv::AdvancedIntegerOption,
-                                  public AdvancedOptionImpl {
+// What integer options (kernel and user) share: the cached range and value,
+// their getters and the printed record.
+class IntegerOptionImpl : public HostCtl::Adv::AdvancedIntegerOption, public AdvancedOptionImpl {
+public:
+    using AdvancedOptionImpl::AdvancedOptionImpl;
+
+    int GetType() override { return 0; }
+    int64_t GetDefaultValue() override;
+    int64_t GetMinimum() override;
+    int64_t GetMaximum() override;
+    int64_t GetValue() override;
+    bool IsHidden() override { return IsHiddenInt(); }
+
+protected:
+    void PrintAs(TarnCtl::Lib::ObjectPrinter* printer, const char* type);
+
+    int64_t _value = 0;
+    int64_t _minimum = 0;
+    int64_t _maximum = 0;
+    int64_t _default = 0;
+};
+
+// What string options (kernel and user) share: the cached default and value,
+// their getters and the printed record.
+class StringOptionImpl : public HostCtl::Adv::AdvancedStringOption, public AdvancedOptionImpl {
+public:
+    using AdvancedOptionImpl::AdvancedOptionImpl;
+
+    int GetType() override { return 1; }
+    std::string GetDefaultValue() override;
+    std::string GetValue() override;
+    bool IsHidden() override { return IsHiddenInt(); }
+
+protected:
+    // `validCharacters` is printed when given (kernel options have them).
+    void PrintAs(TarnCtl::Lib::ObjectPrinter* printer, const char* type,
+                 const std::string* validCharacters);
+
+    std::string _default;
+    std::string _value;
+};
+
+class AdvancedIntegerOptionImpl : public IntegerOptionImpl {
 public:
     AdvancedIntegerOptionImpl(std::string branchName, std::string optionName);
     // An option filled from a record already read (listing); not stale.
@@ -69,16 +113,10 @@ public:
                               const Ksi::Adv::IntOption& record);
 
     void LoadConfig() override;
-    int GetType() override { return 0; }
     void SetToDefault() override;
     void UpdateValueToCstore() override;
-    int64_t GetDefaultValue() override;
-    int64_t GetMinimum() override;
-    int64_t GetMaximum() override;
-    int64_t GetValue() override;
     void SetValue(long value) override;
-    void Print(TarnCtl::Lib::ObjectPrinter* printer) override;
-    bool IsHidden() override { return IsHiddenInt(); }
+    void Print(TarnCtl::Lib::ObjectPrinter* printer) override { PrintAs(printer, "Advanced Integer Option"); }
 
 protected:
     void RefreshInt() override;
@@ -87,30 +125,22 @@ private:
     void Fill(const Ksi::Adv::IntOption& record);
     // Writes `value` to the kernel; a refusal throws SysinfoException.
     void WriteKernel(int64_t value);
-
-    int64_t _value = 0;
-    int64_t _minimum = 0;
-    int64_t _maximum = 0;
-    int64_t _default = 0;
 };
 
-class AdvancedStringOptionImpl : public HostCtl::Adv::AdvancedStringOption,
-                                 public AdvancedOptionImpl {
+class AdvancedStringOptionImpl : public StringOptionImpl {
 public:
     AdvancedStringOptionImpl(std::string branchName, std::string optionName);
     AdvancedStringOptionImpl(std::string branchName, std::string optionName,
                              const Ksi::Adv::StrOption& record);
 
     void LoadConfig() override;
-    int GetType() override { return 1; }
     void SetToDefault() override;
     void UpdateValueToCstore() override;
-    std::string GetDefaultValue() override;
     std::string GetValidCharacters() override;
-    std::string GetValue() override;
     void SetValue(const std::string& value) override;
-    bool IsHidden() override { return IsHiddenInt(); }
-    void Print(TarnCtl::Lib::ObjectPrinter* printer) override;
+    void Print(TarnCtl::Lib::ObjectPrinter* printer) override {
+        PrintAs(printer, "Advanced String Option", &_validCharacters);
+    }
 
 protected:
     void RefreshInt() override;
@@ -119,9 +149,7 @@ private:
     void Fill(const Ksi::Adv::StrOption& record);
     void WriteKernel(const std::string& value);
 
-    std::string _default;
     std::string _validCharacters;
-    std::string _value;
 };
 
 }  // namespace TarnCtl::Adv

@@ -152,6 +152,79 @@ std::string RangeMessage(long value, long minimum, long maximum) {
     return StrPrintf("Value %ld is not in the allowed range [%ld-%ld]", value, minimum, maximum);
 }
 
+void ValidateInteger(const std::string& name, const std::string& description, int32_t defaultValue,
+                     int32_t minimum, int32_t maximum, unsigned int flags) {
+    ValidateCommon(name, description, flags);
+    if (minimum > maximum)
+        throw HostCtlException(StrPrintf("Invalid range [%d-%d]: minimum above maximum", minimum, maximum));
+    if (defaultValue < minimum || defaultValue > maximum)
+        throw HostCtlException(RangeMessage(defaultValue, minimum, maximum));
+}
+
+void ValidateString(const std::string& name, const std::string& description,
+                    const std::string& defaultValue, unsigned int flags) {
+    ValidateCommon(name, description, flags);
+    if (defaultValue.size() > 511)
+        throw HostCtlException("Invalid default value: longer than 511 characters");
+}
+
+UserOptionDefinition IntegerDefinition(const std::string& name, const std::string& description,
+                                       int32_t defaultValue, int32_t minimum, int32_t maximum,
+                                       unsigned int flags) {
+    UserOptionDefinition d = MakeDefinition(name, description, flags);
+    d.integerDefault = defaultValue;
+    d.minimum = minimum;
+    d.maximum = maximum;
+    return d;
+}
+
+UserOptionDefinition StringDefinition(const std::string& name, const std::string& description,
+                                      const std::string& defaultValue, unsigned int flags) {
+    UserOptionDefinition d = MakeDefinition(name, description, flags);
+    d.isString = true;
+    d.stringDefault = defaultValue;
+    return d;
+}
+
+void WriteDefinition(const UserOptionDefinition& d) {
+    ConfigStoreTransaction txn(AdvStore());
+    AdvStore()->Write(DefinitionObject(d));
+    txn.Commit();
+}
+
+// Writes (or with `reset`, deletes) a user option's value object in one
+// transaction; a store failure is logged and reported as the option's own.
+// `shown` is the value as logged, `who` the logging class.
+template <class Value>
+void WriteUserValue(const char* who, const std::string& name, const char* field, const Value& value,
+                    const std::string& shown, bool reset) {
+    auto store = AdvStore();
+    ConfigStoreTransaction txn(store);
+    try {
+        if (reset) {
+            store->Delete(ValueId(name));
+        } else {
+            auto o = std::make_shared<ConfigStoreObject>(ValueId(name));
+            o->SetValue("option_name", name);
+            o->SetValue(field, value);
+            store->Write(o);
+        }
+    } catch (const ConfigStoreException& e) {
+        TarnCtl_LogWarnInt("%s: Set %s into configStore with %s failed: %s\n", who, name.c_str(),
+                           shown.c_str(), e.GetDetailedMessage().c_str());
+        throw HostCtlException("Unable to set value for UserVar " + name);
+    }
+    TarnCtl_LogVerboseInt("%s: Set %s with value %s into configStore\n", who, name.c_str(), shown.c_str());
+    txn.Commit();
+}
+
+void AuditSet(const std::string& path, bool unchanged, const std::string& text) {
+    if (unchanged)
+        EmitAudit::Success("settings.advanced.set", path, "value", text, "comment", "no change");
+    else
+        EmitAudit::Success("settings.advanced.set", path, "value", text);
+}
+
 }  // namespace
 
 bool ParseUserOptionDefinition(const ConfigStoreObject& o, UserOptionDefinition* out) {
@@ -197,20 +270,17 @@ bool GetUserOptionDefinition(const std::string& name, UserOptionDefinition* out)
 // ---- Integer user options -------------------------------------------------------
 
 AdvancedUserIntegerOptionImpl::AdvancedUserIntegerOptionImpl(const std::string& name)
-    : AdvancedOptionImpl(kUserVarsBranch, name) {}
+    : IntegerOptionImpl(kUserVarsBranch, name) {}
 
 AdvancedUserIntegerOptionImpl::AdvancedUserIntegerOptionImpl(const UserOptionDefinition& definition,
                                                              const ConfigStoreObject* value)
-    : AdvancedOptionImpl(kUserVarsBranch, definition.name) {
+    : IntegerOptionImpl(kUserVarsBranch, definition.name) {
     Fill(definition, value);
     _stale = false;
 }
 
 void AdvancedUserIntegerOptionImpl::Fill(const UserOptionDefinition& d, const ConfigStoreObject* value) {
-    _description = d.description;
-    _hidden = d.hidden;
-    _hostSpecific = d.hostSpecific;
-    _impact = d.impact;
+    FillCommon(d.hidden, d.description, d.hostSpecific, d.impact);
     _default = d.integerDefault;
     _minimum = d.minimum;
     _maximum = d.maximum;
@@ -226,43 +296,9 @@ void AdvancedUserIntegerOptionImpl::RefreshFromCstore() {
     Fill(d, value.get());
 }
 
-int64_t AdvancedUserIntegerOptionImpl::GetDefaultValue() {
-    EnsureFresh();
-    return _default;
-}
-int64_t AdvancedUserIntegerOptionImpl::GetMinimum() {
-    EnsureFresh();
-    return _minimum;
-}
-int64_t AdvancedUserIntegerOptionImpl::GetMaximum() {
-    EnsureFresh();
-    return _maximum;
-}
-int64_t AdvancedUserIntegerOptionImpl::GetValue() {
-    EnsureFresh();
-    return _value;
-}
-
 void AdvancedUserIntegerOptionImpl::SetValueInternalCstore(int64_t value, bool reset) {
-    auto store = AdvStore();
-    try {
-        if (reset) {
-            store->Delete(ValueId(_optionName));
-        } else {
-            auto o = std::make_shared<ConfigStoreObject>(ValueId(_optionName));
-            o->SetValue("option_name", _optionName);
-            o->SetValue("integer_value", static_cast<long>(value));
-            store->Write(o);
-        }
-    } catch (const ConfigStoreException& e) {
-        TarnCtl_LogWarnInt("%s: Set %s into configStore with %ld failed: %s\n",
-                           "AdvancedUserIntegerOptionImpl", _optionName.c_str(),
-                           static_cast<long>(value), e.GetDetailedMessage().c_str());
-        throw HostCtlException("Unable to set value for UserVar " + _optionName);
-    }
-    TarnCtl_LogVerboseInt("%s: Set %s with value %ld into configStore\n",
-                          "AdvancedUserIntegerOptionImpl", _optionName.c_str(),
-                          static_cast<long>(value));
+    WriteUserValue("AdvancedUserIntegerOptionImpl", _optionName, "integer_value", static_cast<long>(value),
+                   std::to_string(value), reset);
 }
 
 void AdvancedUserIntegerOptionImpl::SetValue(long value) {
@@ -270,72 +306,39 @@ void AdvancedUserIntegerOptionImpl::SetValue(long value) {
     if (value < _minimum || value > _maximum)
         throw HostCtlException(RangeMessage(value, _minimum, _maximum));
     int64_t old = _value;
-    {
-        ConfigStoreTransaction txn(AdvStore());
-        SetValueInternalCstore(value, false);
-        txn.Commit();
-    }
+    SetValueInternalCstore(value, false);
     _value = value;
-    if (old == value)
-        EmitAudit::Success("settings.advanced.set", UserPath(_optionName), "value", std::to_string(value),
-                           "comment", "no change");
-    else
-        EmitAudit::Success("settings.advanced.set", UserPath(_optionName), "value", std::to_string(value));
+    AuditSet(UserPath(_optionName), old == value, std::to_string(value));
 }
 
 void AdvancedUserIntegerOptionImpl::SetToDefault() {
     EnsureFresh();
-    {
-        ConfigStoreTransaction txn(AdvStore());
-        SetValueInternalCstore(_default, true);
-        txn.Commit();
-    }
+    SetValueInternalCstore(_default, true);
     _value = _default;
     EmitAudit::Success("settings.advanced.reset", UserPath(_optionName), "value", std::to_string(_default));
 }
 
 void AdvancedUserIntegerOptionImpl::UpdateValueToCstore() {
     EnsureFresh();
-    ConfigStoreTransaction txn(AdvStore());
     SetValueInternalCstore(_value, false);
-    txn.Commit();
-}
-
-void AdvancedUserIntegerOptionImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {
-    EnsureFresh();
-    printer->SetType("Advanced User Integer Option");
-    printer->BeginObject();
-    printer->Print("Path", GetOptionPath());
-    printer->Print("Type", "integer");
-    printer->Print("Int Value", _value);
-    printer->Print("Default Int Value", _default);
-    printer->Print("Min Value", _minimum);
-    printer->Print("Max Value", _maximum);
-    printer->Print("Description", _description);
-    printer->Print("Host Specific", _hostSpecific);
-    printer->Print("Impact", _impact);
-    printer->EndObject();
 }
 
 // ---- String user options --------------------------------------------------------
 
 AdvancedUserStringOptionImpl::AdvancedUserStringOptionImpl(const std::string& name)
-    : AdvancedOptionImpl(kUserVarsBranch, name) {}
+    : StringOptionImpl(kUserVarsBranch, name) {}
 
 AdvancedUserStringOptionImpl::AdvancedUserStringOptionImpl(const UserOptionDefinition& definition,
                                                            const ConfigStoreObject* value,
                                                            const ConfigStoreObject* productLocker)
-    : AdvancedOptionImpl(kUserVarsBranch, definition.name) {
+    : StringOptionImpl(kUserVarsBranch, definition.name) {
     Fill(definition, value, productLocker);
     _stale = false;
 }
 
 void AdvancedUserStringOptionImpl::Fill(const UserOptionDefinition& d, const ConfigStoreObject* value,
                                         const ConfigStoreObject* productLocker) {
-    _description = d.description;
-    _hidden = d.hidden;
-    _hostSpecific = d.hostSpecific;
-    _impact = d.impact;
+    FillCommon(d.hidden, d.description, d.hostSpecific, d.impact);
     _default = d.stringDefault;
     if (_optionName == kProductLocker) {
         _value = ProductLockerValue(productLocker, _default);
@@ -358,34 +361,8 @@ void AdvancedUserStringOptionImpl::RefreshFromCstore() {
     Fill(d, value.get(), locker.get());
 }
 
-std::string AdvancedUserStringOptionImpl::GetDefaultValue() {
-    EnsureFresh();
-    return _default;
-}
-std::string AdvancedUserStringOptionImpl::GetValue() {
-    EnsureFresh();
-    return _value;
-}
-
 void AdvancedUserStringOptionImpl::SetValueInternalCstore(const std::string& value, bool reset) {
-    auto store = AdvStore();
-    try {
-        if (reset) {
-            store->Delete(ValueId(_optionName));
-        } else {
-            auto o = std::make_shared<ConfigStoreObject>(ValueId(_optionName));
-            o->SetValue("option_name", _optionName);
-            o->SetValue("string_value", value);
-            store->Write(o);
-        }
-    } catch (const ConfigStoreException& e) {
-        TarnCtl_LogWarnInt("%s: Set %s into configStore with %s failed: %s\n",
-                           "AdvancedUserStringOptionImpl", _optionName.c_str(), value.c_str(),
-                           e.GetDetailedMessage().c_str());
-        throw HostCtlException("Unable to set value for UserVar " + _optionName);
-    }
-    TarnCtl_LogVerboseInt("%s: Set %s with value %s into configStore\n", "AdvancedUserStringOptionImpl",
-                          _optionName.c_str(), value.c_str());
+    WriteUserValue("AdvancedUserStringOptionImpl", _optionName, "string_value", value, value, reset);
 }
 
 void AdvancedUserStringOptionImpl::SetProductLockerInt(const std::string& value) {
@@ -430,16 +407,9 @@ void AdvancedUserStringOptionImpl::SetValue(const std::string& value) {
         throw HostCtlException(kDisabledProtocolsMessage);
     }
     std::string old = _value;
-    {
-        ConfigStoreTransaction txn(AdvStore());
-        SetValueInternalCstore(value, false);
-        txn.Commit();
-    }
+    SetValueInternalCstore(value, false);
     _value = value;
-    if (old == value)
-        EmitAudit::Success("settings.advanced.set", path, "value", value, "comment", "no change");
-    else
-        EmitAudit::Success("settings.advanced.set", path, "value", value);
+    AuditSet(path, old == value, value);
 }
 
 void AdvancedUserStringOptionImpl::SetToDefault() {
@@ -449,11 +419,7 @@ void AdvancedUserStringOptionImpl::SetToDefault() {
         _value = _default;
         return;
     }
-    {
-        ConfigStoreTransaction txn(AdvStore());
-        SetValueInternalCstore(_default, true);
-        txn.Commit();
-    }
+    SetValueInternalCstore(_default, true);
     _value = _default;
     EmitAudit::Success("settings.advanced.reset", UserPath(_optionName), "value", _default);
 }
@@ -464,23 +430,7 @@ void AdvancedUserStringOptionImpl::UpdateValueToCstore() {
         SetProductLockerInt(_value);
         return;
     }
-    ConfigStoreTransaction txn(AdvStore());
     SetValueInternalCstore(_value, false);
-    txn.Commit();
-}
-
-void AdvancedUserStringOptionImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {
-    EnsureFresh();
-    printer->SetType("Advanced User String Option");
-    printer->BeginObject();
-    printer->Print("Path", GetOptionPath());
-    printer->Print("Type", "string");
-    printer->Print("String Value", _value);
-    printer->Print("Default String Value", _default);
-    printer->Print("Description", _description);
-    printer->Print("Host Specific", _hostSpecific);
-    printer->Print("Impact", _impact);
-    printer->EndObject();
 }
 
 // ---- Definitions -----------------------------------------------------------------
@@ -493,19 +443,9 @@ bool UserAdvancedOptionImpl::HasUserOption(const std::string& name) {
 void UserAdvancedOptionImpl::AddUserIntegerOption(const std::string& name, const std::string& description,
                                                   int32_t defaultValue, int32_t minimum, int32_t maximum,
                                                   unsigned int flags) {
-    ValidateCommon(name, description, flags);
-    if (minimum > maximum)
-        throw HostCtlException(StrPrintf("Invalid range [%d-%d]: minimum above maximum", minimum, maximum));
-    if (defaultValue < minimum || defaultValue > maximum)
-        throw HostCtlException(RangeMessage(defaultValue, minimum, maximum));
+    ValidateInteger(name, description, defaultValue, minimum, maximum, flags);
     if (HasUserOption(name)) throw HostCtlException("Duplicate user option found");
-    UserOptionDefinition d = MakeDefinition(name, description, flags);
-    d.integerDefault = defaultValue;
-    d.minimum = minimum;
-    d.maximum = maximum;
-    ConfigStoreTransaction txn(AdvStore());
-    AdvStore()->Write(DefinitionObject(d));
-    txn.Commit();
+    WriteDefinition(IntegerDefinition(name, description, defaultValue, minimum, maximum, flags));
     TarnCtl_LogInfoInt("%s: Added user option %s\n", "UserAdvancedOptionImpl", name.c_str());
     EmitAudit::Success("settings.advanced.add", UserPath(name), "type", "INTEGER", "value",
                        std::to_string(defaultValue));
@@ -513,16 +453,9 @@ void UserAdvancedOptionImpl::AddUserIntegerOption(const std::string& name, const
 
 void UserAdvancedOptionImpl::AddUserStringOption(const std::string& name, const std::string& description,
                                                  const std::string& defaultValue, unsigned int flags) {
-    ValidateCommon(name, description, flags);
-    if (defaultValue.size() > 511)
-        throw HostCtlException("Invalid default value: longer than 511 characters");
+    ValidateString(name, description, defaultValue, flags);
     if (HasUserOption(name)) throw HostCtlException("Duplicate user option found");
-    UserOptionDefinition d = MakeDefinition(name, description, flags);
-    d.isString = true;
-    d.stringDefault = defaultValue;
-    ConfigStoreTransaction txn(AdvStore());
-    AdvStore()->Write(DefinitionObject(d));
-    txn.Commit();
+    WriteDefinition(StringDefinition(name, description, defaultValue, flags));
     TarnCtl_LogInfoInt("%s: Added user option %s\n", "UserAdvancedOptionImpl", name.c_str());
     EmitAudit::Success("settings.advanced.add", UserPath(name), "type", "STRING", "value", defaultValue);
 }
@@ -530,11 +463,7 @@ void UserAdvancedOptionImpl::AddUserStringOption(const std::string& name, const 
 void UserAdvancedOptionImpl::UpdateUserIntegerOption(const std::string& name, const std::string& description,
                                                      int32_t defaultValue, int32_t minimum,
                                                      int32_t maximum, unsigned int flags) {
-    ValidateCommon(name, description, flags);
-    if (minimum > maximum)
-        throw HostCtlException(StrPrintf("Invalid range [%d-%d]: minimum above maximum", minimum, maximum));
-    if (defaultValue < minimum || defaultValue > maximum)
-        throw HostCtlException(RangeMessage(defaultValue, minimum, maximum));
+    ValidateInteger(name, description, defaultValue, minimum, maximum, flags);
     UserOptionDefinition old;
     if (!GetUserOptionDefinition(name, &old)) throw HostCtlException("Unable to find option " + name);
     if (old.isString) throw HostCtlException("Invalid type: user option " + name + " is a string option");
@@ -544,31 +473,18 @@ void UserAdvancedOptionImpl::UpdateUserIntegerOption(const std::string& name, co
     long current = 0;
     if (value && value->GetValue("integer_value", &current) && (current < minimum || current > maximum))
         throw HostCtlException(RangeMessage(current, minimum, maximum));
-    UserOptionDefinition d = MakeDefinition(name, description, flags);
-    d.integerDefault = defaultValue;
-    d.minimum = minimum;
-    d.maximum = maximum;
-    ConfigStoreTransaction txn(store);
-    store->Write(DefinitionObject(d));
-    txn.Commit();
+    WriteDefinition(IntegerDefinition(name, description, defaultValue, minimum, maximum, flags));
     EmitAudit::Success("settings.advanced.add", UserPath(name), "type", "INTEGER", "value",
                        std::to_string(defaultValue), "comment", "update");
 }
 
 void UserAdvancedOptionImpl::UpdateUserStringOption(const std::string& name, const std::string& description,
                                                     const std::string& defaultValue, unsigned int flags) {
-    ValidateCommon(name, description, flags);
-    if (defaultValue.size() > 511)
-        throw HostCtlException("Invalid default value: longer than 511 characters");
+    ValidateString(name, description, defaultValue, flags);
     UserOptionDefinition old;
     if (!GetUserOptionDefinition(name, &old)) throw HostCtlException("Unable to find option " + name);
     if (!old.isString) throw HostCtlException("Invalid type: user option " + name + " is an integer option");
-    UserOptionDefinition d = MakeDefinition(name, description, flags);
-    d.isString = true;
-    d.stringDefault = defaultValue;
-    ConfigStoreTransaction txn(AdvStore());
-    AdvStore()->Write(DefinitionObject(d));
-    txn.Commit();
+    WriteDefinition(StringDefinition(name, description, defaultValue, flags));
     EmitAudit::Success("settings.advanced.add", UserPath(name), "type", "STRING", "value", defaultValue,
                        "comment", "update");
 }

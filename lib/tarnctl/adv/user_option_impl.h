@@ -34,8 +34,7 @@ bool ParseUserOptionDefinition(const HaldenConfigStore::ConfigStoreObject& objec
 // The definition of `name`: the stored one, else the built-in one; false when neither.
 bool GetUserOptionDefinition(const std::string& name, UserOptionDefinition* out);
 
-class AdvancedUserIntegerOptionImpl : public HostCtl::Adv::AdvancedIntegerOption,
-                                      public AdvancedOptionImpl {
+class AdvancedUserIntegerOptionImpl : public IntegerOptionImpl {
 public:
     explicit AdvancedUserIntegerOptionImpl(const std::string& name);
     // Filled from a definition and the stored value object (may be null); not stale.
@@ -43,17 +42,11 @@ public:
                                   const HaldenConfigStore::ConfigStoreObject* value);
 
     void LoadConfig() override {}
-    int GetType() override { return 0; }
     void SetToDefault() override;
     void UpdateValueToCstore() override;
-    int64_t GetDefaultValue() override;
-    int64_t GetMinimum() override;
-    int64_t GetMaximum() override;
-    int64_t GetValue() override;
     // Throws "Value %ld is not in the allowed range [%ld-%ld]" outside the range.
     void SetValue(long value) override;
-    void Print(TarnCtl::Lib::ObjectPrinter* printer) override;
-    bool IsHidden() override { return IsHiddenInt(); }
+    void Print(TarnCtl::Lib::ObjectPrinter* printer) override { PrintAs(printer, "Advanced User Integer Option"); }
 
     void RefreshFromCstore();
 
@@ -62,16 +55,11 @@ protected:
 
 private:
     void Fill(const UserOptionDefinition& definition, const HaldenConfigStore::ConfigStoreObject* value);
+    // Writes (or with `reset`, deletes) the option's value object in one transaction.
     void SetValueInternalCstore(int64_t value, bool reset);
-
-    int64_t _value = 0;
-    int64_t _minimum = 0;
-    int64_t _maximum = 0;
-    int64_t _default = 0;
 };
 
-class AdvancedUserStringOptionImpl : public HostCtl::Adv::AdvancedStringOption,
-                                     public AdvancedOptionImpl {
+class AdvancedUserStringOptionImpl : public StringOptionImpl {
 public:
     explicit AdvancedUserStringOptionImpl(const std::string& name);
     AdvancedUserStringOptionImpl(const UserOptionDefinition& definition,
@@ -79,15 +67,13 @@ public:
                                  const HaldenConfigStore::ConfigStoreObject* productLocker);
 
     void LoadConfig() override {}
-    int GetType() override { return 1; }
     void SetToDefault() override;
     void UpdateValueToCstore() override;
-    std::string GetDefaultValue() override;
     std::string GetValidCharacters() override { return ""; }
-    std::string GetValue() override;
     void SetValue(const std::string& value) override;
-    bool IsHidden() override { return IsHiddenInt(); }
-    void Print(TarnCtl::Lib::ObjectPrinter* printer) override;
+    void Print(TarnCtl::Lib::ObjectPrinter* printer) override {
+        PrintAs(printer, "Advanced User String Option", nullptr);
+    }
 
     void RefreshFromCstore();
 
@@ -97,12 +83,9 @@ protected:
 private:
     void Fill(const UserOptionDefinition& definition, const HaldenConfigStore::ConfigStoreObject* value,
               const HaldenConfigStore::ConfigStoreObject* productLocker);
-    // Writes (or with `reset`, deletes) the option's value object.
+    // Writes (or with `reset`, deletes) the option's value object in one transaction.
     void SetValueInternalCstore(const std::string& value, bool reset);
     void SetProductLockerInt(const std::string& value);
-
-    std::string _default;
-    std::string _value;
 };
 
 // Defines, redefines and deletes user options. Every change is one store
