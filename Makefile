@@ -31,7 +31,10 @@ build: deps
 	cmake --preset release >/dev/null
 	cmake --build --preset release
 
-run: build
+# Only the tool and the library: running needs neither tests nor benchmarks.
+run: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target hostctl
 	./build/release/hostctl $(HOSTCTL_ARGS)
 
 build-test: deps
