@@ -21,6 +21,8 @@
 #include "platform/sysinfo.h"
 #include "sim/profile.h"
 
+#include "ratios.h"
+
 using HaldenConfigStore::ConfigStoreObject;
 using HaldenConfigStore::ConfigStoreTransaction;
 
@@ -156,36 +158,11 @@ void BM_RawStore1000(benchmark::State& state) {
 }
 BENCHMARK(BM_RawStore1000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// Keeps each benchmark's time per iteration for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs)
-            if (r.run_type == Run::RT_Iteration && r.iterations > 0) times[r.run_name.function_name] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    Platform::Log::SetStderrLevel(Platform::Log::Level::None);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ratio = [&](const char* a, const char* b) {
-        auto ia = reporter.times.find(a), ib = reporter.times.find(b);
-        if (ia == reporter.times.end() || ib == reporter.times.end() || ib->second <= 0) return;
-        std::printf("ratio %s / %s = %.2f\n", a, b, ia->second / ib->second);
-    };
-    ratio("BM_AdvListAll", "BM_RawKernelRecords");
-    ratio("BM_AdvSet1000", "BM_RawStore1000");
-    benchmark::Shutdown();
-    if (!Platform::UsingDefaultHostRoot()) {
-        std::error_code ec;
-        const std::string& root = Platform::HostRoot();
-        if (root.rfind("/tmp/tarn-bench-adv-", 0) == 0) std::filesystem::remove_all(root, ec);
-    }
-    return 0;
+    return BenchRatios::RunWithRatios(argc, argv,
+                                      {{"BM_AdvListAll", "BM_RawKernelRecords"},
+                                       {"BM_AdvSet1000", "BM_RawStore1000"}},
+                                      "/tmp/tarn-bench-adv-");
 }

@@ -21,6 +21,8 @@
 #include "platform/hostroot.h"
 #include "platform/log.h"
 
+#include "ratios.h"
+
 using namespace TarnCtl::ConfigStoreUtil;
 using HaldenConfigStore::ConfigStore;
 using HaldenConfigStore::ConfigStoreObject;
@@ -156,39 +158,11 @@ void BM_RawStoreWrites(benchmark::State& state) {
 }
 BENCHMARK(BM_RawStoreWrites)->Unit(benchmark::kMillisecond);
 
-// Keeps each benchmark's time per iteration for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs) {
-            if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
-                times[r.benchmark_name()] = r.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    Platform::Log::SetStderrLevel(Platform::Log::Level::None);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ratio = [&](const char* a, const char* b) {
-        auto ia = reporter.times.find(a), ib = reporter.times.find(b);
-        if (ia == reporter.times.end() || ib == reporter.times.end() || ib->second <= 0) return;
-        std::printf("ratio %s / %s = %.2f\n", a, b, ia->second / ib->second);
-    };
-    ratio("BM_LegacyParse", "BM_LineSplit");
-    ratio("BM_TreeLockWriteBack", "BM_RawStoreWrites");
-    benchmark::Shutdown();
-    if (!Platform::UsingDefaultHostRoot()) {
-        std::error_code ec;
-        const std::string& root = Platform::HostRoot();
-        if (root.rfind("/tmp/tarn-bench-configtree-", 0) == 0) std::filesystem::remove_all(root, ec);
-    }
-    return 0;
+    return BenchRatios::RunWithRatios(argc, argv,
+                                      {{"BM_LegacyParse", "BM_LineSplit"},
+                                       {"BM_TreeLockWriteBack", "BM_RawStoreWrites"}},
+                                      "/tmp/tarn-bench-configtree-");
 }
