@@ -87,15 +87,6 @@ bool DisabledProtocolsAcceptable(const std::string& value) {
     return seen.count("sslv3") && seen.count("tlsv1") && seen.count("tlsv1.1");
 }
 
-unsigned int FlagsOf(const UserOptionDefinition& d) {
-    unsigned int f = 0;
-    if (d.hidden) f |= HostCtl::Adv::USER_OPT_HIDDEN;
-    if (d.hostSpecific) f |= HostCtl::Adv::USER_OPT_HOST_SPECIFIC;
-    if (d.impact == "reboot") f |= HostCtl::Adv::USER_OPT_REBOOT_REQUIRED;
-    if (d.impact == "maintenance-mode") f |= HostCtl::Adv::USER_OPT_MAINTENANCE_MODE_REQUIRED;
-    return f;
-}
-
 std::shared_ptr<ConfigStoreObject> DefinitionObject(const UserOptionDefinition& d) {
     auto o = std::make_shared<ConfigStoreObject>(DefinitionId(d.name));
     o->SetValue("option_name", d.name);
