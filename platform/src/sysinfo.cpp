@@ -8,9 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "platform/kevt.h"
-#include "sim/kernel.h"
+#include "platform/log.h"
 
 // ---- Node table ----------------------------------------------------------------
 
@@ -96,17 +97,58 @@ TARN_ReturnStatus KSI_GetInstanceListAlloc(const char* module, uint32_t node,
 namespace Platform::Kernel {
 
 namespace {
-std::atomic<Backend*> gBackend{nullptr};
+// Answers when no kernel registered itself: every call fails, loudly once.
+class NoKernel : public Backend {
+public:
+    TARN_ReturnStatus Get(const char*, uint32_t, const std::vector<KSI_Param>&,
+                          const std::vector<KSI_Param>&, void*, unsigned int) override {
+        return Missing();
+    }
+    TARN_ReturnStatus Set(const char*, uint32_t, const std::vector<KSI_Param>&,
+                          const std::vector<KSI_Param>&) override {
+        return Missing();
+    }
+    TARN_ReturnStatus SetStruct(const char*, uint32_t, const std::vector<KSI_Param>&, const void*,
+                                unsigned int) override {
+        return Missing();
+    }
+    TARN_ReturnStatus List(const char*, uint32_t, const std::vector<KSI_Param>&,
+                           std::vector<KSI_Param>*) override {
+        return Missing();
+    }
+
+private:
+    static TARN_ReturnStatus Missing() {
+        static std::once_flag once;
+        std::call_once(once, [] {
+            TarnCtl_LogErrorInt("%s: No kernel backend is registered\n", "Sysinfo");
+        });
+        return TARN_NOT_SUPPORTED;
+    }
+};
+
+// Both are set at load time or by tests; readers only load them.
+std::atomic<Backend*> gDefault{nullptr};
+std::atomic<Backend*> gOverride{nullptr};
+
+Backend& Effective(Backend* b) {
+    static NoKernel* none = new NoKernel;
+    return b ? *b : *none;
 }
+}  // namespace
 
 Backend& GetBackend() {
-    Backend* b = gBackend.load(std::memory_order_acquire);
-    return b ? *b : TarnSim::SimBackend();
+    Backend* b = gOverride.load(std::memory_order_acquire);
+    return b ? *b : Effective(gDefault.load(std::memory_order_acquire));
 }
 
 Backend* SetBackend(Backend* backend) {
-    Backend* prev = gBackend.exchange(backend, std::memory_order_acq_rel);
-    return prev ? prev : &TarnSim::SimBackend();
+    Backend* prev = gOverride.exchange(backend, std::memory_order_acq_rel);
+    return prev ? prev : &Effective(gDefault.load(std::memory_order_acquire));
+}
+
+void RegisterDefaultBackend(Backend* backend) {
+    gDefault.store(backend, std::memory_order_release);
 }
 
 }  // namespace Platform::Kernel

@@ -666,6 +666,11 @@ Platform::Kernel::Backend& SimBackend() {
     return *b;
 }
 
+namespace {
+// The simulation is the host's kernel as soon as the library is loaded.
+const bool gRegistered = (Platform::Kernel::RegisterDefaultBackend(&SimBackend()), true);
+}  // namespace
+
 void RunExclusive(const std::function<void(KernelState&)>& fn) {
     Guard g;
     Kernel& k = K();

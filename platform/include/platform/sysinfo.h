@@ -73,10 +73,14 @@ public:
                                    std::vector<KSI_Param>* out) = 0;
 };
 
-// The process-wide backend (the simulation unless replaced).
+// The process-wide backend: the one set by SetBackend, else the registered
+// default, else one that fails every call with TARN_NOT_SUPPORTED.
 Backend& GetBackend();
-// Replaces the backend (tests wrap it to inject faults); returns the previous one.
+// Replaces the backend (tests wrap it to inject faults); null puts the default
+// back. Returns the backend that was in effect.
 Backend* SetBackend(Backend* backend);
+// Registers the host's kernel (the simulation does so when it is loaded).
+void RegisterDefaultBackend(Backend* backend);
 
 }  // namespace Platform::Kernel
 

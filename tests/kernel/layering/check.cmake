@@ -1,0 +1,21 @@
+# Compiles SOURCE with the library's include paths (INCLUDES, "|"-separated)
+# and checks the outcome: EXPECT "fail" wants a missing simulation header,
+# anything else wants a clean compile.
+string(REPLACE "|" ";" dirs "${INCLUDES}")
+set(args)
+foreach(d ${dirs})
+  list(APPEND args "-I${d}")
+endforeach()
+execute_process(COMMAND ${CXX} -std=c++20 -fsyntax-only ${args} ${SOURCE}
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(EXPECT STREQUAL "fail")
+  if(rc EQUAL 0)
+    message(FATAL_ERROR "${SOURCE} compiled with the library's include paths: sim/include is reachable")
+  endif()
+  string(FIND "${err}" "sim/kernel.h" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${SOURCE} failed for another reason than the simulation header:\n${err}")
+  endif()
+elseif(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${SOURCE} does not compile with the library's include paths:\n${err}")
+endif()

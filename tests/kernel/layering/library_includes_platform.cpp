@@ -1,0 +1,3 @@
+// The control case: the same include paths do reach the platform interfaces.
+#include "platform/exec.h"
+#include "platform/sysinfo.h"
