@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/configstore.h"
+#include "platform/faultpoint.h"
 #include "platform/hostroot.h"
 #include "platform/log.h"
 #include "platform/misc.h"
@@ -87,6 +88,7 @@ public:
         std::string data = object->GetData();
         std::lock_guard<std::recursive_mutex> g(_mu);
         Ready();
+        InjectedWriteFault("write " + id.ToString());
         Upsert(_putObj, id, data, "write " + id.ToString());
     }
 
@@ -94,6 +96,7 @@ public:
         CheckId(id, "delete");
         std::lock_guard<std::recursive_mutex> g(_mu);
         Ready();
+        InjectedWriteFault("delete " + id.ToString());
         sqlite3_stmt* s = id.HasInstanceId() ? _delOne.get() : _delAll.get();
         Bind(s, id, id.HasInstanceId());
         Step(s, "delete " + id.ToString());
@@ -256,9 +259,10 @@ public:
             throw ConfigStoreException(
                 "Unable to commit: an inner transaction was abandoned, every write is dropped");
         }
-        int rc = sqlite3_exec(_db, "COMMIT", nullptr, nullptr, nullptr);
+        bool injected = Platform::FaultPoint::Fails(Platform::FaultPoint::Point::StoreCommit);
+        int rc = injected ? SQLITE_IOERR : sqlite3_exec(_db, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) {
-            std::string msg = sqlite3_errmsg(_db);
+            std::string msg = injected ? "injected fault" : sqlite3_errmsg(_db);
             sqlite3_exec(_db, "ROLLBACK", nullptr, nullptr, nullptr);
             throw ConfigStoreException("Unable to commit the store transaction: " + msg);
         }
@@ -387,6 +391,12 @@ private:
         _db = nullptr;
         _depth = 0;
         Open();
+    }
+
+    // A simulated failure of the next change (fault injection in tests).
+    static void InjectedWriteFault(const std::string& what) {
+        if (Platform::FaultPoint::Fails(Platform::FaultPoint::Point::StoreWrite))
+            throw ConfigStoreException("Unable to " + what + ": injected fault");
     }
 
     void Exec(const char* sql, const std::string& what) {

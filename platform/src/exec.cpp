@@ -22,6 +22,7 @@ struct Registry {
     std::map<std::string, Program> prefixes;  // keys end in '/'
     std::vector<std::vector<std::string>> calls;
     SignalHandler signalHandler;
+    Interceptor interceptor;
 };
 
 Registry& Reg() {
@@ -124,10 +125,12 @@ void UnregisterProgram(const std::string& path) {
 
 Result Run(const Invocation& inv) {
     Program program;
+    Interceptor interceptor;
     {
         Registry& r = Reg();
         std::lock_guard<std::mutex> lock(r.mutex);
         r.calls.push_back(inv.argv);
+        interceptor = r.interceptor;
         if (!inv.argv.empty()) {
             const std::string& name = inv.argv[0];
             if (auto it = r.exact.find(name); it != r.exact.end()) {
@@ -143,6 +146,9 @@ Result Run(const Invocation& inv) {
         }
     }
     Record(inv);
+    if (interceptor && !inv.argv.empty())
+        if (std::optional<Result> r = interceptor(inv))
+            return *r;
     if (!program) {
         std::string name = inv.argv.empty() ? std::string("(empty command)") : inv.argv[0];
         TarnCtl_LogErrorInt("%s: %s: command not found\n", "TarnCtl", name.c_str());
@@ -154,6 +160,12 @@ Result Run(const Invocation& inv) {
         TarnCtl_LogErrorInt("%s: %s failed: %s\n", "TarnCtl", inv.argv[0].c_str(), e.what());
         return Result{1, "", std::string(e.what()) + "\n"};
     }
+}
+
+void RegisterInterceptor(Interceptor interceptor) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.interceptor = std::move(interceptor);
 }
 
 void RegisterSignalHandler(SignalHandler handler) {

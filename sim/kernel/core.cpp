@@ -167,6 +167,17 @@ public:
         }
     }
 
+    // Like Sync, but a root without a kernel stays without one; false then.
+    bool SyncIfExists() {
+        Open();
+        if (loaded_ && Generation() == data.generation)
+            return true;
+        Lock(LOCK_SH);
+        bool ok = RefreshLocked();
+        Unlock();
+        return ok;
+    }
+
     // Runs `fn` as one state-changing call: under the exclusive lock, on the
     // newest state; failure (status or exception) undoes what `fn` changed.
     template <typename Fn>
@@ -217,30 +228,57 @@ public:
         return st;
     }
 
-    // Consumes a matching injected fault; true (and *status) when one fires.
+    // Counts the call against every matching kernel fault and fires the
+    // oldest one whose skip is used up; true (and *status) when one fires.
     // Only inside Exclusive.
-    bool TakeFault(std::string_view module, uint32_t node, const std::vector<KSI_Param>& instance,
-                   TARN_ReturnStatus* status) {
-        for (auto it = data.faults.begin(); it != data.faults.end(); ++it) {
-            if (it->node != node || it->module != module)
+    bool TakeFault(std::string_view module, uint32_t node, KernelOp op,
+                   const std::vector<KSI_Param>& instance, TARN_ReturnStatus* status) {
+        bool fired = false;
+        std::string path;
+        bool havePath = false;
+        for (auto it = data.faults.begin(); it != data.faults.end();) {
+            if (!Matches(*it, module, node, op)) {
+                ++it;
                 continue;
-            if (!it->instance.empty() && it->instance != JoinInstance(instance))
-                continue;
-            *status = it->status;
-            if (--it->count == 0)
-                data.faults.erase(it);
+            }
+            if (!it->instance.empty()) {
+                if (!havePath) {
+                    path = JoinInstance(instance);
+                    havePath = true;
+                }
+                if (it->instance != path) {
+                    ++it;
+                    continue;
+                }
+            }
             data.faultsChanged = true;
-            faultFired_ = true;
-            return true;
+            faultFired_ = true;  // a counted call must stay counted even when the call fails
+            if (it->skip > 0) {
+                --it->skip;
+                ++it;
+            } else if (!fired) {
+                fired = true;
+                *status = it->status;
+                if (--it->count == 0)
+                    it = data.faults.erase(it);
+                else
+                    ++it;
+            } else {
+                ++it;
+            }
         }
+        return fired;
+    }
+
+    bool MayFault(std::string_view module, uint32_t node, KernelOp op) const {
+        for (const auto& f : data.faults)
+            if (Matches(f, module, node, op))
+                return true;
         return false;
     }
 
-    bool MayFault(std::string_view module, uint32_t node) const {
-        for (const auto& f : data.faults)
-            if (f.node == node && f.module == module)
-                return true;
-        return false;
+    static bool Matches(const Fault& f, std::string_view module, uint32_t node, KernelOp op) {
+        return f.node == node && f.module == module && (f.op == KernelOp::Any || f.op == op);
     }
 
     static std::string JoinInstance(const std::vector<KSI_Param>& instance) {
@@ -554,7 +592,7 @@ public:
         return Guarded("Get", [&]() -> TARN_ReturnStatus {
             k.Sync();
             const NodeHandler* h = FindHandler(mod, node);
-            bool exclusive = (h && h->getChangesState) || k.MayFault(mod, node);
+            bool exclusive = (h && h->getChangesState) || k.MayFault(mod, node, KernelOp::Get);
             if (!exclusive) {
                 if (!h || !h->get)
                     return ReadRecord(k.data, mod, node, instance, buffer, length);
@@ -563,7 +601,7 @@ public:
             }
             return k.Exclusive([&]() -> TARN_ReturnStatus {
                 TARN_ReturnStatus st;
-                if (k.TakeFault(mod, node, instance, &st))
+                if (k.TakeFault(mod, node, KernelOp::Get, instance, &st))
                     return st;
                 if (!h || !h->get)
                     return ReadRecord(k.data, mod, node, instance, buffer, length);
@@ -581,7 +619,7 @@ public:
         return Guarded("Set", [&] {
             return k.Exclusive([&]() -> TARN_ReturnStatus {
                 TARN_ReturnStatus st;
-                if (k.TakeFault(mod, node, instance, &st))
+                if (k.TakeFault(mod, node, KernelOp::Set, instance, &st))
                     return st;
                 const NodeHandler* h = FindHandler(mod, node);
                 if (!h || !h->set)
@@ -604,7 +642,7 @@ public:
         return Guarded("SetStruct", [&] {
             return k.Exclusive([&]() -> TARN_ReturnStatus {
                 TARN_ReturnStatus st;
-                if (k.TakeFault(mod, node, instance, &st))
+                if (k.TakeFault(mod, node, KernelOp::Set, instance, &st))
                     return st;
                 const NodeHandler* h = FindHandler(mod, node);
                 Call c{mod, node, ToPath(instance), noInputs, k.state};
@@ -647,11 +685,11 @@ public:
         };
         return Guarded("List", [&]() -> TARN_ReturnStatus {
             k.Sync();
-            if (!k.MayFault(mod, node))
+            if (!k.MayFault(mod, node, KernelOp::List))
                 return run();
             return k.Exclusive([&]() -> TARN_ReturnStatus {
                 TARN_ReturnStatus st;
-                if (k.TakeFault(mod, node, instance, &st))
+                if (k.TakeFault(mod, node, KernelOp::List, instance, &st))
                     return st;
                 return run();
             });
@@ -691,29 +729,12 @@ void WithState(const std::function<void(KernelState&)>& fn, bool changes) {
     fn(k.state);
 }
 
-void InjectFault(const Fault& fault) {
-    if (fault.count == 0 || fault.status == TARN_OK)
-        throw HostCtl::Lib::HostCtlException(
-            "Invalid fault: the count must be at least 1 and the status a failure");
-    RunExclusive([&](KernelState& s) {
-        s.data().faults.push_back(fault);
-        s.data().faultsChanged = true;
-    });
-}
-
-void ClearFaults() {
-    RunExclusive([](KernelState& s) {
-        if (!s.data().faults.empty()) {
-            s.data().faults.clear();
-            s.data().faultsChanged = true;
-        }
-    });
-}
-
-std::vector<Fault> Faults() {
-    std::vector<Fault> out;
-    WithState([&](KernelState& s) { out = s.data().faults; });
-    return out;
+bool WithExistingState(const std::function<void(KernelState&)>& fn) {
+    Guard g;
+    if (!K().SyncIfExists())
+        return false;
+    fn(K().state);
+    return true;
 }
 
 }  // namespace TarnSim

@@ -17,6 +17,8 @@ struct KernelState::Data {
     std::map<std::string, std::string, std::less<>> records;
     std::map<std::string, std::map<std::string, std::string>> areas;
     std::vector<Fault> faults;
+    std::vector<ProgramFault> programFaults;
+    std::vector<StoreFault> storeFaults;
     uint64_t generation = 0;
 
     // Change tracking for one call: what to persist, and how to undo it.
@@ -52,6 +54,10 @@ bool NaturalLess(const std::string& a, const std::string& b);
 // Runs `fn` under the cross-process lock on freshly synchronised state and
 // persists the result (used by the profile code and WithState).
 void RunExclusive(const std::function<void(KernelState&)>& fn);
+
+// Runs `fn` on the current state when the root has a kernel; false (and `fn`
+// not run) when it has none yet. Never boots a kernel.
+bool WithExistingState(const std::function<void(KernelState&)>& fn);
 
 // Fills `data` from the profile text (areas' init in order). Throws
 // HostCtl::Lib::HostCtlException "Invalid profile: ..." on bad JSON.

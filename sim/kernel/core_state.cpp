@@ -13,7 +13,7 @@ namespace TarnSim {
 
 namespace {
 constexpr char kHex[] = "0123456789abcdef";
-constexpr char kMagic[] = "TARNSIMK1";
+constexpr char kMagic[] = "TARNSIMK2";
 
 void PutU32(std::string& out, uint32_t v) {
     out.append(reinterpret_cast<const char*>(&v), sizeof v);
@@ -149,8 +149,11 @@ void KernelState::Data::Rollback() {
 void KernelState::Data::Clear(bool keepFaults) {
     records.clear();
     areas.clear();
-    if (!keepFaults)
+    if (!keepFaults) {
         faults.clear();
+        programFaults.clear();
+        storeFaults.clear();
+    }
     undo.clear();
     dirty = true;
     fullRewrite = true;
@@ -160,19 +163,38 @@ void KernelState::Data::Clear(bool keepFaults) {
 namespace {
 enum Op : uint8_t { PutRecord = 1, DelRecord, PutArea, DelArea, SetFaults };
 
-void PutFaults(std::string& out, const std::vector<Fault>& faults) {
-    PutU32(out, static_cast<uint32_t>(faults.size()));
-    for (const auto& f : faults) {
+// Every kind of fault, in one block.
+void PutFaults(std::string& out, const KernelState::Data& d) {
+    PutU32(out, static_cast<uint32_t>(d.faults.size()));
+    for (const auto& f : d.faults) {
         PutStr(out, f.module);
         PutU32(out, f.node);
         PutStr(out, f.instance);
         PutU32(out, f.status);
         PutU32(out, f.count);
+        PutU32(out, static_cast<uint32_t>(f.op));
+        PutU32(out, f.skip);
+    }
+    PutU32(out, static_cast<uint32_t>(d.programFaults.size()));
+    for (const auto& f : d.programFaults) {
+        PutStr(out, f.program);
+        PutU32(out, static_cast<uint32_t>(f.kind));
+        PutU32(out, static_cast<uint32_t>(f.exitStatus));
+        PutU32(out, f.skip);
+        PutU32(out, f.count);
+    }
+    PutU32(out, static_cast<uint32_t>(d.storeFaults.size()));
+    for (const auto& f : d.storeFaults) {
+        PutU32(out, static_cast<uint32_t>(f.op));
+        PutU32(out, f.skip);
+        PutU32(out, f.count);
     }
 }
 
-std::vector<Fault> ReadFaults(Reader& r) {
-    std::vector<Fault> out;
+void ReadFaults(Reader& r, KernelState::Data& d) {
+    d.faults.clear();
+    d.programFaults.clear();
+    d.storeFaults.clear();
     uint32_t n = r.Num<uint32_t>();
     for (uint32_t i = 0; r.ok && i < n; ++i) {
         Fault f;
@@ -181,9 +203,28 @@ std::vector<Fault> ReadFaults(Reader& r) {
         f.instance = r.Str();
         f.status = r.Num<uint32_t>();
         f.count = r.Num<uint32_t>();
-        out.push_back(std::move(f));
+        f.op = static_cast<KernelOp>(r.Num<uint32_t>());
+        f.skip = r.Num<uint32_t>();
+        d.faults.push_back(std::move(f));
     }
-    return out;
+    n = r.Num<uint32_t>();
+    for (uint32_t i = 0; r.ok && i < n; ++i) {
+        ProgramFault f;
+        f.program = r.Str();
+        f.kind = static_cast<ProgramFault::Kind>(r.Num<uint32_t>());
+        f.exitStatus = static_cast<int>(r.Num<uint32_t>());
+        f.skip = r.Num<uint32_t>();
+        f.count = r.Num<uint32_t>();
+        d.programFaults.push_back(std::move(f));
+    }
+    n = r.Num<uint32_t>();
+    for (uint32_t i = 0; r.ok && i < n; ++i) {
+        StoreFault f;
+        f.op = static_cast<StoreFault::Op>(r.Num<uint32_t>());
+        f.skip = r.Num<uint32_t>();
+        f.count = r.Num<uint32_t>();
+        d.storeFaults.push_back(f);
+    }
 }
 }  // namespace
 
@@ -222,7 +263,7 @@ std::string KernelState::Data::EncodeChanges() const {
     }
     if (faultsChanged) {
         out.push_back(SetFaults);
-        PutFaults(out, faults);
+        PutFaults(out, *this);
     }
     return out;
 }
@@ -257,7 +298,7 @@ bool KernelState::Data::ApplyChanges(const std::string& payload) {
             break;
         }
         case SetFaults:
-            faults = ReadFaults(r);
+            ReadFaults(r, *this);
             break;
         default:
             return false;
@@ -288,7 +329,7 @@ std::string KernelState::Data::Serialize() const {
             PutStr(out, v);
         }
     }
-    PutFaults(out, faults);
+    PutFaults(out, *this);
     return out;
 }
 
@@ -313,12 +354,14 @@ bool KernelState::Data::Deserialize(const std::string& bytes) {
             m[k] = r.Str();
         }
     }
-    d.faults = ReadFaults(r);
+    ReadFaults(r, d);
     if (!r.ok)
         return false;
     records = std::move(d.records);
     areas = std::move(d.areas);
     faults = std::move(d.faults);
+    programFaults = std::move(d.programFaults);
+    storeFaults = std::move(d.storeFaults);
     generation = d.generation;
     undo.clear();
     dirty = false;

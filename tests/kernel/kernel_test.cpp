@@ -347,16 +347,6 @@ TEST_F(KernelTest, FaultsAreSharedBetweenProcesses) {
     EXPECT_EQ(RunChild([&] { _exit(get() == TARN_OK ? 0 : 1); }), 0);
 }
 
-TEST_F(KernelTest, InvalidFaultIsRefused) {
-    try {
-        TarnSim::InjectFault({kMod, kPlain, "", TARN_BUSY, 0});
-        FAIL();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        EXPECT_STREQ(e.what(), "Invalid fault: the count must be at least 1 and the status a failure");
-    }
-    EXPECT_TRUE(TarnSim::Faults().empty());
-}
-
 // ---- One kernel across processes ---------------------------------------------------------
 
 TEST_F(KernelTest, ConcurrentProcessesLoseNoWrite) {

@@ -1,5 +1,6 @@
 // hostctl sim ...: the simulated host itself: make a host from a profile,
-// look at the kernel's nodes, inject faults, reboot, generate profiles.
+// look at the kernel's nodes, reboot, generate profiles (faults and processes
+// are in sim_faults.cpp and sim_ps.cpp).
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -24,22 +25,6 @@ std::string ReadProfileFile(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
-}
-
-uint32_t NodeArg(const std::string& text) {
-    uint32_t node;
-    if (!TarnSim::ResolveNode(text, &node))
-        throw HostCtlTool::CommandFailure{"Unknown kernel node " + text};
-    return node;
-}
-
-TARN_ReturnStatus StatusArg(const std::string& text) {
-    char* end = nullptr;
-    unsigned long v = std::strtoul(text.c_str(), &end, 0);
-    if (text.empty() || *end || v == 0 || v > 0xffffffffUL)
-        throw HostCtlTool::CommandFailure{"Invalid status " + text +
-                                          ": give a failure code such as 0xbad0004"};
-    return static_cast<TARN_ReturnStatus>(v);
 }
 
 std::string Join(const TarnSim::InstancePath& p) {
@@ -86,6 +71,12 @@ HostCtlTool::CommandGroup gSim("sim", 90, [](CLI::App& app) {
     auto* show = sim->add_subcommand("show", "The kernel's nodes, or one node's instances");
     show->add_option("--node", showNode, "Node (constant suffix, path or id)");
     show->callback([] {
+        auto NodeArg = [](const std::string& text) {
+            uint32_t node;
+            if (!TarnSim::ResolveNode(text, &node))
+                throw HostCtlTool::CommandFailure{"Unknown kernel node " + text};
+            return node;
+        };
         if (showNode.empty()) {
             HostCtlTool::Table t({"Node", "Module", "Path", "Instances"});
             t.SetKind("Instances", HostCtlTool::Table::Kind::Number);
@@ -112,41 +103,6 @@ HostCtlTool::CommandGroup gSim("sim", 90, [](CLI::App& app) {
                 t.AddRow({Join(p), std::to_string(r ? r->size() : 0), r ? Hex(*r, 32) : ""});
             }
         });
-        t.Print();
-    });
-
-    static TarnSim::Fault fault;
-    static std::string faultNode, faultStatus;
-    auto* f = sim->add_subcommand("fault", "Make a node fail with a status for its next calls");
-    f->add_option("node", faultNode, "Node (constant suffix like storage_scsifw_devices, or path)")
-        ->required();
-    f->add_option("status", faultStatus, "Status to return, e.g. 0xbad0004")->required();
-    f->add_option("--count", fault.count, "Number of calls that fail")->capture_default_str();
-    f->add_option("--instance", fault.instance, "Only calls at this instance path (a/b)");
-    f->add_option("--module", fault.module, "Kernel module owning the node");
-    f->callback([] {
-        fault.node = NodeArg(faultNode);
-        fault.status = StatusArg(faultStatus);
-        TarnSim::InjectFault(fault);
-        HostCtlTool::Message("Next " + std::to_string(fault.count) + " call(s) of " +
-                             TarnSim::NodeName(fault.node) + " fail with " +
-                             HostCtl::Lib::StatusHex(fault.status));
-    });
-
-    static bool clearFaults = false;
-    auto* faults = sim->add_subcommand("faults", "List (or clear) the pending faults");
-    faults->add_flag("--clear", clearFaults, "Remove every pending fault");
-    faults->callback([] {
-        if (clearFaults) {
-            TarnSim::ClearFaults();
-            HostCtlTool::Message("Faults cleared");
-            return;
-        }
-        HostCtlTool::Table t({"Node", "Module", "Instance", "Status", "Count"});
-        t.SetKind("Count", HostCtlTool::Table::Kind::Number);
-        for (const auto& x : TarnSim::Faults())
-            t.AddRow({TarnSim::NodeName(x.node), x.module, x.instance, HostCtl::Lib::StatusHex(x.status),
-                      std::to_string(x.count)});
         t.Print();
     });
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,12 @@ void RegisterProgram(const std::string& path, Program program);
 void UnregisterProgram(const std::string& path);
 
 Result Run(const Invocation& invocation);
+
+// Consulted before every run (the simulation's program faults): a result
+// returned here is the run's result, and the program does not run. The run is
+// recorded either way.
+using Interceptor = std::function<std::optional<Result>(const Invocation&)>;
+void RegisterInterceptor(Interceptor interceptor);
 
 // Sends `signal` to the host daemon or process `name` ("syslogd", "consoleui").
 // Goes through the registered signal handler of that name, never to a real

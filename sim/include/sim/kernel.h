@@ -37,6 +37,7 @@
 
 #include "hostctl/status.h"
 #include "platform/sysinfo.h"
+#include "sim/faults.h"
 
 namespace TarnSim {
 
@@ -199,20 +200,6 @@ void RaiseEvent(const std::string& text);
 // lock and the state is persisted afterwards (unless `fn` throws).
 void WithState(const std::function<void(KernelState&)>& fn, bool changes = false);
 
-// Fault injection: the next `count` calls of (module, node) — only those whose
-// instance path text ("a/b") equals `instance` when it is non-empty — fail with
-// `status` before any handler runs. Persisted with the state; cleared by init,
-// kept across reboot.
-struct Fault {
-    std::string module;
-    uint32_t node = 0;
-    std::string instance;
-    TARN_ReturnStatus status = TARN_FAILURE;
-    unsigned int count = 1;
-};
-void InjectFault(const Fault& fault);
-void ClearFaults();
-std::vector<Fault> Faults();
 
 // The kernel's node name for tools: the KSI table name ("storage_scsifw_devices")
 // or "0x..." for module-private ids.
