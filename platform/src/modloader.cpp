@@ -1,27 +1,42 @@
-// The module loader library's calls, forwarding to the process's backend (the
-// simulated kernel's loader unless a test installs another).
+// The module loader library's calls, forwarding to the process's backend: the
+// one a test installed, else the host's registered loader (the simulation
+// registers its own), else one that refuses every call.
 #include "platform/modloader.h"
 
 #include <atomic>
 
-namespace TarnSim {
-Platform::ModLoader::Backend& ModLoaderBackend();
-}
-
 namespace Platform::ModLoader {
 
 namespace {
+
+class NoLoader : public Backend {
+public:
+    TARN_ReturnStatus Load(const char*, const char*, int) override { return TARN_NOT_SUPPORTED; }
+    TARN_ReturnStatus Unload(const char*) override { return TARN_NOT_SUPPORTED; }
+    TARN_ReturnStatus IsModuleLoaded(const char*) override { return TARN_NOT_SUPPORTED; }
+};
+
 std::atomic<Backend*> gBackend{nullptr};
+std::atomic<Backend*> gDefault{nullptr};
+
+Backend& Default() {
+    static NoLoader none;
+    Backend* d = gDefault.load(std::memory_order_acquire);
+    return d ? *d : none;
 }
+
+}  // namespace
+
+void RegisterDefaultBackend(Backend* backend) { gDefault.store(backend, std::memory_order_release); }
 
 Backend& GetBackend() {
     Backend* b = gBackend.load(std::memory_order_acquire);
-    return b ? *b : TarnSim::ModLoaderBackend();
+    return b ? *b : Default();
 }
 
 Backend* SetBackend(Backend* backend) {
     Backend* prev = gBackend.exchange(backend, std::memory_order_acq_rel);
-    return prev ? prev : &TarnSim::ModLoaderBackend();
+    return prev ? prev : &Default();
 }
 
 }  // namespace Platform::ModLoader

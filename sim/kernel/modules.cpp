@@ -299,9 +299,9 @@ const NodeRegistration cotableNode(KSI_NODE_system_tarn_cotable, RecordNode());
 
 }  // namespace
 
-Platform::ModLoader::Backend& ModLoaderBackend() {
-    static SimModLoader* loader = new SimModLoader;
-    return *loader;
-}
+namespace {
+// The simulation is the host's module loader as soon as the library is loaded.
+const bool gRegistered = (Platform::ModLoader::RegisterDefaultBackend(new SimModLoader), true);
+}  // namespace
 
 }  // namespace TarnSim

@@ -14,6 +14,7 @@
 #include "platform/configfile.h"
 #include "platform/log.h"
 #include "platform/printer.h"
+#include "sim/faults.h"
 #include "system/kernel_opt_impl.h"
 #include "system/kernel_opts.h"
 
@@ -222,6 +223,21 @@ TEST_F(BootOptionTest, FailedBootConfigurationWriteLeavesTheStore) {
     EXPECT_THROW(KernelOpts::SetOption("hyperthreading", false), HostCtlException);
     EXPECT_EQ(BootOptions()->GetData(), before);
     EXPECT_EQ(Platform::Audit::ReadLog().size(), 1u);
+}
+
+TEST_F(BootOptionTest, FailedStoreWriteOrCommitPutsTheBootConfigurationBack) {
+    KernelOpts::SetOption("vga", false);
+    for (auto op : {TarnSim::StoreFault::Op::Write, TarnSim::StoreFault::Op::Commit}) {
+        SCOPED_TRACE(TarnSim::StoreFaultOpName(op));
+        TarnSim::StoreFault f;
+        f.op = op;
+        TarnSim::InjectStoreFault(f);
+        EXPECT_NE(Refusal([] { KernelOpts::SetOption("hyperthreading", false); }), "(accepted)");
+        EXPECT_EQ(KernelOptLine(), "vga=FALSE");
+    }
+    TarnSim::Profile::Reboot();
+    EXPECT_TRUE(KernelOpts::GetRuntimeValueBool("hyperthreading"));
+    EXPECT_FALSE(KernelOpts::GetRuntimeValueBool("vga"));
 }
 
 TEST_F(BootOptionTest, KernelIgnoresBootValuesOutsideTheType) {

@@ -11,7 +11,7 @@
 #include "platform/log.h"
 #include "platform/modloader.h"
 #include "platform/sysinfo.h"
-#include "sim/kernel.h"
+#include "sim/faults.h"
 #include "system/module_impl.h"
 
 using HostCtl::Lib::HostCtlException;
@@ -55,7 +55,7 @@ protected:
 class FailingLoader : public Platform::ModLoader::Backend {
 public:
     FailingLoader() : _next(Platform::ModLoader::SetBackend(this)) {}
-    ~FailingLoader() override { Platform::ModLoader::SetBackend(_next); }
+    ~FailingLoader() override { Platform::ModLoader::SetBackend(nullptr); }
     TARN_ReturnStatus Load(const char* name, const char* options, int flags) override {
         ++loads;
         return failLoad ? failLoad : _next->Load(name, options, flags);
@@ -166,6 +166,27 @@ TEST_F(ModuleTest, LoaderRecordsAndStatuses) {
     TarnSim::InjectFault(f);
     EXPECT_EQ(TARNMod_Load("nic_e1g", ""), TARN_NO_MEMORY);
     EXPECT_EQ(TARNMod_IsModuleLoaded("nic_e1g"), TARN_NOT_FOUND);
+}
+
+TEST_F(ModuleTest, ScriptedLoaderFailuresReachTheCaller) {
+    // The second load through the kernel fails; name checks (reads) pass by.
+    TarnSim::Fault f;
+    f.node = KSI_NODE_system_modules;
+    f.op = TarnSim::KernelOp::Set;
+    f.skip = 1;
+    f.status = TARN_FAILURE;
+    TarnSim::InjectFault(f);
+    ModuleImpl("nic_tg10").Load("", false);
+    EXPECT_EQ(Refusal([] { ModuleImpl("nic_tg25").Load("max_vfs=1", false); }),
+              "Unable to load module nic_tg25: Failure");
+    ModuleImpl("nic_tg25").Load("max_vfs=1", false);
+    EXPECT_EQ(Loaded(), (std::vector<std::string>{"nic_tg10", "nic_tg25"}));
+    f.skip = 0;
+    f.instance = "nic_tg10";
+    f.status = TARN_BUSY;
+    TarnSim::InjectFault(f);
+    EXPECT_EQ(Refusal([] { ModuleImpl("nic_tg10").Unload(); }), "Unable to unload module nic_tg10: Busy");
+    EXPECT_TRUE(ModuleImpl("nic_tg10").IsLoaded());
 }
 
 TEST_F(ModuleTest, UnloadAndItsRefusal) {

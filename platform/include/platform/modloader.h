@@ -24,9 +24,13 @@ public:
     virtual TARN_ReturnStatus IsModuleLoaded(const char* name) = 0;
 };
 
-// The process-wide backend (the simulation unless replaced).
+// The process-wide backend: the one set by SetBackend, else the registered
+// default, else one that fails every call with TARN_NOT_SUPPORTED.
 Backend& GetBackend();
-// Replaces the backend (tests wrap it); returns the previous one.
+// Replaces the backend (tests wrap it); null puts the default back. Returns
+// the backend that was in effect.
 Backend* SetBackend(Backend* backend);
+// Registers the host's loader (the simulation does so when it is loaded).
+void RegisterDefaultBackend(Backend* backend);
 
 }  // namespace Platform::ModLoader
