@@ -38,6 +38,34 @@ std::string Run(const std::vector<std::string>& argv) {
     return out;
 }
 
+Outcome RunCapture(const std::vector<std::string>& argv) {
+    // Outputs go to files so that neither pipe can fill up and stall the child.
+    char outName[] = "/tmp/tarnctl-test-out-XXXXXX";
+    char errName[] = "/tmp/tarnctl-test-err-XXXXXX";
+    int outFd = mkstemp(outName), errFd = mkstemp(errName);
+    Outcome o;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    close(outFd);
+    close(errFd);
+    o.out = ReadFile(outName);
+    o.err = ReadFile(errName);
+    unlink(outName);
+    unlink(errName);
+    return o;
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;

@@ -38,6 +38,13 @@ protected:
 // non-zero exit.
 std::string Run(const std::vector<std::string>& argv);
 
+struct Outcome {
+    int status = -1;  // exit status
+    std::string out, err;
+};
+// Runs `argv` (no shell) and collects its exit status and both outputs.
+Outcome RunCapture(const std::vector<std::string>& argv);
+
 // Reads a whole real file / writes one.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
