@@ -5,22 +5,13 @@
 # script reads it line by line.
 
 if(CMAKE_SCRIPT_MODE_FILE)
-  # Square brackets and semicolons would confuse CMake's list splitting: hide
-  # them while splitting into lines, restore them per line.
-  file(READ "${ADV_IN}" content)
-  string(REPLACE ";" "@SC@" content "${content}")
-  string(REPLACE "[" "@LB@" content "${content}")
-  string(REPLACE "]" "@RB@" content "${content}")
-  string(REPLACE "\n" ";" lines "${content}")
+  include(${CMAKE_CURRENT_LIST_DIR}/datafile.cmake)
+  tarn_read_data_lines("${ADV_IN}" lines)
   set(branches "")
   set(options "")
   set(uservars "")
   foreach(line IN LISTS lines)
-    string(REPLACE "@SC@" ";" line "${line}")
-    string(REPLACE "@LB@" "[" line "${line}")
-    string(REPLACE "@RB@" "]" line "${line}")
-    string(STRIP "${line}" line)
-    string(REGEX REPLACE ",$" "" line "${line}")
+    tarn_data_line("${line}" line)
     if(line MATCHES "^\\{\"branch\"")
       string(JSON b GET "${line}" branch)
       string(JSON s GET "${line}" store)
@@ -63,10 +54,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   string(APPEND text "const UserVarRow kUserVarRows[] = {\n${uservars}};\n")
   string(APPEND text "const size_t kUserVarRowCount = sizeof(kUserVarRows) / sizeof(kUserVarRows[0]);\n\n")
   string(APPEND text "}  // namespace TarnCtl::Adv::Generated\n")
-  # Rewrite only on change so that an unrelated edit rebuilds nothing.
-  file(WRITE "${ADV_OUT}.tmp" "${text}")
-  execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different "${ADV_OUT}.tmp" "${ADV_OUT}")
-  file(REMOVE "${ADV_OUT}.tmp")
+  tarn_write_if_changed("${ADV_OUT}" "${text}")
   return()
 endif()
 
@@ -76,7 +64,7 @@ add_custom_command(
   OUTPUT ${ADV_TABLE}
   COMMAND ${CMAKE_COMMAND} -DADV_IN=${ADV_DATA} -DADV_OUT=${ADV_TABLE}
           -P ${CMAKE_CURRENT_LIST_DIR}/generate-adv.cmake
-  DEPENDS ${ADV_DATA} ${CMAKE_CURRENT_LIST_DIR}/generate-adv.cmake
+  DEPENDS ${ADV_DATA} ${CMAKE_CURRENT_LIST_DIR}/generate-adv.cmake ${CMAKE_CURRENT_LIST_DIR}/datafile.cmake
   COMMENT "Generating the advanced-option name table"
   VERBATIM)
 target_sources(tarnctl PRIVATE ${ADV_TABLE})

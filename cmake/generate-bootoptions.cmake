@@ -6,22 +6,15 @@
 # module-file build (cmake/modules.cmake).
 
 if(CMAKE_SCRIPT_MODE_FILE)
-  file(READ "${BOOTOPT_IN}" content)
-  string(REPLACE ";" "@SC@" content "${content}")
-  string(REPLACE "[" "@LB@" content "${content}")
-  string(REPLACE "]" "@RB@" content "${content}")
-  string(REPLACE "\n" ";" lines "${content}")
+  include(${CMAKE_CURRENT_LIST_DIR}/datafile.cmake)
+  tarn_read_data_lines("${BOOTOPT_IN}" lines)
   set(rows "")
   set(offset 0)
   set(count 0)
   set(seen_names ";")
   set(seen_fields ";")
   foreach(line IN LISTS lines)
-    string(REPLACE "@SC@" ";" line "${line}")
-    string(REPLACE "@LB@" "[" line "${line}")
-    string(REPLACE "@RB@" "]" line "${line}")
-    string(STRIP "${line}" line)
-    string(REGEX REPLACE ",$" "" line "${line}")
+    tarn_data_line("${line}" line)
     if(NOT line MATCHES "^\\{\"name\"")
       continue()
     endif()
@@ -71,9 +64,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   string(APPEND text "#include \"ksi/modules.h\"\n\nnamespace Ksi::BootOptions {\n\n")
   string(APPEND text "const Row kRows[] = {\n${rows}};\n")
   string(APPEND text "const size_t kRowCount = ${count};\n\n}  // namespace Ksi::BootOptions\n")
-  file(WRITE "${BOOTOPT_OUT}.tmp" "${text}")
-  execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different "${BOOTOPT_OUT}.tmp" "${BOOTOPT_OUT}")
-  file(REMOVE "${BOOTOPT_OUT}.tmp")
+  tarn_write_if_changed("${BOOTOPT_OUT}" "${text}")
   return()
 endif()
 
@@ -84,6 +75,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -DBOOTOPT_IN=${BOOTOPT_DATA} -DBOOTOPT_OUT=${BOOTOPT_TABLE}
           -P ${CMAKE_CURRENT_LIST_DIR}/generate-bootoptions.cmake
   DEPENDS ${BOOTOPT_DATA} ${CMAKE_CURRENT_LIST_DIR}/generate-bootoptions.cmake
+          ${CMAKE_CURRENT_LIST_DIR}/datafile.cmake
   COMMENT "Generating the kernel boot-option table"
   VERBATIM)
 target_sources(tarnctl PRIVATE ${BOOTOPT_TABLE})
