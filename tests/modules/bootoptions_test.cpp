@@ -254,6 +254,14 @@ TEST_F(BootOptionTest, KernelIgnoresBootValuesOutsideTheType) {
     EXPECT_EQ(now.at("com1_port"), "1016");
     EXPECT_TRUE(log.Contains("TarnSim: Ignoring boot option logPort: invalid value '256'"));
     EXPECT_TRUE(log.Contains("TarnSim: Ignoring unknown boot option nosuch"));
+    // The boot rewrote the options from the store: the hand edits are gone
+    // for the next boot.
+    EXPECT_EQ(KernelOptLine(), "");
+    KernelOpts::SetOption("vga", false);
+    ModTest::WriteFile(Real(Platform::BootConfig::kPath), "modules=nic_tg10\nkernelopt=vga=TRUE logPort=9\n");
+    TarnSim::Profile::Reboot();
+    EXPECT_EQ(KernelOptLine(), "vga=FALSE");
+    EXPECT_EQ(Platform::BootConfig::Modules(), std::vector<std::string>{"nic_tg10"});
 }
 
 TEST_F(BootOptionTest, UpgradeMovesOptionsFromTheHostConfigurationFile) {

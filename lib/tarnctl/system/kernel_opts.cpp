@@ -428,8 +428,16 @@ template class KernelTypedOptionImpl<uint8_t>;
 template class KernelTypedOptionImpl<uint32_t>;
 template class KernelTypedOptionImpl<std::string>;
 
+void KernelOpts::RestoreBootConfiguration() {
+    auto object = Store()->Get(StoreId());
+    HaldenConfigStore::UpdateKernelOptions(object ? *object : ConfigStoreObject(StoreId()));
+}
+
 namespace {
 const Platform::Boot::UpgradeStep kUpgrade("system.bootoptions", 110, [] { KernelOpts::ConfigStoreUpgrade(); });
+// The kernel has read the boot configuration; from here on the store decides
+// what the next boot gets, whatever was edited into the file by hand.
+const Platform::Boot::Step kRestore("system.bootoptions", 95, [] { KernelOpts::RestoreBootConfiguration(); });
 }  // namespace
 
 }  // namespace TarnCtl::System

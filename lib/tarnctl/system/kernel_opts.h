@@ -48,6 +48,9 @@ public:
     // into the store and the boot configuration.
     static void ConfigStoreUpgrade();
 
+    // Boot: rewrites the boot configuration's options from the store.
+    static void RestoreBootConfiguration();
+
     // The store object of the configured values.
     static HaldenConfigStore::ConfigStoreObjectId StoreId();
 };
