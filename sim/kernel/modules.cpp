@@ -34,6 +34,7 @@ struct EmbeddedFile {
     const unsigned char* data;
     size_t size;
     const char* version;
+    const char* provides;
 };
 extern const EmbeddedFile kModuleFiles[];
 extern const size_t kModuleFileCount;
@@ -91,6 +92,16 @@ bool ModuleFileExists(const std::string& name) {
            HostCtl::Misc::HostFileExists(kModuleDir + name + ".o");
 }
 
+// The namespace's record counts its versions; it goes with the last one.
+void UpdateNamespace(KernelState& state, const std::string& ns) {
+    auto versions = state.Instances("", KSI_NODE_system_modloader_namespaces_versions, {ns});
+    if (versions.empty())
+        state.Remove("", KSI_NODE_system_modloader_namespaces, {ns});
+    else
+        state.Put(KSI_NODE_system_modloader_namespaces, {ns},
+                  Ksi::Modules::Namespace{static_cast<uint32_t>(versions.size())});
+}
+
 TARN_ReturnStatus Load(Call& c, const std::string& name, const std::string& options) {
     if (!ModuleFileExists(name)) return TARN_NOT_FOUND;
     if (c.state.Has("", KSI_NODE_system_modules, {name})) return TARN_BUSY;
@@ -115,6 +126,17 @@ TARN_ReturnStatus Load(Call& c, const std::string& name, const std::string& opti
     g.dataBase = base + 0x400000;
     g.bssBase = base + 0x408000;
     CopyText(g.options, sizeof(g.options), options);
+    if (f && f->provides) {
+        std::string provides = f->provides;
+        size_t hash = provides.rfind('#');
+        if (hash != std::string::npos && hash > 0) {
+            Ksi::Modules::NamespaceVersion v{};
+            CopyText(v.module, sizeof(v.module), name);
+            c.state.Put(KSI_NODE_system_modloader_namespaces_versions,
+                        {provides.substr(0, hash), provides.substr(hash + 1)}, v);
+            UpdateNamespace(c.state, provides.substr(0, hash));
+        }
+    }
     c.state.Put(KSI_NODE_system_modules, {name}, Ksi::Modules::Loaded{id});
     c.state.Put(KSI_NODE_system_modules_general, {name}, g);
     std::string loggers = c.state.GetAreaValue(kArea, "loggers");
@@ -138,6 +160,13 @@ TARN_ReturnStatus Unload(Call& c, const std::string& name) {
     c.state.Remove("", KSI_NODE_system_modules_general, {name});
     for (const auto& logger : c.state.Instances("", KSI_NODE_system_modules_loglevels, {name}))
         c.state.Remove("", KSI_NODE_system_modules_loglevels, {name, logger});
+    for (const auto& path : c.state.AllInstances("", KSI_NODE_system_modloader_namespaces_versions)) {
+        Ksi::Modules::NamespaceVersion v{};
+        if (path.size() != 2 || !c.state.Read(KSI_NODE_system_modloader_namespaces_versions, path, &v)) continue;
+        if (std::string(v.module, strnlen(v.module, sizeof(v.module))) != name) continue;
+        c.state.Remove("", KSI_NODE_system_modloader_namespaces_versions, path);
+        UpdateNamespace(c.state, path[0]);
+    }
     return TARN_OK;
 }
 
@@ -296,6 +325,8 @@ const NodeRegistration modulesNode(KSI_NODE_system_modules, ModulesNode());
 const NodeRegistration generalNode(KSI_NODE_system_modules_general, RecordNode());
 const NodeRegistration logLevelNode(KSI_NODE_system_modules_loglevels, RecordNode(LogLevelSet));
 const NodeRegistration cotableNode(KSI_NODE_system_tarn_cotable, RecordNode());
+const NodeRegistration namespacesNode(KSI_NODE_system_modloader_namespaces, RecordNode());
+const NodeRegistration versionsNode(KSI_NODE_system_modloader_namespaces_versions, RecordNode());
 
 }  // namespace
 

@@ -353,6 +353,23 @@ TEST_F(ModuleTest, Loggers) {
               0u);
 }
 
+TEST_F(ModuleTest, LoadedModulesProvideTheirNamespaces) {
+    EXPECT_TRUE(ModuleImpl::GetLoadedNamespaces().empty());
+    ModuleImpl("nic_tg10").Load("", false);
+    ModuleImpl("fc_qlx").Load("", false);
+    ModuleImpl("nic_e1g").Load("", false);  // provides none
+    auto loaded = ModuleImpl::GetLoadedNamespaces();
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded[0].name, "tarn_fc_transport");
+    EXPECT_EQ(loaded[0].version, "1.4");
+    EXPECT_EQ(loaded[1].name, "tarn_nic_tg");
+    EXPECT_EQ(loaded[1].version, "1.0");
+    ModuleImpl("nic_tg10").Unload();
+    loaded = ModuleImpl::GetLoadedNamespaces();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].name, "tarn_fc_transport");
+}
+
 TEST_F(ModuleTest, EveryModuleIsListed) {
     ModuleImpl("nic_tg10").Load("", false);
     auto names = ModuleImpl::GetAllModuleNames();

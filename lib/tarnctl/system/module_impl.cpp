@@ -142,6 +142,21 @@ std::vector<std::string> ModuleImpl::GetAllModuleNames() {
     return {names.begin(), names.end()};
 }
 
+std::vector<HostCtl::System::ModuleNamespace> ModuleImpl::GetLoadedNamespaces() {
+    std::vector<HostCtl::System::ModuleNamespace> out;
+    Util::Sysinfo si(KSI_NODE_system_modloader_namespaces);
+    std::vector<std::string> names;
+    si.List(names);
+    for (const auto& ns : names) {
+        Util::Sysinfo v(KSI_NODE_system_modloader_namespaces_versions);
+        v.SetInstance(ns);
+        std::vector<std::string> versions;
+        v.List(versions);
+        for (const auto& version : versions) out.push_back({ns, version});
+    }
+    return out;
+}
+
 ModuleImpl::ModuleImpl(const std::string& nameOrPath) {
     std::string last = FileNameFromPath(nameOrPath);
     _name = StripObjectSuffix(last);

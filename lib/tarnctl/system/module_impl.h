@@ -84,6 +84,8 @@ public:
     // The last path component of `text`; throws "Unable to determine filename
     // from " + text when there is none (a path ending in '/').
     static std::string FileNameFromPath(const std::string& text);
+    // The namespaces loaded modules provide, one entry per version, by name.
+    static std::vector<HostCtl::System::ModuleNamespace> GetLoadedNamespaces();
     // Boot: checks the stored settings of every module, then loads the boot
     // configuration's modules that are enabled, with their stored options.
     static void RestoreAllModules();

@@ -34,6 +34,16 @@ struct LogLevel {
     uint32_t defaultLevel;
 };
 
+// /system/modloader/namespaces (instance: namespace) and
+// /system/modloader/namespaces/versions (instance: namespace, version): the
+// namespaces loaded modules provide.
+struct Namespace {
+    uint32_t versions;  // how many versions are provided
+};
+struct NamespaceVersion {
+    char module[64];  // the module providing it
+};
+
 }  // namespace Ksi::Modules
 
 namespace Ksi::BootOptions {
