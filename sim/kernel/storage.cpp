@@ -327,6 +327,7 @@ TARN_ReturnStatus UpdatePaths(Call& c) {
         if (it != states.end())
             value = it->second == "off" ? 1 : it->second == "dead" ? 2 : it->second == "standby" ? 3 : 0;
         c.state.Put(KSI_NODE_storage_scsifw_paths_state, {path}, KsiStorageValue{value});
+        PathStateChanged(c.state, path);
     }
     return TARN_OK;
 }
@@ -348,13 +349,13 @@ const NodeRegistration rescanOnNode(KSI_NODE_storage_scsifw_rescanOn, {
     },
 });
 
-// Claiming runs the loaded claim rules over the paths; the simulated paths are
-// claimed from the start, so a run is only counted.
+// Claiming runs the loaded claim rules over the paths (counted, for tests);
+// the multipathing model does the claiming and unclaiming.
 const NodeRegistration claimNode(KSI_NODE_storage_scsifw_claimrule, {
     .set = [](Call& c) -> TARN_ReturnStatus {
         long runs = std::stol(c.state.GetAreaValue("storage", "claimRuns", "0"));
         c.state.SetAreaValue("storage", "claimRuns", std::to_string(runs + 1));
-        return TARN_OK;
+        return ClaimRuleCall(c);
     },
 });
 

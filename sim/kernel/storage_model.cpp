@@ -206,6 +206,9 @@ Hardware Parse(const rapidjson::Value* section) {
                     ps.state = Str(p, "state", "active");
                     ps.plugin = Str(p, "plugin", "NMP");
                     ps.targetUid = Str(p, "targetUid", "target." + ps.adapter + "." + std::to_string(ps.target));
+                    ps.optimized = Str(p, "group", "optimized") != "unoptimized";
+                    ps.priority = static_cast<uint32_t>(Uint(p, "priority"));
+                    ps.stateStatus = StatusFromText(Str(p, "stateChange"));
                     s.paths.push_back(std::move(ps));
                 }
             }
@@ -295,6 +298,7 @@ void AddPath(KernelState& state, const DeviceSpec& d, const PathSpec& p) {
     state.Put(KSI_NODE_storage_scsifw_adapters_paths, {p.adapter, name}, kMarker);
     state.Put(KSI_NODE_storage_scsifw_devices_paths, {d.uid, name}, kMarker);
     state.Put(KSI_NODE_storage_scsifw_devices_adapters, {d.uid, p.adapter}, kMarker);
+    ClaimNewPath(state, d, p);
 }
 
 void AddDevice(KernelState& state, const DeviceSpec& d) {
@@ -386,6 +390,7 @@ void AddDevice(KernelState& state, const DeviceSpec& d) {
 
 void RemovePath(KernelState& state, const std::string& deviceUid, const std::string& adapter,
                 const std::string& name) {
+    ForgetPath(state, deviceUid, name);
     for (uint32_t node : {KSI_NODE_storage_scsifw_paths, KSI_NODE_storage_scsifw_paths_info,
                           KSI_NODE_storage_scsifw_paths_pathUid, KSI_NODE_storage_scsifw_paths_state})
         state.Remove("", node, {name});

@@ -42,6 +42,9 @@ struct PathSpec {
     std::string state = "active";  // active, off, dead, standby
     std::string plugin = "NMP";
     std::string targetUid;
+    bool optimized = true;     // in the array's optimized target port group
+    uint32_t priority = 0;     // the group's array priority
+    uint32_t stateStatus = 0;  // status a path state change returns (busy)
     std::string RuntimeName() const;
 };
 
@@ -91,6 +94,17 @@ void RemovePath(KernelState& state, const std::string& deviceUid, const std::str
                 const std::string& runtimeName);
 // Removes the device and everything below it (persisted attributes stay).
 void RemoveDevice(KernelState& state, const std::string& uid);
+
+// The multipathing side of the model (storage_nmp.cpp): a placed path is
+// claimed by the plug-in its claim rule gives; a removed one is released; a
+// path state change lets the plug-in move I/O; claim-rule runs and
+// claim/unclaim requests of the claimrule node.
+void ClaimNewPath(KernelState& state, const DeviceSpec& device, const PathSpec& path);
+void ReleasePath(KernelState& state, const std::string& deviceUid, const std::string& runtimeName);
+// A path leaving the host: released, and its counters and facts dropped.
+void ForgetPath(KernelState& state, const std::string& deviceUid, const std::string& runtimeName);
+void PathStateChanged(KernelState& state, const std::string& runtimeName);
+TARN_ReturnStatus ClaimRuleCall(Call& c);
 
 // Persistent device attributes survive reboots in a file of the host.
 void LoadPersistentAttributes(KernelState& state);

@@ -8,6 +8,7 @@
 #include "ksi/storage.h"
 #include "platform/log.h"
 #include "storage/lun_impl.h"
+#include "storage/nmp_validation.h"
 #include "storage/storage_info_impl.h"
 #include "storage/storage_util.h"
 
@@ -16,7 +17,7 @@ namespace TarnCtl::Storage {
 using HaldenConfigManager::ValidationErrorInfo;
 
 DeviceConfigValidator::SubValidator DeviceConfigValidator::_hppDeviceValidateConfig;
-DeviceConfigValidator::SubValidator DeviceConfigValidator::_nmpDeviceValidateConfig;
+DeviceConfigValidator::SubValidator DeviceConfigValidator::_nmpDeviceValidateConfig = Nmp::NMPDeviceValidateConfig;
 
 bool DeviceConfigValidator::CheckLunInUse(const std::string& device) {
     return !KsiList(KSI_NODE_storage_scsifw_devices_worlds, {device}).empty();

@@ -64,6 +64,11 @@ public:
     std::vector<std::string> GetUids() override;
     std::vector<std::string> GetPathNames() override;
     std::vector<std::unique_ptr<HostCtl::Storage::ScsiPath>> GetPaths() override;
+    // Multipathing (lun_paths.cpp).
+    std::unique_ptr<HostCtl::Storage::Nmp::NmpDeviceConfig> GetDeviceConfig() override;
+    void UnclaimAllPaths() override;
+    void ClaimFilters() override;
+    void CleanPrevMppConfig() override;
     uint64_t GetSize() override;
     uint64_t GetNumBlocks() override;
     uint32_t GetBlockSize() override;

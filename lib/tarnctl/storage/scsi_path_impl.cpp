@@ -2,13 +2,37 @@
 // on every call because it changes under the caller.
 #include "storage/scsi_path_impl.h"
 
+#include "hostctl/exception.h"
+#include "platform/log.h"
 #include "platform/printer.h"
+#include "storage/nmp_device_config_impl.h"
+#include "storage/nmp_psa_plugin_impl.h"
+#include "storage/scsi_interface_impl.h"
 #include "storage/storage_info_impl.h"
 #include "storage/storage_util.h"
 
 namespace TarnCtl::Storage {
 
+using HaldenConfigStore::ConfigStoreObject;
+using HaldenConfigStore::ConfigStoreObjectId;
+using HostCtl::Lib::HostCtlException;
+
+namespace {
+enum : uint32_t { kUniqueId = 1, kPersistableId = 2 };
+}
+
 ScsiPathImpl::ScsiPathImpl(const std::string& runtimeName) : _runtimeName(runtimeName) {}
+
+std::unique_ptr<ScsiPathImpl> ScsiPathImpl::GetPath(const std::string& name) {
+    auto path = StorageInfoImpl().GetPathByName(name);
+    if (!path)
+        return nullptr;
+    return std::make_unique<ScsiPathImpl>(path->GetRuntimeName());
+}
+
+ConfigStoreObjectId ScsiPathImpl::PathId(const std::string& pathUid) {
+    return ConfigStoreObjectId("paths", "storage", "halden", pathUid);
+}
 
 void ScsiPathImpl::Refresh() {
     _info = KsiRead<KsiStoragePathInfo>(KSI_NODE_storage_scsifw_paths_info, {_runtimeName});
@@ -24,6 +48,11 @@ std::string ScsiPathImpl::GetIdentifier() {
 
 std::string ScsiPathImpl::GetAdapterIdentifier() { RefreshIfStale(); return FixedString(_uid.adapterUid); }
 std::string ScsiPathImpl::GetTargetIdentifier() { RefreshIfStale(); return FixedString(_uid.targetUid); }
+std::string ScsiPathImpl::GetDeviceUid() { RefreshIfStale(); return FixedString(_uid.deviceUid); }
+std::string ScsiPathImpl::GetControllerName() { RefreshIfStale(); return FixedString(_info.controller); }
+uint32_t ScsiPathImpl::GetNSId() { RefreshIfStale(); return _info.nsId; }
+bool ScsiPathImpl::IsUniqueIdentifier() { RefreshIfStale(); return (_info.flags & kUniqueId) != 0; }
+bool ScsiPathImpl::IsPersistableIdentifier() { RefreshIfStale(); return (_info.flags & kPersistableId) != 0; }
 std::string ScsiPathImpl::GetDeviceIdentifier() { RefreshIfStale(); return FixedString(_info.deviceUid); }
 std::string ScsiPathImpl::GetAdapterName() { RefreshIfStale(); return FixedString(_info.adapter); }
 uint32_t ScsiPathImpl::GetChannelNumber() { RefreshIfStale(); return _info.channel; }
@@ -37,12 +66,30 @@ std::string ScsiPathImpl::GetMultipathPluginIdentifier() {
     return plugin.empty() ? "(unclaimed)" : plugin;
 }
 
+std::unique_ptr<HostCtl::Lib::HostCtlObject> ScsiPathImpl::GetMultipathPlugin() {
+    if (GetMultipathPluginIdentifier() != "NMP")
+        return nullptr;
+    return std::make_unique<Nmp::NmpPsaPluginImpl>();
+}
+
 std::unique_ptr<HostCtl::Storage::Lun> ScsiPathImpl::GetDevice() {
     return StorageInfoImpl().GetDeviceByName(GetDeviceIdentifier(), false);
 }
 
 std::unique_ptr<HostCtl::Storage::ScsiInterface> ScsiPathImpl::GetAdapter() {
     return StorageInfoImpl().GetScsiInterface(GetAdapterName());
+}
+
+void ScsiPathImpl::Claim() {
+    StorageInfoImpl().ClaimPaths(HostCtl::Storage::MP, GetAdapterName(), GetChannelNumber(), GetTargetNumber(),
+                                 GetLun());
+    _stale = true;
+}
+
+void ScsiPathImpl::Unclaim() {
+    StorageInfoImpl().UnclaimPaths(HostCtl::Storage::MP, GetAdapterName(), GetChannelNumber(), GetTargetNumber(),
+                                   GetLun());
+    _stale = true;
 }
 
 HostCtl::Storage::ScsiPath::PathState ScsiPathImpl::GetState() {
@@ -52,6 +99,92 @@ HostCtl::Storage::ScsiPath::PathState ScsiPathImpl::GetState() {
 
 std::string ScsiPathImpl::GetStateString() {
     return ScsiPath::GetStateString(GetState());
+}
+
+void ScsiPathImpl::SetState(PathState state) {
+    if (state != ACTIVE && state != OFF)
+        throw HostCtlException("Cannot set path to any states other than on or off");
+    // Read before the change so that a refused identifier read changes nothing.
+    const bool persistable = IsPersistableIdentifier();
+    const std::string uid = GetIdentifier();
+    TarnCtl::Util::Sysinfo si(KSI_NODE_storage_scsifw_paths_state);
+    si.SetInstance(_runtimeName);
+    si.SetMessageForError(TARN_BUSY, "Unable to change path state, the path is marked as 'busy' by the Tarnos.");
+    si.AddInput(static_cast<unsigned long>(state));
+    si.Set();
+    if (InBootMode())
+        return;
+    if (!persistable) {
+        TarnCtl_LogWarnInt("%s: Path identifier %s is not persistable. Settings won't be persisted across reboot\n",
+                           "ScsiPathImpl", uid.c_str());
+        return;
+    }
+    auto store = Store();
+    HaldenConfigStore::ConfigStoreTransaction txn(store);
+    auto object = store->Get(PathId(uid));
+    if (!object)
+        object = std::make_shared<ConfigStoreObject>(PathId(uid));
+    object->SetValue("state", state == OFF ? "OFF" : "ACTIVE");
+    store->Write(object);
+    txn.Commit();
+}
+
+std::unique_ptr<HostCtl::Storage::Nmp::NmpScsiPathConfig> ScsiPathImpl::GetScsiPathConfig() {
+    if (GetMultipathPluginIdentifier() != "NMP")
+        return nullptr;
+    return std::make_unique<Nmp::NmpScsiPathConfigImpl>(GetDeviceIdentifier(), _runtimeName, GetIdentifier());
+}
+
+std::string ScsiPathImpl::GetTransportMapping() {
+    auto adapter = GetAdapter();
+    return adapter ? adapter->GetTransportMapping(_runtimeName) : std::string();
+}
+
+void ScsiPathImpl::GetScsiStats(HostCtl::Storage::ScsiStats& stats) {
+    auto record = KsiRead<KsiStorageStats>(KSI_NODE_storage_scsifw_paths_stats, {_runtimeName});
+    stats.io.SetValues(record.counters);
+}
+
+void ScsiPathImpl::RemoveNmpSettings() {
+    const std::string uid = GetIdentifier();
+    auto store = Store();
+    if (store->IsBoot())
+        return;
+    HaldenConfigStore::ConfigStoreTransaction txn(store);
+    auto object = store->Get(PathId(uid));
+    if (!object)
+        return;
+    object->Remove("psp");
+    object->Remove("satp");
+    if (object->IsEmpty())
+        store->Delete(PathId(uid));
+    else
+        store->Write(object);
+    txn.Commit();
+}
+
+void ScsiPathImpl::LoadConfig() {
+    auto object = Store()->Get(PathId(GetIdentifier()));
+    if (object)
+        LoadConfigInternal(*object);
+}
+
+void ScsiPathImpl::LoadConfigInternal(const ConfigStoreObject& object) {
+    std::string state;
+    if (object.GetValue("state", &state) && state == "OFF")
+        SetState(OFF);
+    std::string satp, psp;
+    object.GetValue("satp", &satp);
+    object.GetValue("psp", &psp);
+    if (satp.empty() && psp.empty())
+        return;
+    auto config = GetScsiPathConfig();
+    if (!config)
+        return;
+    if (!satp.empty())
+        config->SetStorageArrayTypeConfigString(satp);
+    if (!psp.empty())
+        config->SetPathSelectionPolicyConfigString(psp);
 }
 
 void ScsiPathImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {

@@ -1,5 +1,7 @@
-// A path as the device and adapter objects see it: its kernel identity,
-// adapter, device, owning plug-in and live state.
+// A path: its kernel identity read lazily from the info and UID records, its
+// live state read afresh on every call, its state change (recorded when the
+// path's identifier survives reboots), claiming, and the native plug-in's
+// view of it.
 #pragma once
 
 #include <string>
@@ -7,6 +9,7 @@
 #include "hostctl/storage.h"
 #include "ksi/storage.h"
 #include "lib/tarnctl_object.h"
+#include "platform/configstore.h"
 
 namespace TarnCtl::Storage {
 
@@ -14,25 +17,48 @@ class ScsiPathImpl : public virtual HostCtl::Storage::ScsiPath, public virtual T
 public:
     explicit ScsiPathImpl(const std::string& runtimeName);
 
+    // A path by runtime name or path UID; empty when neither matches.
+    static std::unique_ptr<ScsiPathImpl> GetPath(const std::string& name);
+    // The store object of a path's recorded settings.
+    static HaldenConfigStore::ConfigStoreObjectId PathId(const std::string& pathUid);
+
     void Refresh() override;
     std::string GetName() const override { return _runtimeName; }
+    // Boot: a path recorded "OFF" is set off again.
+    void LoadConfig() override;
     void Print(TarnCtl::Lib::ObjectPrinter* printer) override;
 
     std::string GetIdentifier() override;
     std::string GetRuntimeName() override { return _runtimeName; }
     std::string GetAdapterIdentifier() override;
     std::string GetTargetIdentifier() override;
+    std::string GetControllerName() override;
+    uint32_t GetNSId() override;
+    bool IsUniqueIdentifier() override;
+    bool IsPersistableIdentifier() override;
     std::string GetDeviceIdentifier() override;
     std::unique_ptr<HostCtl::Storage::Lun> GetDevice() override;
     std::string GetAdapterName() override;
     std::unique_ptr<HostCtl::Storage::ScsiInterface> GetAdapter() override;
     std::string GetMultipathPluginIdentifier() override;
+    std::unique_ptr<HostCtl::Lib::HostCtlObject> GetMultipathPlugin() override;
+    void Claim() override;
+    void Unclaim() override;
     uint32_t GetChannelNumber() override;
     uint32_t GetTargetNumber() override;
     uint32_t GetLun() override;
     PathState GetState() override;
     std::string GetStateString() override;
+    void SetState(PathState state) override;
+    std::unique_ptr<HostCtl::Storage::Nmp::NmpScsiPathConfig> GetScsiPathConfig() override;
+    std::string GetTransportMapping() override;
+    void GetScsiStats(HostCtl::Storage::ScsiStats& stats) override;
     uint32_t GetMaxIOSize() override;
+    void RemoveNmpSettings() override;
+    std::string GetDeviceUid() override;
+
+    // Boot: replays a recorded path object (state, option strings).
+    void LoadConfigInternal(const HaldenConfigStore::ConfigStoreObject& object);
 
 private:
     void RefreshIfStale() {

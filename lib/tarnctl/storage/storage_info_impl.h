@@ -88,6 +88,15 @@ public:
     std::vector<std::string> GetScsiAdaptersForDevice(const std::string& device) override;
     std::unique_ptr<HostCtl::Storage::ScsiPath> GetPathByName(const std::string& name) override;
     void RunPsaClaimRules(HostCtl::Storage::PSAClaimRuleClass ruleClass, bool wait) override;
+    // Claiming and the native plug-in (storage_info_paths.cpp).
+    void ClaimPaths(HostCtl::Storage::PSAClaimRuleClass ruleClass, const std::string& adapter, long channel,
+                    long target, long lun) override;
+    void UnclaimPaths(HostCtl::Storage::PSAClaimRuleClass ruleClass, const std::string& adapter, long channel,
+                      long target, long lun) override;
+    void UnclaimPathsByPlugin(const std::string& plugin) override;
+    void UnclaimPathsByDevice(const std::string& device) override;
+    bool IsRegisteredPsaPluginName(const std::string& name, const std::string& kind) override;
+    std::unique_ptr<HostCtl::Storage::Nmp::NmpPsaPlugin> GetNmpPsaPlugin() override;
 
     std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> GetUnresolvedVolumes() override;
 

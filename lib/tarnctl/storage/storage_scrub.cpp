@@ -5,6 +5,7 @@
 #include "ksi/storage.h"
 #include "platform/log.h"
 #include "storage/lun_impl.h"
+#include "storage/nmp_device_config_impl.h"
 #include "storage/storage_info_impl.h"
 #include "storage/storage_util.h"
 
@@ -28,35 +29,46 @@ ConfigStoreObjectId UidMapId(const std::string& legacyUid) {
     return ConfigStoreObjectId("device_uid_maps", "storage", "halden", legacyUid);
 }
 
-// A multipathing sub-object written while its device was absent cannot be
-// completed without the device's present plug-in configuration; once the
-// device is back it is dropped so that the multipathing code records it anew.
+// A multipathing sub-object written while its device was absent holds
+// "SATP_UNKNOWN" / "PSP_UNKNOWN". Once the device is back, the native
+// plug-in's present configuration fills it in; a device that another plug-in
+// claimed has no use for it and it is dropped. Absent devices keep theirs.
 void PsaHandleMissingDeviceConfig() {
     auto store = Store();
     for (const auto& object : List("block_devices")) {
         const std::string uid = object->GetConfigStoreObjectId().GetInstanceId();
-        bool changed = false;
         for (const auto& [field, unknown] : {std::pair<const char*, const char*>{"satp", "SATP_UNKNOWN"},
                                              std::pair<const char*, const char*>{"psp", "PSP_UNKNOWN"}}) {
             auto sub = object->GetSubObject(SubObjectId(field));
             std::string type;
             if (!sub || !sub->GetValue("type", &type) || type != unknown)
                 continue;
-            if (!StorageInfoImpl::GetLun(uid, false))
-                continue;
-            object->DeleteSubObject(SubObjectId(field));
-            changed = true;
-        }
-        if (!changed)
-            continue;
-        try {
-            HaldenConfigStore::ConfigStoreTransaction txn(store);
-            store->Write(object);
-            txn.Commit();
-        } catch (const HostCtlException& e) {
-            TarnCtl_LogWarnInt("%s: PsaHandleMissingDeviceSatpConfig: failed to update SATP config for device id "
-                               "%s. Error %s\n",
-                               kTag, uid.c_str(), e.what());
+            try {
+                auto lun = StorageInfoImpl::GetLun(uid, false);
+                if (!lun)
+                    continue;
+                HaldenConfigStore::ConfigStoreTransaction txn(store);
+                if (lun->GetMultipathPluginName() != "NMP") {
+                    object->DeleteSubObject(SubObjectId(field));
+                } else {
+                    Nmp::NmpDeviceConfigImpl config(lun->GetIdentifier());
+                    if (std::string(field) == "satp")
+                        config.FillSatpConfig(*sub);
+                    else
+                        config.FillPspConfig(*sub);
+                }
+                store->Write(object);
+                txn.Commit();
+            } catch (const HostCtlException& e) {
+                if (std::string(field) == "satp")
+                    TarnCtl_LogWarnInt("%s: PsaHandleMissingDeviceSatpConfig: failed to update SATP config for "
+                                       "device id %s. Error %s\n",
+                                       kTag, uid.c_str(), e.what());
+                else
+                    TarnCtl_LogWarnInt("%s: PsaPostBootScrub: PsaHandleMissingDeviceConfig: failed to update for "
+                                       "device id %s PSP config. Error %s\n",
+                                       kTag, uid.c_str(), e.what());
+            }
         }
     }
 }

@@ -73,6 +73,11 @@ enum PSAClaimRuleClass : int { MP = 1, Filter = 2, SOPI = 3 };
 
 class Lun;
 class ScsiInterface;
+namespace Nmp {
+class NmpDeviceConfig;
+class NmpPsaPlugin;
+class NmpScsiPathConfig;
+}  // namespace Nmp
 
 // ---- Paths --------------------------------------------------------------------
 
@@ -87,19 +92,38 @@ public:
     virtual std::string GetRuntimeName() = 0;
     virtual std::string GetAdapterIdentifier() = 0;
     virtual std::string GetTargetIdentifier() = 0;
+    virtual std::string GetControllerName() = 0;
+    virtual uint32_t GetNSId() = 0;
+    virtual bool IsUniqueIdentifier() = 0;
+    virtual bool IsPersistableIdentifier() = 0;
     virtual std::string GetDeviceIdentifier() = 0;
     virtual std::unique_ptr<Lun> GetDevice() = 0;
     virtual std::string GetAdapterName() = 0;
     virtual std::unique_ptr<ScsiInterface> GetAdapter() = 0;
     // "(unclaimed)" when no plug-in owns the path.
     virtual std::string GetMultipathPluginIdentifier() = 0;
+    // The owning plug-in's object; empty when unclaimed or not the native one.
+    virtual std::unique_ptr<HostCtl::Lib::HostCtlObject> GetMultipathPlugin() = 0;
+    // Runs the multipathing claim rules for this path's location / releases it.
+    virtual void Claim() = 0;
+    virtual void Unclaim() = 0;
     virtual uint32_t GetChannelNumber() = 0;
     virtual uint32_t GetTargetNumber() = 0;
     virtual uint32_t GetLun() = 0;
     // Read afresh on every call.
     virtual PathState GetState() = 0;
     virtual std::string GetStateString() = 0;
+    // Only ACTIVE ("on") and OFF; recorded when the identifier is persistable.
+    virtual void SetState(PathState state) = 0;
+    // The native plug-in's view of the path; empty when another plug-in owns it.
+    virtual std::unique_ptr<Nmp::NmpScsiPathConfig> GetScsiPathConfig() = 0;
+    virtual std::string GetTransportMapping() = 0;
+    virtual void GetScsiStats(ScsiStats& stats) = 0;
     virtual uint32_t GetMaxIOSize() = 0;
+    // Forgets the path's recorded SATP and PSP configuration strings.
+    virtual void RemoveNmpSettings() = 0;
+    // The device UID as the path's UID record has it.
+    virtual std::string GetDeviceUid() = 0;
 
     static std::string GetStateString(PathState state);
 };
@@ -253,6 +277,13 @@ public:
     virtual std::vector<std::string> GetUids() = 0;
     virtual std::vector<std::string> GetPathNames() = 0;
     virtual std::vector<std::unique_ptr<ScsiPath>> GetPaths() = 0;
+    // Multipathing: the native plug-in's configuration of the device (empty
+    // when another plug-in owns it); release every path; run the filter
+    // claim rules on the device; forget a previous plug-in's stored settings.
+    virtual std::unique_ptr<Nmp::NmpDeviceConfig> GetDeviceConfig() = 0;
+    virtual void UnclaimAllPaths() = 0;
+    virtual void ClaimFilters() = 0;
+    virtual void CleanPrevMppConfig() = 0;
     virtual uint64_t GetSize() = 0;
     virtual uint64_t GetNumBlocks() = 0;
     virtual uint32_t GetBlockSize() = 0;
@@ -411,6 +442,17 @@ public:
     virtual std::vector<std::string> GetScsiAdaptersForDevice(const std::string& device) = 0;
     virtual std::unique_ptr<ScsiPath> GetPathByName(const std::string& name) = 0;
     virtual void RunPsaClaimRules(PSAClaimRuleClass ruleClass, bool wait) = 0;
+    // Claiming by location ("*" / -1 match any), by plug-in and by device.
+    virtual void ClaimPaths(PSAClaimRuleClass ruleClass, const std::string& adapter, long channel, long target,
+                            long lun) = 0;
+    virtual void UnclaimPaths(PSAClaimRuleClass ruleClass, const std::string& adapter, long channel, long target,
+                              long lun) = 0;
+    virtual void UnclaimPathsByPlugin(const std::string& plugin) = 0;
+    virtual void UnclaimPathsByDevice(const std::string& device) = 0;
+    // True when `name` is a loaded plug-in of `kind` ("SATP", "PSP", "MP").
+    virtual bool IsRegisteredPsaPluginName(const std::string& name, const std::string& kind) = 0;
+    // The native multipathing plug-in; empty when it is not loaded.
+    virtual std::unique_ptr<Nmp::NmpPsaPlugin> GetNmpPsaPlugin() = 0;
 
     // Unresolved (snapshot) volumes; empty until volumes are enumerated.
     virtual std::vector<std::shared_ptr<UnresolvedKdfsVolume>> GetUnresolvedVolumes() = 0;
@@ -425,3 +467,5 @@ public:
 };
 
 }  // namespace HostCtl::Storage
+
+#include "hostctl/storage_paths.h"

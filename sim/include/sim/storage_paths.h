@@ -1,0 +1,15 @@
+// Operator actions on the simulated storage fabric that no kernel call
+// offers: pulling and re-plugging a path, as `hostctl sim path` does.
+#pragma once
+
+#include <string>
+
+namespace TarnSim::StoragePaths {
+
+// Kills the path (runtime name) as a pulled cable would; the multipathing
+// plug-in moves I/O off it. False when there is no such path.
+bool FailPath(const std::string& runtimeName);
+// Brings a path back to active; false when there is no such path.
+bool RestorePath(const std::string& runtimeName);
+
+}  // namespace TarnSim::StoragePaths
