@@ -182,6 +182,8 @@ std::string RenderPspConfig(const KernelState& s, const std::string& uid, const 
                ",useANO=" + std::to_string(d.useANO) + ";latencyEvalTime=" + std::to_string(d.latencyEvalTime) +
                ",samplingCycles=" + std::to_string(d.samplingCycles) + "}";
     }
+    if (psp != kMru && d.thirdPartyConfig[0])
+        return Text(d.thirdPartyConfig);
     return "{current=" + (current.empty() ? std::string("none") : current) + "}";
 }
 
@@ -197,6 +199,7 @@ void Save(KernelState& s, const std::string& uid, KsiNmpDeviceInfo& d) {
 
 void ResetPspSettings(KsiNmpDeviceInfo& d) {
     Set(d.preferred, "");
+    Set(d.thirdPartyConfig, "");
     d.rrPolicy = KSI_NMP_RR_IOPS;
     d.iops = 1000;
     d.bytes = 10485760;
@@ -345,6 +348,40 @@ void InitNmp(KernelState& s, const rapidjson::Value* section) {
     }
     if (!section || !section->IsObject())
         return;
+    auto text = [](const rapidjson::Value& o, const char* key) {
+        auto it = o.FindMember(key);
+        return it != o.MemberEnd() && it->value.IsString() ? std::string(it->value.GetString()) : std::string();
+    };
+    auto flag = [](const rapidjson::Value& o, const char* key) {
+        auto it = o.FindMember(key);
+        return it != o.MemberEnd() && it->value.IsBool() && it->value.GetBool();
+    };
+    // Plug-ins of other vendors loaded next to the platform's.
+    if (auto it = section->FindMember("satps"); it != section->MemberEnd() && it->value.IsArray()) {
+        for (const auto& o : it->value.GetArray()) {
+            if (!o.IsObject() || text(o, "name").empty())
+                continue;
+            KsiNmpSatpInfo info{};
+            Set(info.name, text(o, "name"));
+            Set(info.defaultPsp, text(o, "defaultPsp").empty() ? kFixed : text(o, "defaultPsp"));
+            Set(info.description, text(o, "description"));
+            info.deviceConfig = flag(o, "deviceConfig");
+            info.pathConfig = flag(o, "pathConfig");
+            s.Put(kNmpModule, KSI_NMP_NODE_SATPS, {text(o, "name")}, info);
+        }
+    }
+    if (auto it = section->FindMember("psps"); it != section->MemberEnd() && it->value.IsArray()) {
+        for (const auto& o : it->value.GetArray()) {
+            if (!o.IsObject() || text(o, "name").empty())
+                continue;
+            KsiNmpPspInfo info{};
+            Set(info.name, text(o, "name"));
+            Set(info.description, text(o, "description"));
+            info.pathConfig = flag(o, "pathConfig");
+            info.options = flag(o, "options");
+            s.Put(kNmpModule, KSI_NMP_NODE_PSPS, {text(o, "name")}, info);
+        }
+    }
     auto rules = section->FindMember("rules");
     if (rules == section->MemberEnd() || !rules->value.IsArray())
         return;
@@ -594,8 +631,18 @@ TARN_ReturnStatus ConfigSet(Call& c) {
     if (c.instance.size() == 1) {
         if (verb != "pspconfig")
             return TARN_BAD_PARAM;
-        if (Text(d.psp) != kRr)
-            return TARN_NOT_SUPPORTED_BY_TARGET;
+        if (Text(d.psp) != kRr) {
+            KsiNmpPspInfo psp{};
+            c.state.Read(kNmpModule, KSI_NMP_NODE_PSPS, {Text(d.psp)}, &psp);
+            // Other vendors' PSPs with options keep their text as given.
+            if (Text(d.psp) == kFixed || Text(d.psp) == kMru || !psp.options)
+                return TARN_NOT_SUPPORTED_BY_TARGET;
+            if (text.size() >= sizeof(d.thirdPartyConfig))
+                return TARN_BAD_PARAM;
+            Set(d.thirdPartyConfig, text);
+            Save(c.state, uid, d);
+            return TARN_OK;
+        }
         if (TARN_ReturnStatus st = RoundRobinConfig(d, text); st != TARN_OK)
             return st;
         Save(c.state, uid, d);

@@ -80,6 +80,7 @@ struct KsiNmpDeviceInfo {
     uint64_t bytes;
     uint32_t latencyEvalTime;
     uint32_t samplingCycles;
+    char thirdPartyConfig[128];  // another vendor's PSP: its settings as given
 };
 
 struct KsiNmpPathInfo {
