@@ -182,7 +182,7 @@ std::string RenderPspConfig(const KernelState& s, const std::string& uid, const 
                ",useANO=" + std::to_string(d.useANO) + ";latencyEvalTime=" + std::to_string(d.latencyEvalTime) +
                ",samplingCycles=" + std::to_string(d.samplingCycles) + "}";
     }
-    if (psp != kMru && d.thirdPartyConfig[0])
+    if (psp != kMru)
         return Text(d.thirdPartyConfig);
     return "{current=" + (current.empty() ? std::string("none") : current) + "}";
 }
