@@ -9,6 +9,7 @@
 #include "platform/boot.h"
 #include "platform/log.h"
 #include "storage/lun_impl.h"
+#include "storage/nmp_boot.h"
 #include "storage/nmp_device_config_impl.h"
 #include "storage/nmp_psa_plugin_impl.h"
 #include "storage/scsi_path_impl.h"
@@ -71,6 +72,8 @@ void RestorePaths() {
     }
 }
 
+}  // namespace
+
 void RestoreMultipathing() {
     if (!NmpPsaPluginImpl::IsLoaded()) {
         TarnCtl_LogWarnInt("%s: The NMP plug-in is not loaded; nothing to restore\n", "NmpPsa");
@@ -80,6 +83,8 @@ void RestoreMultipathing() {
     RestoreDevices();
     RestorePaths();
 }
+
+namespace {
 
 const Platform::Boot::Step kMultipathing("storage.multipath", 405, RestoreMultipathing);
 

@@ -149,6 +149,15 @@ void FixedPathSelectionPolicyDeviceConfigImpl::SetPreferredPath(HostCtl::Storage
 }
 
 void FixedPathSelectionPolicyDeviceConfigImpl::SetPreferredPath(const std::string& name) {
+    // The device's own paths first: a boot replaying many devices must not
+    // walk every path of the host for each one.
+    for (const auto& runtime : NmpList(KSI_NMP_NODE_DEVICE_PATHS, {_device})) {
+        ScsiPathImpl candidate(runtime);
+        if (runtime == name || candidate.GetIdentifier() == name) {
+            SetPreferredPath(&candidate);
+            return;
+        }
+    }
     auto path = StorageInfoImpl().GetPathByName(name);
     if (!path)
         throw HostCtlException(name + " is not a valid path");
