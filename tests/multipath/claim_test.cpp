@@ -20,15 +20,6 @@ using HaldenConfigStore::ConfigStoreObject;
 using HaldenConfigStore::SubObjectId;
 using TarnCtl::Storage::ScsiPathImpl;
 
-std::string Error(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
 TEST_F(MultipathHostTest, UnclaimingADeviceReleasesEveryPathAndClaimingTakesThemBack) {
     storage.UnclaimPathsByDevice(kFixedLun);
     auto writes = TakeWrites();
@@ -68,10 +59,10 @@ TEST_F(MultipathHostTest, OnePathClaimsAndUnclaimsItself) {
 }
 
 TEST_F(MultipathHostTest, UnclaimRefusalsReadAsTheFrameworkWordsThem) {
-    EXPECT_EQ(Error([this] { storage.UnclaimPathsByDevice(kRrLun2); }),
+    EXPECT_EQ(ErrorText([this] { storage.UnclaimPathsByDevice(kRrLun2); }),
               "Unable to unclaim paths.  Busy or in use devices detected.  See Tarnos logs for more information.");
     // A busy device anywhere in the selection keeps every path claimed.
-    EXPECT_EQ(Error([this] { storage.UnclaimPathsByPlugin("NMP"); }),
+    EXPECT_EQ(ErrorText([this] { storage.UnclaimPathsByPlugin("NMP"); }),
               "Unable to unclaim paths.  Busy or in use devices detected.  See Tarnos logs for more information.");
     EXPECT_EQ(ScsiPathImpl("hbx1:C0:T0:L0").GetMultipathPluginIdentifier(), "NMP");
     const std::pair<TARN_ReturnStatus, const char*> cases[] = {
@@ -82,7 +73,7 @@ TEST_F(MultipathHostTest, UnclaimRefusalsReadAsTheFrameworkWordsThem) {
     };
     for (const auto& [status, text] : cases) {
         TarnSim::InjectFault({"", KSI_NODE_storage_scsifw_claimrule, "", status, 1});
-        EXPECT_EQ(Error([this] { storage.UnclaimPathsByDevice(kFixedLun); }), text);
+        EXPECT_EQ(ErrorText([this] { storage.UnclaimPathsByDevice(kFixedLun); }), text);
         EXPECT_EQ(ScsiPathImpl(kFixedP0).GetMultipathPluginIdentifier(), "NMP");
     }
 }

@@ -35,15 +35,6 @@ std::shared_ptr<ConfigStoreObject> Sub(const std::shared_ptr<ConfigStoreObject>&
     return o ? o->GetSubObject(SubObjectId(name)) : nullptr;
 }
 
-std::string Error(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
 TEST_F(MultipathHostTest, ClaimRulesGiveEachDeviceItsSatpAndThatSatpsDefaultPsp) {
     const struct {
         const char* device;
@@ -87,9 +78,9 @@ TEST_F(MultipathHostTest, SettingAPspWritesTheKernelThenRecordsIt) {
 TEST_F(MultipathHostTest, RefusedPspChangesNothing) {
     const auto before = StoreIds();
     NmpDeviceConfigImpl config(kRrLun);
-    EXPECT_EQ(Error([&] { config.SetPathSelectionPolicy(""); }), "Invalid PSP name.  PSP cannot be empty.");
+    EXPECT_EQ(ErrorText([&] { config.SetPathSelectionPolicy(""); }), "Invalid PSP name.  PSP cannot be empty.");
     EXPECT_TRUE(TakeWrites().empty());
-    EXPECT_EQ(Error([&] { config.SetPathSelectionPolicy("QUIL_PSP_FAST"); }),
+    EXPECT_EQ(ErrorText([&] { config.SetPathSelectionPolicy("QUIL_PSP_FAST"); }),
               std::string("Unable to set the path selection policy QUIL_PSP_FAST for device ") + kRrLun);
     EXPECT_EQ(NmpDeviceConfigImpl(kRrLun).GetPathSelectionPolicyName(), "QUIL_PSP_RR");
     EXPECT_EQ(StoreIds(), before);
@@ -116,7 +107,7 @@ TEST_F(MultipathHostTest, AnotherVendorsPspIsRecordedByName) {
 TEST_F(MultipathHostTest, AnInvalidSatpTokenAfterAValidOneIsRefusedAfterRecordingTheValidOne) {
     Platform::Log::Capture log;
     NmpDeviceConfigImpl config(kRrLun);
-    EXPECT_EQ(Error([&] { config.SetStorageArrayTypeOptionString("enable_explicit_alua frobnicate", true); }),
+    EXPECT_EQ(ErrorText([&] { config.SetStorageArrayTypeOptionString("enable_explicit_alua frobnicate", true); }),
               "Invalid options provided for SATP QUIL_SATP_ALUA_CX");
     EXPECT_TRUE(log.Contains("Invalid option frobnicate provided for SATP QUIL_SATP_ALUA_CX"));
     auto satp = Sub(BlockDevice(kRrLun), "satp");
@@ -148,7 +139,7 @@ TEST_F(MultipathHostTest, AnotherVendorsSatpKeepsItsOptionStringVerbatim) {
 
 TEST_F(MultipathHostTest, SatpWithoutDeviceStringsRefusesAndNothingIsRecorded) {
     const auto before = StoreIds();
-    EXPECT_EQ(Error([] { NmpDeviceConfigImpl(kFixedLun).SetStorageArrayTypeOptionString("navireg_on", true); }),
+    EXPECT_EQ(ErrorText([] { NmpDeviceConfigImpl(kFixedLun).SetStorageArrayTypeOptionString("navireg_on", true); }),
               "The SATP does not support device configuration strings.");
     EXPECT_EQ(StoreIds(), before);
     // Without persistence only the kernel changes.
@@ -219,8 +210,8 @@ TEST_F(MultipathHostTest, RoundRobinSettingsTable) {
 TEST_F(MultipathHostTest, RoundRobinConfigurationStringIsValidatedBeforeTheKernel) {
     RoundRobinPathSelectionPolicyDeviceConfigImpl rr(kRrLun);
     const auto before = StoreIds();
-    EXPECT_EQ(Error([&] { rr.SetConfigurationString("policy=iops;bytes=5"); }), "Invalid configuration for policy=iops");
-    EXPECT_EQ(Error([&] { rr.SetPathSwitchIOsLimit(0); }),
+    EXPECT_EQ(ErrorText([&] { rr.SetConfigurationString("policy=iops;bytes=5"); }), "Invalid configuration for policy=iops");
+    EXPECT_EQ(ErrorText([&] { rr.SetPathSwitchIOsLimit(0); }),
               std::string("Unable to set the QUIL_PSP_RR configuration of device ") + kRrLun);
     EXPECT_EQ(StoreIds(), before);
     EXPECT_EQ(TakeWrites().size(), 1u);  // only the zero limit reached the kernel
@@ -234,16 +225,16 @@ TEST_F(MultipathHostTest, RoundRobinConfigurationStringIsValidatedBeforeTheKerne
 TEST_F(MultipathHostTest, PreferredPathMustBeAPathOfTheDevice) {
     FixedPathSelectionPolicyDeviceConfigImpl fixed(kFixedLun);
     const auto before = StoreIds();
-    EXPECT_EQ(Error([&] { fixed.SetPreferredPath(static_cast<HostCtl::Storage::ScsiPath*>(nullptr)); }),
+    EXPECT_EQ(ErrorText([&] { fixed.SetPreferredPath(static_cast<HostCtl::Storage::ScsiPath*>(nullptr)); }),
               "NULL or invalid path supplied to SetPreferredPath");
-    EXPECT_EQ(Error([&] { fixed.SetPreferredPath("hbx1:C0:T0:L0"); }),
+    EXPECT_EQ(ErrorText([&] { fixed.SetPreferredPath("hbx1:C0:T0:L0"); }),
               std::string("Path hbx1:C0:T0:L0 is not a path to the device ") + kFixedLun);
-    EXPECT_EQ(Error([&] { fixed.SetPreferredPath("hbx7:C0:T0:L0"); }), "hbx7:C0:T0:L0 is not a valid path");
+    EXPECT_EQ(ErrorText([&] { fixed.SetPreferredPath("hbx7:C0:T0:L0"); }), "hbx7:C0:T0:L0 is not a valid path");
     EXPECT_TRUE(TakeWrites().empty());
     EXPECT_EQ(StoreIds(), before);
     EXPECT_EQ(fixed.GetPreferredPathRuntimeName(), "");
     // A round-robin device has no preferred path to set.
-    EXPECT_EQ(Error([] { FixedPathSelectionPolicyDeviceConfigImpl(kRrLun).SetPreferredPath("hbx1:C0:T0:L0"); }),
+    EXPECT_EQ(ErrorText([] { FixedPathSelectionPolicyDeviceConfigImpl(kRrLun).SetPreferredPath("hbx1:C0:T0:L0"); }),
               "The PSP does not support preferred paths.");
     EXPECT_EQ(StoreIds(), before);
 }

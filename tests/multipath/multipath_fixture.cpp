@@ -3,6 +3,7 @@
 
 #include <mutex>
 
+#include "hostctl/exception.h"
 #include "ksi/storage.h"
 #include "platform/boot.h"
 #include "sim/kernel.h"
@@ -90,6 +91,15 @@ std::string Profile() {
   "psps": [{"name": "PURE_PSP_LB", "description": "Load balancing", "options": true, "pathConfig": true}],
   "rules": [{"satp": "PURE_SATP_AA", "vendor": "PURE", "description": "Pure arrays"}]
  }})";
+}
+
+std::string ErrorText(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const HostCtl::Lib::HostCtlException& e) {
+        return e.what();
+    }
+    return "(no exception)";
 }
 
 void MultipathHostTest::SetUp() {

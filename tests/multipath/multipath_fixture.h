@@ -6,6 +6,7 @@
 // writes can be recorded.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ inline const char* kFixedP1 = "hbx2:C0:T2:L5";
 inline const char* kFixedP2 = "hbx2:C0:T3:L5";
 
 std::string Profile();
+
+// The text of the library exception `fn` throws, or "(no exception)".
+std::string ErrorText(const std::function<void()>& fn);
 
 // One kernel write as the library issued it.
 struct KernelWrite {

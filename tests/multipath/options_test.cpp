@@ -6,6 +6,7 @@
 #include "hostctl/exception.h"
 #include "platform/log.h"
 #include "storage/nmp_options.h"
+#include "multipath_fixture.h"
 
 namespace MultipathTest {
 namespace {
@@ -16,15 +17,6 @@ using namespace TarnCtl::Storage::Nmp;
 
 ConfigStoreObject Fields() {
     return ConfigStoreObject(ConfigStoreObjectId("satp", "storage", "halden"));
-}
-
-std::string ThrowText(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        return e.what();
-    }
-    return "(no exception)";
 }
 
 struct TokenCase {
@@ -206,15 +198,15 @@ TEST(PspConfigString, RecordedRoundRobinSettingsRebuildTheString) {
 }
 
 TEST(NmpOptions, TokensAndContradictions) {
-    EXPECT_EQ(ThrowText([] { ValidateNmpOptConfigString("enable_ssd reset_on_attempted_reserve throttle_sll"); }),
+    EXPECT_EQ(ErrorText([] { ValidateNmpOptConfigString("enable_ssd reset_on_attempted_reserve throttle_sll"); }),
               "(no exception)");
-    EXPECT_EQ(ThrowText([] { ValidateNmpOptConfigString("enable_local;disable_ssd"); }), "(no exception)");
-    EXPECT_EQ(ThrowText([] { ValidateNmpOptConfigString("enable_ssd turbo"); }),
+    EXPECT_EQ(ErrorText([] { ValidateNmpOptConfigString("enable_local;disable_ssd"); }), "(no exception)");
+    EXPECT_EQ(ErrorText([] { ValidateNmpOptConfigString("enable_ssd turbo"); }),
               "Invalid token turbo found for nmp options");
     const char* contradiction =
         "Invalid configuration for nmp options. Specify only one of enable/disable_ssd and enable/disable_local";
-    EXPECT_EQ(ThrowText([] { ValidateNmpOptConfigString("enable_ssd disable_ssd"); }), contradiction);
-    EXPECT_EQ(ThrowText([] { ValidateNmpOptConfigString("enable_local,disable_local"); }), contradiction);
+    EXPECT_EQ(ErrorText([] { ValidateNmpOptConfigString("enable_ssd disable_ssd"); }), contradiction);
+    EXPECT_EQ(ErrorText([] { ValidateNmpOptConfigString("enable_local,disable_local"); }), contradiction);
     EXPECT_TRUE(IsNmpOption("throttle_sll"));
     EXPECT_FALSE(IsNmpOption("THROTTLE_SLL"));
 }

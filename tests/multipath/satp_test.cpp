@@ -24,15 +24,6 @@ using TarnCtl::Storage::Nmp::NmpDeviceConfigImpl;
 using TarnCtl::Storage::Nmp::NmpPsaPluginImpl;
 using TarnCtl::Storage::Nmp::StorageArrayTypeImpl;
 
-std::string Error(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
 class SatpTest : public MultipathHostTest {
 protected:
     std::vector<std::shared_ptr<ConfigStoreObject>> StoredRules() {
@@ -69,9 +60,9 @@ TEST_F(SatpTest, DefaultPspIsSetRecordedAndFollowedByDevicesWithoutTheirOwn) {
 TEST_F(SatpTest, DefaultPspRefusalsAndUnrecordedChangesLeaveTheStoreAlone) {
     StorageArrayTypeImpl eva("QUIL_SATP_EVA");
     const auto before = StoreIds();
-    EXPECT_EQ(Error([&] { eva.SetDefaultPathSelectionPolicyName("", true); }), "Invalid PSP name.  PSP cannot be empty.");
+    EXPECT_EQ(ErrorText([&] { eva.SetDefaultPathSelectionPolicyName("", true); }), "Invalid PSP name.  PSP cannot be empty.");
     EXPECT_TRUE(TakeWrites().empty());
-    EXPECT_EQ(Error([&] { eva.SetDefaultPathSelectionPolicyName("QUIL_PSP_NONE", true); }),
+    EXPECT_EQ(ErrorText([&] { eva.SetDefaultPathSelectionPolicyName("QUIL_PSP_NONE", true); }),
               "Unable to set the default PSP of SATP QUIL_SATP_EVA to QUIL_PSP_NONE");
     EXPECT_EQ(eva.GetDefaultPathSelectionPolicyName(), "QUIL_PSP_FIXED");
     eva.SetDefaultPathSelectionPolicyName("QUIL_PSP_RR", false);
@@ -156,21 +147,21 @@ TEST_F(SatpTest, DuplicateAndUnsupportedRulesAreRefusedBeforeTheKernel) {
     const auto before = StoreIds();
     SatpClaimRule same = driver;
     same.description = "other words";
-    EXPECT_EQ(Error([&] { alua.AddClaimRule(same); }),
+    EXPECT_EQ(ErrorText([&] { alua.AddClaimRule(same); }),
               "Duplicate DRIVER rule found for SATP QUIL_SATP_ALUA matching driver lpfc PSP QUIL_PSP_RR and PSP "
               "Options iops=5");
-    EXPECT_EQ(Error([&] { alua.AddClaimRule(vendor); }),
+    EXPECT_EQ(ErrorText([&] { alua.AddClaimRule(vendor); }),
               "Duplicate VENDOR rule found for SATP QUIL_SATP_ALUA matching vendor ACME model Box claim options  PSP "
               " and PSP Options ");
     SatpClaimRule fixedOptions = VendorRule("ACME3", "QUIL_PSP_FIXED");
     fixedOptions.pspOptions = "iops=5";
-    EXPECT_EQ(Error([&] { alua.AddClaimRule(fixedOptions); }), "QUIL_PSP_FIXED plugin does not support PSP options");
+    EXPECT_EQ(ErrorText([&] { alua.AddClaimRule(fixedOptions); }), "QUIL_PSP_FIXED plugin does not support PSP options");
     SatpClaimRule badRr = VendorRule("ACME3", "QUIL_PSP_RR");
     badRr.pspOptions = "policy=iops;bytes=1";
-    EXPECT_EQ(Error([&] { alua.AddClaimRule(badRr); }), "Invalid configuration for policy=iops");
+    EXPECT_EQ(ErrorText([&] { alua.AddClaimRule(badRr); }), "Invalid configuration for policy=iops");
     SatpClaimRule badOpt = VendorRule("ACME3");
     badOpt.options = "enable_ssd disable_ssd";
-    EXPECT_EQ(Error([&] { alua.AddClaimRule(badOpt); }),
+    EXPECT_EQ(ErrorText([&] { alua.AddClaimRule(badOpt); }),
               "Invalid configuration for nmp options. Specify only one of enable/disable_ssd and enable/disable_local");
     EXPECT_TRUE(TakeWrites().empty());
     EXPECT_EQ(StoreIds(), before);
@@ -194,17 +185,17 @@ TEST_F(SatpTest, KernelRefusalsReadAsTheModuleWordsThemAndRecordNothing) {
     for (const auto& [status, text] : cases) {
         SCOPED_TRACE(text);
         TarnSim::InjectFault({"nmp", KSI_NMP_NODE_SATPS, "QUIL_SATP_ALUA", status, 1});
-        EXPECT_EQ(Error([&] { alua.AddClaimRule(VendorRule("ACME")); }), text);
+        EXPECT_EQ(ErrorText([&] { alua.AddClaimRule(VendorRule("ACME")); }), text);
         EXPECT_EQ(StoreIds(), before);
     }
     EXPECT_TRUE(UserRules("QUIL_SATP_ALUA").empty());
     // The simulated module's own checks give the same texts.
     SatpClaimRule empty;
     empty.description = "matches nothing";
-    EXPECT_EQ(Error([&] { alua.AddClaimRule(empty); }), "Invalid input count passed to SATP module");
-    EXPECT_EQ(Error([] { StorageArrayTypeImpl("QUIL_SATP_NONE").AddClaimRule(VendorRule("ACME")); }),
+    EXPECT_EQ(ErrorText([&] { alua.AddClaimRule(empty); }), "Invalid input count passed to SATP module");
+    EXPECT_EQ(ErrorText([] { StorageArrayTypeImpl("QUIL_SATP_NONE").AddClaimRule(VendorRule("ACME")); }),
               "Unable to find SATP with that name.");
-    EXPECT_EQ(Error([&] { alua.AddClaimRule(VendorRule("ACME", "QUIL_PSP_NONE")); }),
+    EXPECT_EQ(ErrorText([&] { alua.AddClaimRule(VendorRule("ACME", "QUIL_PSP_NONE")); }),
               "Invalid input to SATP module add rule.");
     EXPECT_EQ(StoreIds(), before);
 }
@@ -213,11 +204,11 @@ TEST_F(SatpTest, DeletingARuleTakesItOutOfKernelAndStore) {
     StorageArrayTypeImpl alua("QUIL_SATP_ALUA");
     alua.AddClaimRule(VendorRule("ACME", "QUIL_PSP_MRU"));
     alua.AddClaimRule(VendorRule("OTHER"));
-    EXPECT_EQ(Error([&] { alua.DeleteClaimRule(VendorRule("ACME")); }),
+    EXPECT_EQ(ErrorText([&] { alua.DeleteClaimRule(VendorRule("ACME")); }),
               "No rule matching the given options found, nothing to delete. Specify all options for the rule to "
               "delete it successfully.");
     TarnSim::InjectFault({"nmp", KSI_NMP_NODE_SATPS, "QUIL_SATP_ALUA", TARN_FAILURE, 1});
-    EXPECT_EQ(Error([&] { alua.DeleteClaimRule(VendorRule("ACME", "QUIL_PSP_MRU")); }), "Unable to delete the rule.");
+    EXPECT_EQ(ErrorText([&] { alua.DeleteClaimRule(VendorRule("ACME", "QUIL_PSP_MRU")); }), "Unable to delete the rule.");
     EXPECT_EQ(StoredRules().size(), 2u);
     TakeWrites();
     alua.DeleteClaimRule(VendorRule("ACME", "QUIL_PSP_MRU"));
@@ -282,7 +273,7 @@ TEST_F(SatpTest, PluginListsItsSatpsAndPsps) {
     EXPECT_EQ(psps, (std::vector<std::string>{"PURE_PSP_LB", "QUIL_PSP_FIXED", "QUIL_PSP_MRU", "QUIL_PSP_RR"}));
     EXPECT_EQ(plugin.GetStorageArrayTypeByName("QUIL_SATP_EVA", false)->GetInfoString(), "Supports HP EVA");
     EXPECT_FALSE(plugin.GetStorageArrayTypeByName("QUIL_SATP_NONE", false));
-    EXPECT_EQ(Error([&] { plugin.GetStorageArrayTypeByName("QUIL_SATP_NONE", true); }),
+    EXPECT_EQ(ErrorText([&] { plugin.GetStorageArrayTypeByName("QUIL_SATP_NONE", true); }),
               "Unable to find SATP with name QUIL_SATP_NONE");
     const auto system = StorageArrayTypeImpl("PURE_SATP_AA").GetClaimRules(true, false);
     ASSERT_EQ(system.size(), 1u);

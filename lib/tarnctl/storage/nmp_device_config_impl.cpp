@@ -30,13 +30,6 @@ std::shared_ptr<ConfigStoreObject> SubObject(ConfigStoreObject& parent, const ch
     return sub ? sub : parent.CreateSubObject(SubObjectId(name));
 }
 
-std::string Field(const ConfigStoreObject* object, const char* name) {
-    std::string v;
-    if (object)
-        object->GetValue(name, &v);
-    return v;
-}
-
 // A recorded number that must fit the kernel's 32 bits.
 uint32_t U32(const ConfigStoreObject& object, const char* field) {
     long v = 0;
@@ -73,7 +66,7 @@ std::string PathSelectionPolicyDeviceConfigImpl::GetConfigurationString() {
 std::string PathSelectionPolicyDeviceConfigImpl::GetConfiguredString() {
     auto object = GetBlockDevice(_device);
     auto psp = object ? object->GetSubObject(SubObjectId("psp")) : nullptr;
-    return Field(psp.get(), "options");
+    return StoreText(psp.get(), "options");
 }
 
 void PathSelectionPolicyDeviceConfigImpl::WritePspConfig(const std::string& config, const char* refusal) {
@@ -118,7 +111,7 @@ void PathSelectionPolicyDeviceConfigImpl::LoadConfigInternal() {
 }
 
 void PathSelectionPolicyDeviceConfigImpl::LoadConfigInternal(const ConfigStoreObject* psp) {
-    const std::string options = Field(psp, "options");
+    const std::string options = StoreText(psp, "options");
     if (!options.empty())
         SetConfigurationString(options);
 }
@@ -186,7 +179,7 @@ std::string FixedPathSelectionPolicyDeviceConfigImpl::GetPreferredPathRuntimeNam
 std::string FixedPathSelectionPolicyDeviceConfigImpl::GetPreferredPathConfiguredName() {
     auto object = GetBlockDevice(_device);
     auto psp = object ? object->GetSubObject(SubObjectId("psp")) : nullptr;
-    return Field(psp.get(), "preferred_path");
+    return StoreText(psp.get(), "preferred_path");
 }
 
 std::unique_ptr<HostCtl::Storage::ScsiPath> FixedPathSelectionPolicyDeviceConfigImpl::GetActivePath() {
@@ -205,7 +198,7 @@ std::string FixedPathSelectionPolicyDeviceConfigImpl::GetActivePathRuntimeName()
 }
 
 void FixedPathSelectionPolicyDeviceConfigImpl::LoadConfigInternal(const ConfigStoreObject* psp) {
-    const std::string preferred = Field(psp, "preferred_path");
+    const std::string preferred = StoreText(psp, "preferred_path");
     if (preferred.empty())
         return;
     try {
@@ -296,7 +289,7 @@ void RoundRobinPathSelectionPolicyDeviceConfigImpl::LoadConfigInternal(const Con
     if (!rr)
         return;
     try {
-        const std::string policy = Field(rr.get(), "policy");
+        const std::string policy = StoreText(rr.get(), "policy");
         if (policy == "DEFAULT")
             SetDefaultValues();
         else if (policy == "IOPS" && rr->HasValue("iops"))
@@ -373,9 +366,9 @@ std::string NmpDeviceConfigImpl::GetStorageArrayTypeOptionString(bool configured
     auto satp = object ? object->GetSubObject(SubObjectId("satp")) : nullptr;
     if (!satp)
         return "";
-    const std::string type = Field(satp.get(), "type");
+    const std::string type = StoreText(satp.get(), "type");
     if (type == kThirdPartySatp)
-        return Field(satp.get(), "options");
+        return StoreText(satp.get(), "options");
     return BuildSatpConfigString(type, *satp);
 }
 
@@ -396,8 +389,8 @@ void NmpDeviceConfigImpl::SetStorageArrayTypeOptionString(const std::string& opt
         auto sub = object.GetSubObject(SubObjectId("satp"));
         const bool platform = IsPlatformSatp(satp);
         // Another SATP's fields mean nothing to this one.
-        if (!sub || Field(sub.get(), "type") != (platform ? satp : std::string(kThirdPartySatp)) ||
-            (!platform && Field(sub.get(), "name") != satp))
+        if (!sub || StoreText(sub.get(), "type") != (platform ? satp : std::string(kThirdPartySatp)) ||
+            (!platform && StoreText(sub.get(), "name") != satp))
             sub = object.CreateSubObject(SubObjectId("satp"));
         if (platform) {
             sub->SetValue("type", satp);
@@ -494,9 +487,9 @@ void NmpDeviceConfigImpl::LoadConfigInternal(const ConfigStoreObject& object) {
     bool failed = false;
     const char* tag = "NmpDeviceConfigImpl";
     if (auto psp = object.GetSubObject(SubObjectId("psp"))) {
-        const std::string type = Field(psp.get(), "type");
+        const std::string type = StoreText(psp.get(), "type");
         const bool thirdParty = type == kThirdPartyPsp;
-        const std::string name = thirdParty ? Field(psp.get(), "name") : type;
+        const std::string name = thirdParty ? StoreText(psp.get(), "name") : type;
         if (type != "PSP_UNKNOWN" && !name.empty()) {
             bool set = false;
             try {
@@ -518,11 +511,11 @@ void NmpDeviceConfigImpl::LoadConfigInternal(const ConfigStoreObject& object) {
         }
     }
     if (auto satp = object.GetSubObject(SubObjectId("satp"))) {
-        const std::string type = Field(satp.get(), "type");
+        const std::string type = StoreText(satp.get(), "type");
         try {
             std::string options;
             if (type == kThirdPartySatp)
-                options = Field(satp.get(), "options");
+                options = StoreText(satp.get(), "options");
             else if (type == "SATP_UNKNOWN")
                 options = IsPlatformSatp(GetStorageArrayTypeString())
                               ? BuildSatpConfigString(GetStorageArrayTypeString(), *satp)

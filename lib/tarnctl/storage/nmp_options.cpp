@@ -84,6 +84,18 @@ bool ParseLong(const std::string& text, long* out) {
 
 }  // namespace
 
+std::string StoreText(const HaldenConfigStore::StoreObject* object, const char* field) {
+    std::string v;
+    if (object)
+        object->GetValue(field, &v);
+    return v;
+}
+
+std::string RecordedPluginName(const HaldenConfigStore::StoreObject* sub) {
+    const std::string type = StoreText(sub, "type");
+    return type == kThirdPartySatp || type == kThirdPartyPsp ? StoreText(sub, "name") : type;
+}
+
 const std::vector<std::string>& PlatformSatps() {
     static const std::vector<std::string> kSatps = {
         "QUIL_SATP_ALUA_CX", "QUIL_SATP_CX",  "QUIL_SATP_ALUA", "QUIL_SATP_MSA",        "QUIL_SATP_DEFAULT_AP",

@@ -16,6 +16,13 @@ namespace TarnCtl::Storage::Nmp {
 inline constexpr const char* kThirdPartySatp = "THIRD_PARTY_SATP";
 inline constexpr const char* kThirdPartyPsp = "THIRD_PARTY_PSP";
 
+// A text field of a recorded object ("" when the object or field is absent).
+std::string StoreText(const HaldenConfigStore::StoreObject* object, const char* field);
+
+// The plug-in a recorded satp / psp sub-object names: its type, or for
+// another vendor's plug-in ("THIRD_PARTY_...") its name.
+std::string RecordedPluginName(const HaldenConfigStore::StoreObject* sub);
+
 // The 13 SATPs and 3 PSPs the platform ships.
 const std::vector<std::string>& PlatformSatps();
 bool IsPlatformSatp(const std::string& name);

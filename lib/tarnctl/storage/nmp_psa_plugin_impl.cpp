@@ -42,13 +42,6 @@ Sysinfo& NmpNode(Sysinfo& si, std::initializer_list<std::string_view> instance) 
 
 namespace {
 
-std::string Get(const ConfigStoreObject* o, const char* field) {
-    std::string v;
-    if (o)
-        o->GetValue(field, &v);
-    return v;
-}
-
 // PSP options compared in one spelling: round-robin ones as recorded.
 std::string NormalizedPspOptions(const std::string& psp, const std::string& options) {
     if (psp != PathSelectionPolicyImpl::RR_POLICY || options.empty())
@@ -102,7 +95,7 @@ std::string DuplicateMessage(const SatpClaimRule& r) {
         type.c_str(), r.satp.c_str(), r.vendor.c_str(), r.model.c_str(), r.claimOptions.c_str(), psp, opts);
 }
 
-void SetTyped(ConfigStoreObject& sub, const std::string& name, bool platform, const char* thirdParty) {
+void SetRecordedPluginName(ConfigStoreObject& sub, const std::string& name, bool platform, const char* thirdParty) {
     if (platform) {
         sub.SetValue("type", name);
     } else {
@@ -111,9 +104,18 @@ void SetTyped(ConfigStoreObject& sub, const std::string& name, bool platform, co
     }
 }
 
-std::string Typed(const ConfigStoreObject* sub) {
-    const std::string type = Get(sub, "type");
-    return type == kThirdPartySatp || type == kThirdPartyPsp ? Get(sub, "name") : type;
+// True when `name` is an instance of the plug-in's listing node; a failing
+// listing counts as no.
+bool IsNmpInstance(uint32_t node, const std::string& name) {
+    if (name.empty())
+        return false;
+    Sysinfo si(node);
+    si.SetModule(kNmpModule);
+    try {
+        return si.IsValidInstance(name);
+    } catch (const HostCtlException&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -121,15 +123,7 @@ std::string Typed(const ConfigStoreObject* sub) {
 // ---- PSPs ----------------------------------------------------------------------------------
 
 bool PathSelectionPolicyImpl::IsValidPsp(const std::string& name) {
-    if (name.empty())
-        return false;
-    Sysinfo si(KSI_NMP_NODE_PSPS);
-    si.SetModule(kNmpModule);
-    try {
-        return si.IsValidInstance(name);
-    } catch (const HostCtlException&) {
-        return false;
-    }
+    return IsNmpInstance(KSI_NMP_NODE_PSPS, name);
 }
 
 bool PathSelectionPolicyImpl::SupportsOptions(const std::string& name) {
@@ -154,15 +148,7 @@ std::string PathSelectionPolicyImpl::GetInfoString() {
 // ---- SATPs ---------------------------------------------------------------------------------
 
 bool StorageArrayTypeImpl::IsValidSatp(const std::string& name) {
-    if (name.empty())
-        return false;
-    Sysinfo si(KSI_NMP_NODE_SATPS);
-    si.SetModule(kNmpModule);
-    try {
-        return si.IsValidInstance(name);
-    } catch (const HostCtlException&) {
-        return false;
-    }
+    return IsNmpInstance(KSI_NMP_NODE_SATPS, name);
 }
 
 ConfigStoreObjectId StorageArrayTypeImpl::DefaultPspId(const std::string& satp) {
@@ -201,12 +187,12 @@ void StorageArrayTypeImpl::RuleToStore(const SatpClaimRule& rule, ConfigStoreObj
         if (!rule.claimOptions.empty()) vendor->SetValue("claim_options", rule.claimOptions);
     }
     auto settings = out.CreateSubObject(SubObjectId("settings"));
-    SetTyped(*settings->CreateSubObject(SubObjectId("satp")), rule.satp, IsPlatformSatp(rule.satp), kThirdPartySatp);
+    SetRecordedPluginName(*settings->CreateSubObject(SubObjectId("satp")), rule.satp, IsPlatformSatp(rule.satp), kThirdPartySatp);
     if (!rule.options.empty())
         settings->SetValue("options", rule.options);
     if (!rule.defaultPsp.empty()) {
         auto psp = settings->CreateSubObject(SubObjectId("psp"));
-        SetTyped(*psp, rule.defaultPsp, IsPlatformPsp(rule.defaultPsp), kThirdPartyPsp);
+        SetRecordedPluginName(*psp, rule.defaultPsp, IsPlatformPsp(rule.defaultPsp), kThirdPartyPsp);
         if (!rule.pspOptions.empty()) {
             if (rule.defaultPsp == PathSelectionPolicyImpl::RR_POLICY)
                 RoundRobinToStore(ParsePspConfigString(rule.pspOptions),
@@ -224,24 +210,24 @@ void StorageArrayTypeImpl::RuleToStore(const SatpClaimRule& rule, ConfigStoreObj
 SatpClaimRule StorageArrayTypeImpl::RuleFromStore(const ConfigStoreObject& object) {
     SatpClaimRule rule;
     auto criteria = object.GetSubObject(SubObjectId("criteria"));
-    rule.driver = Get(criteria.get(), "driver");
-    rule.uid = Get(criteria.get(), "device");
-    rule.transport = Get(criteria.get(), "transport");
+    rule.driver = StoreText(criteria.get(), "driver");
+    rule.uid = StoreText(criteria.get(), "device");
+    rule.transport = StoreText(criteria.get(), "transport");
     if (auto vendor = criteria ? criteria->GetSubObject(SubObjectId("vendor")) : nullptr) {
-        rule.vendor = Get(vendor.get(), "vendor");
-        rule.model = Get(vendor.get(), "model");
-        rule.claimOptions = Get(vendor.get(), "claim_options");
+        rule.vendor = StoreText(vendor.get(), "vendor");
+        rule.model = StoreText(vendor.get(), "model");
+        rule.claimOptions = StoreText(vendor.get(), "claim_options");
     }
     auto settings = object.GetSubObject(SubObjectId("settings"));
     if (!settings)
         return rule;
-    rule.satp = Typed(settings->GetSubObject(SubObjectId("satp")).get());
-    rule.options = Get(settings.get(), "options");
-    rule.description = Get(settings.get(), "description");
+    rule.satp = RecordedPluginName(settings->GetSubObject(SubObjectId("satp")).get());
+    rule.options = StoreText(settings.get(), "options");
+    rule.description = StoreText(settings.get(), "description");
     settings->GetValue("force", &rule.force);
     if (auto psp = settings->GetSubObject(SubObjectId("psp"))) {
-        rule.defaultPsp = Typed(psp.get());
-        rule.pspOptions = Get(psp.get(), "options");
+        rule.defaultPsp = RecordedPluginName(psp.get());
+        rule.pspOptions = StoreText(psp.get(), "options");
         if (auto rr = psp->GetSubObject(SubObjectId("round_robin")))
             rule.pspOptions = RoundRobinFromStore(*rr);
     }

@@ -23,13 +23,6 @@ using HostCtl::Lib::HostCtlException;
 
 namespace {
 
-std::string Field(const ConfigStoreObject* object, const char* name) {
-    std::string v;
-    if (object)
-        object->GetValue(name, &v);
-    return v;
-}
-
 std::shared_ptr<ConfigStoreObject> Sub(const ConfigStoreObject* object, const char* name) {
     return object ? object->GetSubObject(SubObjectId(name)) : nullptr;
 }
@@ -55,15 +48,9 @@ bool IsValidModuleName(const std::string& name) {
            std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; });
 }
 
-// The `type` of a satp/psp settings sub-object, or the name of a non-platform one.
-std::string PluginName(const ConfigStoreObject* sub) {
-    const std::string type = Field(sub, "type");
-    return type == kThirdPartySatp || type == kThirdPartyPsp ? Field(sub, "name") : type;
-}
-
 void ValidateRoundRobin(Recorder& record, const ConfigStoreObject* psp, const std::string& device) {
     auto rr = Sub(psp, "round_robin");
-    const std::string policy = Field(rr.get(), "policy");
+    const std::string policy = StoreText(rr.get(), "policy");
     const std::string at = "/nmp/psp/round_robin/policy";
     if (policy != "DEFAULT" && policy != "BYTES" && policy != "IOPS" && policy != "LATENCY") {
         record(at, "unknown_policy", {policy, device});
@@ -87,11 +74,11 @@ void NMPDeviceValidateConfig(std::vector<ValidationErrorInfo>& result, const Con
         record("/plugin", "plugin_notfound", {"Native Multipathing Plugin"});
         return;
     }
-    std::string device = Field(&object, "device");
+    std::string device = StoreText(&object, "device");
     auto psp = Sub(Sub(&object, "nmp").get(), "psp");
     if (!psp)
         return;
-    const std::string type = Field(psp.get(), "type");
+    const std::string type = StoreText(psp.get(), "type");
     if (type.empty()) {
         record("/nmp/psp/type", "missing_psp_type");
         return;
@@ -106,7 +93,7 @@ void NMPDeviceValidateConfig(std::vector<ValidationErrorInfo>& result, const Con
         return;
     }
     if (type == PathSelectionPolicyImpl::FIXED_POLICY) {
-        const std::string preferred = Field(psp.get(), "preferred_path");
+        const std::string preferred = StoreText(psp.get(), "preferred_path");
         if (!preferred.empty() && !ScsiPathImpl::GetPath(preferred))
             record("/nmp/psp/preferred_path", "unknown_path", {preferred, device});
         return;
@@ -119,17 +106,17 @@ void NmpClaimRuleValidate(const ConfigStoreObject& object, std::vector<Validatio
     auto criteria = Sub(&object, "criteria");
     auto settings = Sub(&object, "settings");
     auto vendorSub = Sub(criteria.get(), "vendor");
-    const std::string device = Field(criteria.get(), "device"), driver = Field(criteria.get(), "driver");
-    const std::string transport = Field(criteria.get(), "transport"), type = Field(criteria.get(), "type");
-    const std::string vendor = Field(vendorSub.get(), "vendor"), model = Field(vendorSub.get(), "model");
-    const std::string claimOptions = Field(vendorSub.get(), "claim_options");
+    const std::string device = StoreText(criteria.get(), "device"), driver = StoreText(criteria.get(), "driver");
+    const std::string transport = StoreText(criteria.get(), "transport"), type = StoreText(criteria.get(), "type");
+    const std::string vendor = StoreText(vendorSub.get(), "vendor"), model = StoreText(vendorSub.get(), "model");
+    const std::string claimOptions = StoreText(vendorSub.get(), "claim_options");
     bool force = false;
     if (settings)
         settings->GetValue("force", &force);
-    const std::string satp = PluginName(Sub(settings.get(), "satp").get());
+    const std::string satp = RecordedPluginName(Sub(settings.get(), "satp").get());
     try {
         StorageInfoImpl storage;
-        if (!satp.empty() && !force && !storage.IsRegisteredPsaPluginName(satp, "SATP")) {
+        if (!satp.empty() && !force && !storage.IsRegisteredPsaRecordedPluginName(satp, "SATP")) {
             TarnCtl_LogErrorInt("SATP = %s is not registered.", satp.c_str());
             record("/settings/satp/type", "satp_not_registered", {satp});
         }
@@ -159,12 +146,12 @@ void NmpClaimRuleValidate(const ConfigStoreObject& object, std::vector<Validatio
             TarnCtl_LogErrorInt("Invalid ruleType = %s with options provided", type.c_str());
             record("/criteria/type", "invalid_type_or_params", {type});
         }
-        const std::string psp = PluginName(Sub(settings.get(), "psp").get());
-        if (!psp.empty() && !force && !storage.IsRegisteredPsaPluginName(psp, "PSP")) {
+        const std::string psp = RecordedPluginName(Sub(settings.get(), "psp").get());
+        if (!psp.empty() && !force && !storage.IsRegisteredPsaRecordedPluginName(psp, "PSP")) {
             TarnCtl_LogErrorInt("PSP = %s is not registred", psp.c_str());
             record("/settings/psp/type", "not_registered_psp", {psp});
         }
-        const auto tokens = ParseNmpOptions(Field(settings.get(), "options"));
+        const auto tokens = ParseNmpOptions(StoreText(settings.get(), "options"));
         for (const auto& token : tokens) {
             if (IsNmpOption(token))
                 continue;
