@@ -116,7 +116,7 @@ void NmpClaimRuleValidate(const ConfigStoreObject& object, std::vector<Validatio
     const std::string satp = RecordedPluginName(Sub(settings.get(), "satp").get());
     try {
         StorageInfoImpl storage;
-        if (!satp.empty() && !force && !storage.IsRegisteredPsaRecordedPluginName(satp, "SATP")) {
+        if (!satp.empty() && !force && !storage.IsRegisteredPsaPluginName(satp, "SATP")) {
             TarnCtl_LogErrorInt("SATP = %s is not registered.", satp.c_str());
             record("/settings/satp/type", "satp_not_registered", {satp});
         }
@@ -147,7 +147,7 @@ void NmpClaimRuleValidate(const ConfigStoreObject& object, std::vector<Validatio
             record("/criteria/type", "invalid_type_or_params", {type});
         }
         const std::string psp = RecordedPluginName(Sub(settings.get(), "psp").get());
-        if (!psp.empty() && !force && !storage.IsRegisteredPsaRecordedPluginName(psp, "PSP")) {
+        if (!psp.empty() && !force && !storage.IsRegisteredPsaPluginName(psp, "PSP")) {
             TarnCtl_LogErrorInt("PSP = %s is not registred", psp.c_str());
             record("/settings/psp/type", "not_registered_psp", {psp});
         }
