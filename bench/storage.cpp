@@ -13,12 +13,17 @@
 #include <ftw.h>
 #include <unistd.h>
 
+#include "ksi/nmp.h"
 #include "ksi/storage.h"
+#include "platform/configstore.h"
 #include "platform/hostroot.h"
 #include "platform/log.h"
 #include "platform/sysinfo.h"
 #include "sim/profile.h"
+#include "storage/nmp_boot.h"
+#include "storage/nmp_device_config_impl.h"
 #include "storage/storage_info_impl.h"
+#include "storage/storage_util.h"
 
 namespace {
 
@@ -131,6 +136,168 @@ void BM_GetScsiInterfaces(benchmark::State& state) {
 const std::vector<std::vector<int64_t>> kSizes = {{256, 1024, 4096}, {4, 8}};
 BENCHMARK(BM_GetLuns)->ArgsProduct(kSizes)->ArgNames({"devices", "paths"})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetScsiInterfaces)->ArgsProduct(kSizes)->ArgNames({"devices", "paths"})->Unit(benchmark::kMicrosecond);
+
+// ---- Paths and multipathing ------------------------------------------------------------
+// Listing every path and every device's multipathing configuration against the
+// raw kernel reads they need, per path / per device, at 256, 4,096 and 16,384
+// devices; and the boot replay of 4,096 devices' recorded policies against the
+// raw store read and kernel writes it needs.
+
+// What a path listing needs: the path list, each path's info, UID and state.
+size_t RawPathReads() {
+    size_t n = 0;
+    for (const auto& name : List(KSI_NODE_storage_scsifw_paths)) {
+        KsiStoragePathInfo info{};
+        KsiStoragePathUid uid{};
+        KsiStorageValue state{};
+        TarnCtl::Util::Sysinfo a(KSI_NODE_storage_scsifw_paths_info);
+        a.SetInstance(name);
+        a.Get(&info, sizeof(info));
+        TarnCtl::Util::Sysinfo b(KSI_NODE_storage_scsifw_paths_pathUid);
+        b.SetInstance(name);
+        b.Get(&uid, sizeof(uid));
+        TarnCtl::Util::Sysinfo c(KSI_NODE_storage_scsifw_paths_state);
+        c.SetInstance(name);
+        c.Get(&state, sizeof(state));
+        n += state.value == 0;
+    }
+    return n;
+}
+
+void BM_ListPaths(benchmark::State& state) {
+    const long devices = state.range(0), paths = state.range(1);
+    UseHost(devices, paths);
+    TarnCtl::Storage::StorageInfoImpl storage;
+    const double baseline = SecondsPerCall(RawPathReads);
+    double total = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        size_t live = 0;
+        for (auto& p : storage.GetScsiPaths()) {
+            benchmark::DoNotOptimize(p->GetIdentifier());
+            benchmark::DoNotOptimize(p->GetMultipathPluginIdentifier());
+            live += p->GetState() == HostCtl::Storage::ScsiPath::ACTIVE;
+        }
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        benchmark::DoNotOptimize(live);
+    }
+    const double perCall = total / static_cast<double>(state.iterations());
+    const double pathCount = static_cast<double>(devices * paths);
+    state.counters["ns_per_path"] = perCall * 1e9 / pathCount;
+    state.counters["baseline_ns_per_path"] = baseline * 1e9 / pathCount;
+    state.counters["ratio_to_baseline"] = perCall / baseline;
+}
+
+// What a multipathing listing needs: the device list, each device's info
+// (its plug-in), its NMP record and its working paths.
+size_t RawNmpReads() {
+    size_t n = 0;
+    for (const auto& uid : List(KSI_NODE_storage_scsifw_devices)) {
+        KsiStorageDeviceInfo info{};
+        TarnCtl::Util::Sysinfo a(KSI_NODE_storage_scsifw_devices_info);
+        a.SetInstance(uid);
+        a.Get(&info, sizeof(info));
+        KsiNmpDeviceInfo nmp{};
+        TarnCtl::Util::Sysinfo b(KSI_NMP_NODE_DEVICE);
+        b.SetModule(kNmpModule);
+        b.SetInstance(uid);
+        b.Get(&nmp, sizeof(nmp));
+        std::vector<std::string> working;
+        TarnCtl::Util::Sysinfo c(KSI_NMP_NODE_WORKING_PATHS);
+        c.SetModule(kNmpModule);
+        c.SetInstance(uid);
+        c.List(working);
+        n += working.size();
+    }
+    return n;
+}
+
+void BM_ListNmpDevices(benchmark::State& state) {
+    const long devices = state.range(0), paths = state.range(1);
+    UseHost(devices, paths);
+    TarnCtl::Storage::StorageInfoImpl storage;
+    storage.GetLuns(false, false);
+    const double baseline = SecondsPerCall(RawNmpReads);
+    double total = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        size_t working = 0;
+        for (auto& lun : storage.GetLuns(false, false)) {
+            auto config = lun->GetDeviceConfig();
+            benchmark::DoNotOptimize(config->GetStorageArrayTypeString());
+            benchmark::DoNotOptimize(config->GetPathSelectionPolicyName());
+            working += config->GetWorkingPathSetRuntimeNames().size();
+        }
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (static_cast<long>(working) != devices * paths)
+            state.SkipWithError(("wrong working path count " + std::to_string(working)).c_str());
+    }
+    Report(state, total, state.iterations(), baseline, devices);
+}
+
+// Every device recorded with round robin at an IOPS limit of 10.
+void RecordPolicies() {
+    auto store = TarnCtl::Storage::Store();
+    HaldenConfigStore::ConfigStoreTransaction txn(store);
+    for (const auto& uid : List(KSI_NODE_storage_scsifw_devices)) {
+        auto object = std::make_shared<HaldenConfigStore::ConfigStoreObject>(TarnCtl::Storage::BlockDeviceId(uid));
+        object->SetValue("device", uid);
+        object->SetValue("plugin", "NMP");
+        auto psp = object->CreateSubObject(HaldenConfigStore::SubObjectId("psp"));
+        psp->SetValue("type", "QUIL_PSP_RR");
+        auto rr = psp->CreateSubObject(HaldenConfigStore::SubObjectId("round_robin"));
+        rr->SetValue("policy", "IOPS");
+        rr->SetValue("iops", 10L);
+        store->Write(object);
+    }
+    txn.Commit();
+}
+
+// The replay's raw work: one store listing, two kernel writes per device.
+size_t RawReplay() {
+    auto objects = TarnCtl::Storage::Store()->List(std::make_shared<HaldenConfigStore::FilterSpecObject>(
+        HaldenConfigStore::ConfigStoreObjectId("block_devices", "storage", "halden")));
+    for (const auto& object : objects) {
+        const std::string uid = object->GetConfigStoreObjectId().GetInstanceId();
+        TarnCtl::Util::Sysinfo a(KSI_NMP_NODE_PSP_DEVICE);
+        a.SetModule(kNmpModule);
+        a.SetInstance("QUIL_PSP_RR");
+        a.AddInput("device=" + uid);
+        a.Set();
+        TarnCtl::Util::Sysinfo b(KSI_NMP_NODE_CONFIG);
+        b.SetModule(kNmpModule);
+        b.SetInstance(uid);
+        b.AddInput("pspconfig");
+        b.AddInput("policy=iops;iops=10");
+        b.Set();
+    }
+    return objects.size();
+}
+
+void BM_BootReplay(benchmark::State& state) {
+    const long devices = state.range(0), paths = state.range(1);
+    UseHost(devices, paths);
+    RecordPolicies();
+    auto store = TarnCtl::Storage::Store();
+    store->SetBootMode(true);
+    const double baseline = SecondsPerCall(RawReplay);
+    double total = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        TarnCtl::Storage::Nmp::RestoreMultipathing();
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    store->SetBootMode(false);
+    if (TarnCtl::Storage::Nmp::NmpDeviceConfigImpl(List(KSI_NODE_storage_scsifw_devices).front())
+            .GetPathSelectionPolicyName() != "QUIL_PSP_RR")
+        state.SkipWithError("the replay did not set the policy");
+    Report(state, total, state.iterations(), baseline, devices);
+}
+
+const std::vector<std::vector<int64_t>> kPathSizes = {{256, 4096, 16384}, {4, 8}};
+BENCHMARK(BM_ListPaths)->ArgsProduct(kPathSizes)->ArgNames({"devices", "paths"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListNmpDevices)->ArgsProduct(kPathSizes)->ArgNames({"devices", "paths"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BootReplay)->Args({4096, 4})->ArgNames({"devices", "paths"})->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "platform/boot.h"
 #include "platform/log.h"
 #include "sim/kernel.h"
+#include "sim/storage_paths.h"
 #include "storage/nmp_device_config_impl.h"
 #include "storage/scsi_path_impl.h"
 #include "multipath_fixture.h"
@@ -270,6 +271,23 @@ TEST_F(MultipathHostTest, KillingTheFixedPreferredPathMovesIoAndRestoringItMoves
     EXPECT_EQ(config.GetWorkingPathSetRuntimeNames(), std::vector<std::string>{kFixedP1});
     EXPECT_EQ(config.GetWorkingPathSetUids(),
               std::vector<std::string>{TarnCtl::Storage::ScsiPathImpl(kFixedP1).GetIdentifier()});
+}
+
+TEST_F(MultipathHostTest, PullingAPathOfTheFabricMovesTheWorkingPathAndRepluggingItBringsItBack) {
+    FixedPathSelectionPolicyDeviceConfigImpl(kFixedLun).SetPreferredPath(kFixedP2);
+    NmpDeviceConfigImpl config(kFixedLun);
+    ASSERT_TRUE(TarnSim::StoragePaths::FailPath(kFixedP2));
+    EXPECT_EQ(TarnCtl::Storage::ScsiPathImpl(kFixedP2).GetStateString(), "dead");
+    EXPECT_EQ(config.GetWorkingPathSetRuntimeNames(), std::vector<std::string>{kFixedP0});
+    EXPECT_EQ(FixedPathSelectionPolicyDeviceConfigImpl(kFixedLun).GetActivePathRuntimeName(), kFixedP0);
+    ASSERT_TRUE(TarnSim::StoragePaths::RestorePath(kFixedP2));
+    EXPECT_EQ(config.GetWorkingPathSetRuntimeNames(), std::vector<std::string>{kFixedP2});
+    EXPECT_FALSE(TarnSim::StoragePaths::FailPath("hbx9:C0:T0:L0"));
+    EXPECT_FALSE(TarnSim::StoragePaths::RestorePath("hbx9:C0:T0:L0"));
+    // A dead path cannot be switched on by hand.
+    ASSERT_TRUE(TarnSim::StoragePaths::FailPath(kFixedP0));
+    EXPECT_EQ(ErrorText([] { TarnCtl::Storage::ScsiPathImpl(kFixedP0).SetState(HostCtl::Storage::ScsiPath::ACTIVE); }),
+              "Invalid state");
 }
 
 TEST_F(MultipathHostTest, MostRecentlyUsedStaysOnItsPathAfterTheOldOneReturns) {
