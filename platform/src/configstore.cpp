@@ -80,15 +80,31 @@ public:
         return GetFrom(_getObj, id);
     }
 
-    void Write(const std::shared_ptr<ConfigStoreObject>& object) override {
+    void Write(const std::shared_ptr<ConfigStoreObject>& object, int flag) override {
         if (!object)
             throw InvalidArgumentException("Invalid object for write: no object");
         const auto& id = object->GetConfigStoreObjectId();
         CheckId(id, "write");
+        if (flag != 0 && flag != kBootApplied)
+            throw InvalidArgumentException(HostCtl::Misc::StrPrintf(
+                "Invalid write flag %d for %s", flag, id.ToString().c_str()));
         std::string data = object->GetData();
         std::lock_guard<std::recursive_mutex> g(_mu);
         Ready();
         InjectedWriteFault("write " + id.ToString());
+        if (flag == kBootApplied) {
+            // Object and status together, or neither.
+            Begin();
+            try {
+                Upsert(_putObj, id, data, "write " + id.ToString());
+                PutStatus(id, true);
+            } catch (...) {
+                Rollback();
+                throw;
+            }
+            Commit();
+            return;
+        }
         Upsert(_putObj, id, data, "write " + id.ToString());
     }
 
@@ -206,10 +222,7 @@ public:
         CheckId(id, "boot status");
         std::lock_guard<std::recursive_mutex> g(_mu);
         Ready();
-        sqlite3_stmt* s = _putStatus.get();
-        Bind(s, id, true);
-        sqlite3_bind_int(s, 5, applied ? 1 : 0);
-        Step(s, "set boot status " + id.ToString());
+        PutStatus(id, applied);
     }
 
     std::optional<bool> GetBootStatus(const ConfigStoreObjectId& id) override {
@@ -399,6 +412,13 @@ private:
             throw ConfigStoreException("Unable to " + what + ": injected fault");
     }
 
+    void PutStatus(const ConfigStoreObjectId& id, bool applied) {
+        sqlite3_stmt* s = _putStatus.get();
+        Bind(s, id, true);
+        sqlite3_bind_int(s, 5, applied ? 1 : 0);
+        Step(s, "set boot status " + id.ToString());
+    }
+
     void Exec(const char* sql, const std::string& what) {
         char* err = nullptr;
         if (sqlite3_exec(_db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
@@ -510,6 +530,29 @@ std::shared_ptr<SqliteStore> StoreFor(const std::string& ns) {
 std::shared_ptr<ConfigStore> ConfigStore::GetStore(const std::string& ns) {
     // Every namespace shares the host's one database; the name only picks the instance.
     return StoreFor(ns);
+}
+
+int BootWriteFlag(const ConfigStoreObjectId& id, bool booting) {
+    if (!booting)
+        return 0;
+    bool ownRestore = id.GetGroup() == "network_vss" || id.GetKey() == "tarnnics" ||
+                      id.GetKey() == "net_stacks";
+    return ownRestore ? 0 : ConfigStore::kBootApplied;
+}
+
+BootAwareTransaction::BootAwareTransaction(const std::shared_ptr<ConfigStore>& store, bool booting) {
+    if (!store)
+        throw InvalidArgumentException("Invalid transaction: no store");
+    if (!booting)
+        _tx.emplace(store);
+}
+
+BootAwareTransaction::BootAwareTransaction(const std::shared_ptr<ConfigStore>& store)
+    : BootAwareTransaction(store, store && store->IsBoot()) {}
+
+void BootAwareTransaction::Commit() {
+    if (_tx)
+        _tx->Commit();
 }
 
 void ResetStore() {

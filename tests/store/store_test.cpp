@@ -222,10 +222,16 @@ TEST_F(StoreTest, NestedTransactionsJoinTheOuter) {
 TEST_F(StoreTest, OtherThreadsDoNotJoinATransaction) {
     ConfigStoreTransaction* open = new ConfigStoreTransaction(Store());
     Store()->Write(Obj("mine"));
-    std::thread other([] { Store()->Write(Obj("theirs")); });  // waits for the transaction
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The other thread sees no open transaction of its own, and its write is
+    // made only after this one ended: it survives the rollback, ours does not.
+    bool otherInTransaction = true;
+    std::thread other([&] {
+        otherInTransaction = Store()->InTransaction();
+        Store()->Write(Obj("theirs"));
+    });
     delete open;  // rolled back
     other.join();
+    EXPECT_FALSE(otherInTransaction);
     EXPECT_EQ(Count("mine"), 0u);
     EXPECT_EQ(Count("theirs"), 1u);
 }
@@ -379,6 +385,83 @@ TEST_F(StoreTest, DesiredConfigurationAndBootStatus) {
     EXPECT_EQ(s->GetBootStatus(one), std::optional<bool>(true));
     s->ClearDesiredUserConfig(id);
     EXPECT_TRUE(s->GetDesiredUserConfigInstances(id, 0).empty());
+}
+
+TEST_F(StoreTest, BootAppliedWriteRecordsTheBootStatus) {
+    auto s = Store();
+    ConfigStoreObjectId a("rule", "net", "halden", "a"), b("rule", "net", "halden", "b");
+    s->Write(Obj("rule", "a"), 0);
+    EXPECT_EQ(s->GetBootStatus(a), std::nullopt);
+    s->Write(Obj("rule", "b", 7), ConfigStore::kBootApplied);
+    EXPECT_EQ(s->GetBootStatus(b), std::optional<bool>(true));
+    long v = 0;
+    EXPECT_TRUE(s->Get(b)->GetValue("value", &v));
+    EXPECT_EQ(v, 7);
+    // Inside a caller's transaction both belong to it.
+    {
+        ConfigStoreTransaction tx(s);
+        s->Write(Obj("rule", "c"), ConfigStore::kBootApplied);
+    }
+    EXPECT_EQ(s->Get(ConfigStoreObjectId("rule", "net", "halden", "c")), nullptr);
+    EXPECT_EQ(s->GetBootStatus(ConfigStoreObjectId("rule", "net", "halden", "c")), std::nullopt);
+    for (int flag : {-1, 2}) {
+        try {
+            s->Write(Obj("rule", "d"), flag);
+            ADD_FAILURE() << flag;
+        } catch (const InvalidArgumentException& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "Invalid write flag " + std::to_string(flag) + " for halden/net/rule/d");
+        }
+    }
+    EXPECT_EQ(s->Get(ConfigStoreObjectId("rule", "net", "halden", "d")), nullptr);
+}
+
+TEST(BootWriteRule, FlagByGroupAndKey) {
+    struct Row {
+        const char* key;
+        const char* group;
+        int booting;
+        int notBooting;
+    };
+    const Row rows[] = {
+        {"switches", "network_vss", 0, 0},   {"anything", "network_vss", 0, 0},
+        {"tarnnics", "network", 0, 0},        {"net_stacks", "network", 0, 0},
+        {"nics", "network", 1, 0},            {"firewall", "network", 1, 0},
+        {"switches", "network_vds", 1, 0},    {"netdump", "system", 1, 0},
+        {"block_devices", "storage", 1, 0},   {"tarnnics_x", "network", 1, 0},
+    };
+    for (const Row& r : rows) {
+        ConfigStoreObjectId id(r.key, r.group, "halden", "i");
+        EXPECT_EQ(BootWriteFlag(id, true), r.booting) << r.group << "/" << r.key;
+        EXPECT_EQ(BootWriteFlag(id, false), r.notBooting) << r.group << "/" << r.key;
+    }
+}
+
+TEST_F(StoreTest, BootAwareTransactionOpensOnlyOutsideBoot) {
+    auto s = Store();
+    {
+        BootAwareTransaction tx(s);
+        EXPECT_TRUE(tx.Opened());
+        EXPECT_TRUE(s->InTransaction());
+        s->Write(Obj("x"));
+    }  // not committed: dropped
+    EXPECT_EQ(Count("x"), 0u);
+    s->SetBootMode(true);
+    {
+        BootAwareTransaction tx(s);
+        EXPECT_FALSE(tx.Opened());
+        EXPECT_FALSE(s->InTransaction());
+        s->Write(Obj("y"));
+    }  // boot writes are not held back
+    EXPECT_EQ(Count("y"), 1u);
+    s->SetBootMode(false);
+    {
+        BootAwareTransaction tx(s, false);
+        s->Write(Obj("z"));
+        tx.Commit();
+    }
+    EXPECT_EQ(Count("z"), 1u);
+    EXPECT_FALSE(s->InTransaction());
 }
 
 TEST_F(StoreTest, SchemaDefaultsFilterUnchangedObjects) {

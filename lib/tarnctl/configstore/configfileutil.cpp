@@ -43,6 +43,11 @@ void ConfigBranchUtil::HaldenConfToConfigStoreDelete() {
     if (auto owner = _branch->GetOwner()) owner->DeleteFromStore(*_branch);
 }
 
+void ConfigBranchUtil::RegisterConfigStoreId(const std::string& subObjectId) {
+    if (!Tree()) return;
+    if (auto owner = _branch->GetOwner()) owner->RegisterConfigStoreId(_branch->GetKey(), subObjectId);
+}
+
 ConfigBranchUtil ConfigArrayUtil::GetInstance(const std::string& key) {
     if (Tree()) return ConfigBranchUtil(_array->GetInstance(key));
     // The file's arrays take the key inside the brackets.

@@ -66,6 +66,10 @@ public:
     // Deletes the store object (or list element) this branch stands for, now.
     // A branch of the host configuration file has no store object: nothing happens.
     void HaldenConfToConfigStoreDelete();
+    // Records in the id map that this element is the store sub-object
+    // `subObjectId` ("port_groups/" + index, "routes/" + index); see
+    // ConfigStoreConvertor::RegisterConfigStoreId. Nothing for a file branch.
+    void RegisterConfigStoreId(const std::string& subObjectId);
 
 private:
     bool Tree() const { return _branch && ConfigUtil::isConfigStoreFeatureEnabled(); }
@@ -162,6 +166,11 @@ public:
         return Tree() ? ConfigArrayUtil(_convertor->GetRoot()->GetArray(path)) : ConfigArrayUtil(_file->GetArray(path));
     }
     const std::shared_ptr<ConfigStoreConvertor>& GetConvertor() const { return _convertor; }
+    // The id map: the tree element at `elementKey` is the store sub-object
+    // `subObjectId`. The host configuration file has no store: nothing happens.
+    void RegisterConfigStoreId(const std::string& elementKey, const std::string& subObjectId) {
+        if (Tree()) _convertor->RegisterConfigStoreId(elementKey, subObjectId);
+    }
 
 private:
     bool Tree() const { return _convertor && ConfigUtil::isConfigStoreFeatureEnabled(); }

@@ -316,6 +316,7 @@ Tables* Build() {
         size_t b = spec.find('/', a + 1);
         t->csoIdGroupMap[o.legacy] = spec.substr(a + 1, b - a - 1);
         t->csoIdKeyMap[o.legacy] = spec.substr(b + 1);
+        t->legacyOfSpec[spec] = o.legacy;
         t->allowedNetworkConfigStoreObject.insert(spec);
         if (*o.instanceId) {
             t->allowedNetworkObject.push_back(o.legacy);
@@ -332,6 +333,35 @@ Tables* Build() {
         }
     }
     for (const auto& [member, prop] : kListInstanceIds) t->instanceIdMapping[member] = prop;
+    for (MappingRow& row : t->rows) {
+        for (const ObjectSpec& o : kObjects) {
+            std::string spec = o.spec;
+            bool multi = *o.instanceId != 0;
+            std::string storePrefix = spec + (multi ? "[####]/" : "/");
+            std::string legacyPrefix = std::string(o.legacy).substr(1) + (multi ? "/child[####]/" : "/");
+            if (row.store.compare(0, storePrefix.size(), storePrefix) != 0) continue;
+            row.spec = spec;
+            row.storeRel = row.store.substr(storePrefix.size());
+            row.legacyRel = row.legacy.compare(0, legacyPrefix.size(), legacyPrefix) == 0
+                                ? row.legacy.substr(legacyPrefix.size())
+                                : row.legacy;
+            t->rowsBySpec[spec].push_back(&row);
+            // "<list>[####]/<prop>" (or the object's own "[####]/<prop>") names an element.
+            size_t slot = row.store.rfind("[####]/");
+            size_t legacySlot = row.legacy.rfind("[####]/");
+            if (slot == std::string::npos || legacySlot == std::string::npos) break;
+            std::string prop = row.store.substr(slot + 7);
+            std::string owner = row.store.substr(0, slot);
+            std::string member = owner.substr(owner.rfind('/') + 1);
+            auto named = t->instanceIdMapping.find(owner == spec ? spec : member);
+            if (prop.find('/') == std::string::npos && named != t->instanceIdMapping.end() && named->second == prop) {
+                row.namesElement = true;
+                std::string leaf = row.legacy.substr(legacySlot + 7);
+                t->elementLists[row.legacy.substr(0, legacySlot)] = {owner == spec ? std::string() : member, prop, leaf};
+            }
+            break;
+        }
+    }
     return t;
 }
 

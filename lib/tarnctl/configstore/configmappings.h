@@ -30,6 +30,18 @@ struct MappingRow {
     std::string legacy;  // "net/vswitch/child[####]/name"
     PropType type;
     const EnumPairs* enums;  // null when the property is not an enumeration
+    // Filled when the tables are built:
+    std::string spec;       // the object: "halden/network_vss/switches"
+    std::string storeRel;   // below the object: "port_groups[####]/vlan_id"
+    std::string legacyRel;  // below the object's tree element: "portgroup/child[####]/vlanId"
+    bool namesElement = false;  // the property names its list element (or object instance)
+};
+
+// A list of store objects inside an object, as the tree holds it.
+struct ElementList {
+    std::string member;  // store list member: "port_groups"
+    std::string prop;    // naming property of an element: "name"
+    std::string leaf;    // tree value holding that name in an element: "name"
 };
 
 struct Tables {
@@ -40,6 +52,8 @@ struct Tables {
     // Legacy top-level branch ("/net/vswitch") -> store key / group.
     std::map<std::string, std::string> csoIdKeyMap;
     std::map<std::string, std::string> csoIdGroupMap;
+    // Object spec -> legacy top-level branch ("halden/network_vss/switches" -> "/net/vswitch").
+    std::map<std::string, std::string> legacyOfSpec;
     // Store pattern -> enumeration pairs of that property.
     std::map<std::string, const EnumPairs*> enumMapping;
     // Object spec ("halden/network_vss/switches") or list member name
@@ -52,6 +66,12 @@ struct Tables {
     std::set<std::string> allowedNetworkConfigStoreObject;
     std::set<std::string> allowedNetworkSingletonConfigStoreObject;
     std::set<std::string> allowedUpgradeNetworkNameSet;
+    // Object spec -> its rows.
+    std::map<std::string, std::vector<const MappingRow*>> rowsBySpec;
+    // Legacy array pattern ("net/vswitch/child[####]/portgroup/child") -> the
+    // store list its elements stand for; top-level arrays ("net/vswitch/child")
+    // name the object instances.
+    std::unordered_map<std::string, ElementList> elementLists;
 };
 
 // The tables, built once on first use (thread-safe).

@@ -50,7 +50,11 @@ ConfigNode::ConfigNode(std::string name, std::string key, const std::shared_ptr<
 ConfigNode::~ConfigNode() = default;
 
 void ConfigNode::Destroy() {
-    _parent.reset();
+    // Report first: the converter still needs the node's place in the tree.
+    if (auto owner = GetOwner()) owner->NoteRemoval(*this);
+    std::shared_ptr<ConfigNode> keep;  // the parent may hold the last reference
+    if (auto parent = _parent.lock()) keep = parent->ForgetChild(_name);
+    ReleaseSubtree();
 }
 
 int ConfigNode::FindObjectType() const {
@@ -178,10 +182,19 @@ void ConfigBranch::Print() {
     if (root) owner->EndPrint();
 }
 
-void ConfigBranch::Destroy() {
-    for (auto& [name, child] : _children) child->Destroy();
+std::shared_ptr<ConfigNode> ConfigBranch::ForgetChild(const std::string& name) {
+    auto it = _children.find(name);
+    if (it == _children.end()) return nullptr;
+    auto node = std::move(it->second);
+    _children.erase(it);
+    return node;
+}
+
+void ConfigBranch::ReleaseSubtree() {
+    auto children = std::move(_children);
     _children.clear();
-    ConfigNode::Destroy();
+    for (auto& [name, child] : children) child->ReleaseSubtree();
+    ConfigNode::ReleaseSubtree();
 }
 
 void ConfigBranch::Dirty() {
@@ -354,15 +367,13 @@ bool ConfigBranch::Remove(const std::string& name) {
     }
     auto it = _children.find(name);
     if (it == _children.end()) return false;
-    auto node = it->second;
-    _children.erase(it);
+    auto node = it->second;  // Destroy detaches it from this branch
     node->Destroy();
     return true;
 }
 
 void ConfigBranch::RemoveAllChildren() {
-    auto children = std::move(_children);
-    _children.clear();
+    auto children = _children;
     for (auto& [name, child] : children) child->Destroy();
 }
 
@@ -422,10 +433,19 @@ void ConfigArray::Print() {
     for (auto& [name, child] : children) child->Print();
 }
 
-void ConfigArray::Destroy() {
-    for (auto& [name, child] : _children) child->Destroy();
+std::shared_ptr<ConfigNode> ConfigArray::ForgetChild(const std::string& name) {
+    auto it = _children.find(name);
+    if (it == _children.end()) return nullptr;
+    std::shared_ptr<ConfigNode> node = std::move(it->second);
+    _children.erase(it);
+    return node;
+}
+
+void ConfigArray::ReleaseSubtree() {
+    auto children = std::move(_children);
     _children.clear();
-    ConfigNode::Destroy();
+    for (auto& [name, child] : children) child->ReleaseSubtree();
+    ConfigNode::ReleaseSubtree();
 }
 
 void ConfigArray::Dirty() {
@@ -510,8 +530,7 @@ void ConfigArray::RemoveInstance(const std::string& name, const std::string& val
 bool ConfigArray::RemoveElement(const std::string& elementName) {
     auto it = _children.find(elementName);
     if (it == _children.end()) return false;
-    auto element = it->second;
-    _children.erase(it);
+    auto element = it->second;  // Destroy detaches it from this array
     element->Destroy();
     return true;
 }

@@ -35,7 +35,8 @@ public:
     // Writes dirty content back through the owning converter.
     virtual void Print() = 0;
     virtual int GetType() const = 0;
-    // Detaches the node (and its subtree) from the tree.
+    // Detaches the node (and its subtree) from its parent and tells the owning
+    // converter, so that the next write-back removes what it stood for.
     virtual void Destroy();
     // Marks the node for write-back.
     virtual void Dirty() = 0;
@@ -46,7 +47,12 @@ public:
     // 1 below a multi-instance store object's branch, 2 below a singleton's, else 0.
     int FindObjectType() const;
 
+    // Releases the subtree without reporting anything (the tree is dropped).
+    virtual void ReleaseSubtree() { _parent.reset(); }
+
 protected:
+    // Drops the child of that name from this node's children and hands it back.
+    virtual std::shared_ptr<ConfigNode> ForgetChild(const std::string& /*name*/) { return nullptr; }
     std::string _name;
     std::string _key;
     // Weak links upwards: children are owned by their parent, the tree by the
@@ -108,7 +114,7 @@ public:
     std::string GetKey() const override;
     int GetType() const override { return kBranchType; }
     void Print() override;
-    void Destroy() override;
+    void ReleaseSubtree() override;
     void Dirty() override;
     bool IsRoot() const { return _key == "/"; }
 
@@ -146,11 +152,18 @@ public:
     std::vector<std::shared_ptr<ConfigArray>> GetArrays() const;
     const std::map<std::string, std::shared_ptr<ConfigNode>>& GetChildren() const { return _children; }
     int64_t GetArrayIndex() const { return _arrayIndex; }
+    // For an element of a list of store objects: the naming value the store
+    // knows it by (as read, or as last written); empty for a new element.
+    const std::string& GetStoreName() const { return _storeName; }
+    void SetStoreName(std::string name) { _storeName = std::move(name); }
 
     // The branch a relative path leads to, and the last component; no creation
     // when `create` is false (then the branch may be empty).
     std::pair<std::shared_ptr<ConfigBranch>, std::string> Resolve(const std::string& path,
                                                                   bool create);
+
+protected:
+    std::shared_ptr<ConfigNode> ForgetChild(const std::string& name) override;
 
 private:
     friend class ConfigArray;
@@ -159,6 +172,7 @@ private:
 
     std::map<std::string, std::shared_ptr<ConfigNode>> _children;
     int64_t _arrayIndex;
+    std::string _storeName;
 };
 
 class ConfigArray : public ConfigNode, public std::enable_shared_from_this<ConfigArray> {
@@ -169,7 +183,7 @@ public:
 
     int GetType() const override { return kArrayType; }
     void Print() override;
-    void Destroy() override;
+    void ReleaseSubtree() override;
     void Dirty() override;
 
     // A new element at the first unused index from the next-index hint upwards.
@@ -203,6 +217,9 @@ public:
 
     // The index a element name carries ("child[0003]" -> 3), -1 when not numeric.
     static int64_t IndexOfName(const std::string& elementName);
+
+protected:
+    std::shared_ptr<ConfigNode> ForgetChild(const std::string& name) override;
 
 private:
     std::string ElementKey(const std::string& elementName) const;

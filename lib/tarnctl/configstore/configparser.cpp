@@ -209,16 +209,22 @@ std::vector<std::string> ConfigParser::GetSubKeysForCS(const std::string& legacy
 }
 
 void ConfigParser::TranslatePath2Memory(const std::string& path) {
+    const auto& tables = Mappings::GetTables();
     size_t eq = path.find('=');
     if (eq == std::string::npos) return;
-    std::string storePath = path.substr(0, eq);
-    std::string legacyPath, legacyValue;
-    if (!MapOldPath(storePath, path.substr(eq + 1), &legacyPath, &legacyValue)) return;
+    std::vector<long> indices;
+    auto it = tables.reverseMapping.find(Mappings::NormalizePath(path.substr(0, eq), &indices));
+    if (it == tables.reverseMapping.end()) return;
+    const Mappings::MappingRow& row = *it->second;
+    std::string legacyPath = Mappings::InsertIndices(row.legacy, indices);
+    std::string legacyValue = Mappings::MapEnum(row, path.substr(eq + 1), false);
     TarnCtl_LogTriviaInt("%s: Parsed halden-shaped path: %s\n", kComponent, legacyPath.c_str());
     std::vector<std::string> parts = GetSubKeysForCS(legacyPath);
     if (parts.empty()) return;
     std::shared_ptr<ConfigBranch> branch = _root;
     for (size_t i = 0; i + 1 < parts.size(); ++i) branch = branch->GetBranch(parts[i]);
+    // The element is known to the store by this name, whatever it is renamed to later.
+    if (row.namesElement) branch->SetStoreName(legacyValue);
     branch->GetValue(parts.back())->InitValue(std::move(legacyValue));
 }
 
@@ -251,6 +257,12 @@ void ConfigParser::ParseObject(const std::string& objectSpec, bool multi, long i
         }
     }
     for (const std::string& leaf : ExtractAllPath(json)) TranslatePath2Memory(prefix + leaf);
+    auto legacy = tables.legacyOfSpec.find(objectSpec);
+    if (legacy == tables.legacyOfSpec.end() || (multi && instanceId.empty())) return;
+    ConfigStoreObjectId id = GetConfigStoreObjectId(objectSpec);
+    if (multi) id.SetInstanceId(instanceId);
+    _owner->NoteRead(multi ? HostCtl::Misc::StrPrintf("%s/child[%04ld]", legacy->second.c_str(), index) : legacy->second,
+                     id);
 }
 
 void ConfigParser::Parse(const std::vector<std::string>& specs) {

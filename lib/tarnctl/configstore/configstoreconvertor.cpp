@@ -62,13 +62,18 @@ std::string LastComponent(const std::string& path) {
 
 }  // namespace
 
+struct ConfigStoreConvertor::Collected {
+    ConfigStoreObjectId id;
+    rapidjson::Document doc;
+    std::string elementKey;  // the tree element (or singleton branch) it stands for
+};
+
 struct ConfigStoreConvertor::WriteState {
-    struct Collected {
-        ConfigStoreObjectId id;
-        rapidjson::Document doc;
-    };
     std::vector<std::unique_ptr<Collected>> objects;
     std::map<std::string, Collected*> byId;
+    // Objects to delete, in order, and their id texts.
+    std::vector<ConfigStoreObjectId> deletes;
+    std::set<std::string> deleted;
     // Tree element key ("/net/vswitch/child[0003]") -> store instance id.
     std::map<std::string, std::string> _num2soIdMap;
     bool active = false;
@@ -88,7 +93,7 @@ ConfigStoreConvertor::ConfigStoreConvertor() : _write(std::make_unique<WriteStat
 }
 
 ConfigStoreConvertor::~ConfigStoreConvertor() {
-    if (_root) _root->Destroy();
+    if (_root) _root->ReleaseSubtree();
 }
 
 std::shared_ptr<ConfigStore> ConfigStoreConvertor::Store() const {
@@ -96,9 +101,14 @@ std::shared_ptr<ConfigStore> ConfigStoreConvertor::Store() const {
 }
 
 void ConfigStoreConvertor::NewTree() {
-    if (_root) _root->Destroy();
+    // The old tree is dropped, not removed: nothing of it reaches the store.
+    if (_root) _root->ReleaseSubtree();
     _root = ConfigBranch::NewRoot(shared_from_this());
     _registered.clear();
+    _known.clear();
+    _touched.clear();
+    _removedIds.clear();
+    _idMap.clear();
 }
 
 std::shared_ptr<ConfigBranch> ConfigStoreConvertor::GetRoot() {
@@ -215,12 +225,341 @@ std::string ConfigStoreConvertor::SpecForPath(const std::string& path) {
 
 // ------------------------------------------------------------------ write-back
 
+namespace {
+
+// True when `key` is `prefix` or lies below it (as a child or an array element).
+bool Under(const std::string& key, const std::string& prefix) {
+    return key.compare(0, prefix.size(), prefix) == 0 &&
+           (key.size() == prefix.size() || key[prefix.size()] == '/' || key[prefix.size()] == '[');
+}
+
+// Where a tree key lies among the store objects.
+struct ObjectPlace {
+    std::string spec;        // "halden/network_vss/switches"
+    std::string top;         // "/net/vswitch"
+    std::string elementKey;  // "/net/vswitch/child[0003]"; the top for a singleton; "" for a whole branch
+    bool singleton = false;
+    bool valid = true;  // false: inside the object's branch but in no element
+};
+
+bool PlaceOf(const std::string& key, ObjectPlace* out) {
+    const auto& t = Mappings::GetTables();
+    std::string top = Prefix(key, 2);
+    auto keyIt = t.csoIdKeyMap.find(top);
+    auto groupIt = t.csoIdGroupMap.find(top);
+    if (keyIt == t.csoIdKeyMap.end() || groupIt == t.csoIdGroupMap.end()) return false;
+    out->spec = "halden/" + groupIt->second + "/" + keyIt->second;
+    out->top = top;
+    out->singleton = t.allowedNetworkSingletonConfigStoreObject.count(out->spec) > 0;
+    if (out->singleton) {
+        out->elementKey = top;
+    } else if (key == top || key == top + "/child") {
+        out->elementKey.clear();
+    } else {
+        out->elementKey = Prefix(key, 3);
+        const std::string head = top + "/child[";
+        out->valid = out->elementKey.compare(0, head.size(), head) == 0 && out->elementKey.back() == ']';
+    }
+    return true;
+}
+
+ConfigStoreObjectId IdOfSpec(const std::string& spec) {
+    std::vector<std::string> parts;
+    HostCtl::Misc::StringTokenize(spec, parts, "/");
+    return ConfigStoreObjectId(parts[2], parts[1], parts[0]);
+}
+
+// The legacy pattern of a tree key ("/net/vswitch/child[0003]/portgroup/child[0001]"
+// -> "net/vswitch/child[####]/portgroup/child[####]").
+std::string PatternOf(const std::string& key) {
+    std::string p = Mappings::NormalizePath(key + "/x", nullptr);
+    p.resize(p.size() - 2);
+    return p;
+}
+
+// The n-th "[####]" slot of a pattern, or npos.
+size_t NthSlot(const std::string& pattern, size_t n) {
+    size_t pos = pattern.find("[####]");
+    while (pos != std::string::npos && n-- > 0) pos = pattern.find("[####]", pos + 6);
+    return pos;
+}
+
+std::shared_ptr<ConfigArray> ArrayAt(ConfigBranch& element, const std::string& relPath) {
+    auto [branch, last] = element.Resolve(relPath, false);
+    if (!branch || !branch->HasArray(last)) return nullptr;
+    return branch->GetArray(last);
+}
+
+// Removes from a stored object (`cur`, the part reached by segs[0..i)) what the
+// tree no longer holds along one mapping row: values, list elements, string-list
+// entries. `excluded` (when set) counts as removed even though it is still in the
+// tree. Returns whether anything changed.
+bool RemoveAbsentInt(rapidjson::Value& cur, rapidjson::Document::AllocatorType& alloc, const MappingRow& row,
+                     const std::vector<std::string>& segs, size_t i, std::vector<long>& idx, ConfigBranch& element,
+                     const std::string& elementKey, const std::string* excluded) {
+    const auto& t = Mappings::GetTables();
+    if (!cur.IsObject()) return false;
+    const std::string& seg = segs[i];
+    auto gone = [&](const std::string& treeKey) { return excluded && Under(treeKey, *excluded); };
+    if (i + 1 == segs.size() && seg.size() > 3 && seg.compare(seg.size() - 3, 3, "[#]") == 0) {
+        // A list of strings: rebuilt from its tree array.
+        std::string member = seg.substr(0, seg.size() - 3);
+        auto m = cur.FindMember(member.c_str());
+        if (m == cur.MemberEnd() || !m->value.IsArray()) return false;
+        size_t slot = row.legacyRel.rfind("[####]");
+        if (slot == std::string::npos) return false;
+        std::string arrayRel = Mappings::InsertIndices(row.legacyRel.substr(0, slot), idx);
+        std::string leaf = row.legacyRel.substr(slot + 7);
+        rapidjson::Value list(rapidjson::kArrayType);
+        auto array = ArrayAt(element, arrayRel);
+        if (!excluded) {
+            if (array) {
+                for (const auto& e : array->GetInstances()) {
+                    std::string text;
+                    if (e->GetValue(leaf, &text)) list.PushBack(rapidjson::Value(text.c_str(), alloc), alloc);
+                }
+            }
+        } else {
+            // Deleting one branch: only the entries of the tree elements below it go.
+            std::vector<std::string> drop;
+            if (array) {
+                for (const auto& e : array->GetInstances()) {
+                    std::string text;
+                    if (gone(e->GetKey() + "/" + leaf) && e->GetValue(leaf, &text)) drop.push_back(text);
+                }
+            }
+            for (const auto& v : m->value.GetArray()) {
+                auto d = std::find(drop.begin(), drop.end(), TextOf(v));
+                if (d != drop.end()) {
+                    drop.erase(d);
+                    continue;
+                }
+                list.PushBack(rapidjson::Value(v, alloc), alloc);
+            }
+        }
+        if (list == m->value) return false;
+        m->value = list;
+        return true;
+    }
+    if (i + 1 == segs.size()) {
+        auto m = cur.FindMember(seg.c_str());
+        if (m == cur.MemberEnd()) return false;
+        std::string legacy = Mappings::InsertIndices(row.legacyRel, idx);
+        bool keep = excluded ? !gone(elementKey + "/" + legacy) : element.HasValue(legacy);
+        if (keep) return false;
+        cur.RemoveMember(m);
+        return true;
+    }
+    bool indexed = seg.size() > 6 && seg.compare(seg.size() - 6, 6, "[####]") == 0;
+    std::string member = indexed ? seg.substr(0, seg.size() - 6) : seg;
+    auto m = cur.FindMember(member.c_str());
+    if (m == cur.MemberEnd()) return false;
+    if (!indexed) return RemoveAbsentInt(m->value, alloc, row, segs, i + 1, idx, element, elementKey, excluded);
+    if (!m->value.IsArray()) return false;
+    // A list of objects: each stored element must still have its tree element,
+    // found by the name the store knows it by.
+    size_t slot = NthSlot(row.legacyRel, idx.size());
+    if (slot == std::string::npos) return false;
+    std::string arrayRel = Mappings::InsertIndices(row.legacyRel.substr(0, slot), idx);
+    std::string arrayPattern = row.legacy.substr(0, row.legacy.size() - row.legacyRel.size()) +
+                               row.legacyRel.substr(0, slot);
+    auto listIt = t.elementLists.find(arrayPattern);
+    auto array = ArrayAt(element, arrayRel);
+    bool changed = false;
+    auto& list = m->value;
+    for (rapidjson::SizeType j = 0; j < list.Size();) {
+        rapidjson::Value& stored = list[j];
+        std::string name;
+        if (listIt != t.elementLists.end() && stored.IsObject()) {
+            auto p = stored.FindMember(listIt->second.prop.c_str());
+            if (p != stored.MemberEnd()) name = TextOf(p->value);
+        }
+        std::shared_ptr<ConfigBranch> match;
+        if (array) {
+            for (const auto& e : array->GetInstances()) {
+                std::string text;
+                bool same = name.empty() ? e->GetArrayIndex() == static_cast<int64_t>(j)
+                            : !e->GetStoreName().empty()
+                                ? e->GetStoreName() == name
+                                : listIt != t.elementLists.end() && e->GetValue(listIt->second.leaf, &text) &&
+                                      text == name;
+                if (same) {
+                    match = e;
+                    break;
+                }
+            }
+        }
+        bool drop = excluded ? match && gone(match->GetKey()) : !match;
+        if (drop) {
+            list.Erase(list.Begin() + j);
+            changed = true;
+            continue;
+        }
+        if (!match) {
+            ++j;
+            continue;
+        }
+        idx.push_back(match->GetArrayIndex());
+        changed |= RemoveAbsentInt(stored, alloc, row, segs, i + 1, idx, element, elementKey, excluded);
+        idx.pop_back();
+        ++j;
+    }
+    return changed;
+}
+
+bool RemoveAbsent(rapidjson::Document& doc, const std::string& spec, ConfigBranch& element,
+                  const std::string& elementKey, const std::string* excluded) {
+    const auto& t = Mappings::GetTables();
+    auto rows = t.rowsBySpec.find(spec);
+    if (rows == t.rowsBySpec.end()) return false;
+    bool changed = false;
+    for (const MappingRow* row : rows->second) {
+        std::vector<std::string> segs;
+        HostCtl::Misc::StringTokenize(row->storeRel, segs, "/");
+        if (segs.empty()) continue;
+        std::vector<long> idx;
+        changed |= RemoveAbsentInt(doc, doc.GetAllocator(), *row, segs, 0, idx, element, elementKey, excluded);
+    }
+    return changed;
+}
+
+}  // namespace
+
+void ConfigStoreConvertor::NoteRead(const std::string& elementKey, const ConfigStoreObjectId& id) {
+    _known.insert_or_assign(elementKey, id);
+}
+
+void ConfigStoreConvertor::NoteRemoval(const ConfigNode& node) {
+    const std::string key = node.GetKey();
+    if (key.empty() || key == "/") return;
+    ObjectPlace place;
+    bool inObject = PlaceOf(key, &place);
+    if (inObject && !place.valid) {
+        throw ConfigFileException("Config Convertor: removal of " + key + " can not map to a Config Store object");
+    }
+    if (inObject && !place.elementKey.empty() && key != place.elementKey) {
+        _touched.insert(place.elementKey);
+    } else {
+        // An instance, a whole object branch or a branch above objects ("/net"):
+        // every stored object below goes, even if an element is made again here.
+        for (auto it = _known.begin(); it != _known.end();) {
+            if (!Under(it->first, key)) {
+                ++it;
+                continue;
+            }
+            _removedIds.push_back(it->second);
+            _touched.erase(it->first);
+            it = _known.erase(it);
+        }
+    }
+    for (auto it = _idMap.lower_bound(key); it != _idMap.end() && it->first.compare(0, key.size(), key) == 0;) {
+        it = Under(it->first, key) ? _idMap.erase(it) : std::next(it);
+    }
+}
+
+void ConfigStoreConvertor::RegisterConfigStoreId(const std::string& elementKey, const std::string& subObjectId) {
+    std::lock_guard<std::recursive_mutex> guard(_mutex);
+    const auto& t = Mappings::GetTables();
+    size_t slash = subObjectId.rfind('/');
+    std::string member = slash == std::string::npos ? std::string() : subObjectId.substr(0, slash);
+    std::string index = slash == std::string::npos ? std::string() : subObjectId.substr(slash + 1);
+    bool digits = !index.empty() && index.size() <= 9 &&
+                  index.find_first_not_of("0123456789") == std::string::npos;
+    if (member.empty() || !digits) {
+        throw ConfigFileException("Config Convertor: invalid sub-object id: " + subObjectId);
+    }
+    auto [element, last] = GetRoot()->Resolve(elementKey + "/x", false);
+    if (!element || element->GetKey() != elementKey || element->GetArrayIndex() < 0) {
+        throw ConfigFileException("Config Convertor: no tree element at " + elementKey);
+    }
+    std::string pattern = PatternOf(elementKey);
+    auto list = t.elementLists.end();
+    if (pattern.size() > 6 && pattern.compare(pattern.size() - 6, 6, "[####]") == 0) {
+        list = t.elementLists.find(pattern.substr(0, pattern.size() - 6));
+    }
+    if (list == t.elementLists.end() || list->second.member.empty()) {
+        throw ConfigFileException("Config Convertor: " + elementKey + " is not an element of a store list");
+    }
+    if (list->second.member != member) {
+        throw ConfigFileException("Config Convertor: sub-object id " + subObjectId + " does not name the store list of " +
+                                  elementKey);
+    }
+    if (std::stol(index) != element->GetArrayIndex()) {
+        throw ConfigFileException("Config Convertor: sub-object id " + subObjectId + " does not match the index of " +
+                                  elementKey);
+    }
+    _idMap[elementKey] = subObjectId;
+}
+
+std::string ConfigStoreConvertor::GetConfigStoreId(const std::string& elementKey) const {
+    auto it = _idMap.find(elementKey);
+    return it == _idMap.end() ? std::string() : it->second;
+}
+
 void ConfigStoreConvertor::BeginPrint() {
     // restoreCSMap: every print starts from what the store holds now.
     _write->objects.clear();
     _write->byId.clear();
     _write->_num2soIdMap.clear();
     _write->active = true;
+}
+
+void ConfigStoreConvertor::EndPrint() { _write->active = false; }
+
+void ConfigStoreConvertor::ClearPlan() {
+    _write->objects.clear();
+    _write->byId.clear();
+    _write->deletes.clear();
+    _write->deleted.clear();
+    _write->_num2soIdMap.clear();
+    _write->active = false;
+}
+
+ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStoreObjectId& id,
+                                                                const std::string& objectSpec,
+                                                                const std::string& elementKey) {
+    const auto& t = Mappings::GetTables();
+    const std::string idText = id.ToString();
+    auto found = _write->byId.find(idText);
+    if (found != _write->byId.end()) return *found->second;
+    auto c = std::make_unique<Collected>(Collected{id, {}, elementKey});
+    c->doc.SetObject();
+    std::shared_ptr<ConfigStoreObject> stored;
+    // An instance deleted in this write starts again from nothing.
+    if (!_write->deleted.count(idText)) stored = Store()->Get(id);
+    auto known = _known.find(elementKey);
+    if (known != _known.end() && !(known->second == id)) {
+        // Renamed: the stored content moves to the new instance.
+        if (!stored && !_write->deleted.count(known->second.ToString())) stored = Store()->Get(known->second);
+        if (!_write->deleted.count(known->second.ToString())) {
+            _write->deletes.push_back(known->second);
+            _write->deleted.insert(known->second.ToString());
+        }
+    }
+    if (stored) {
+        rapidjson::Document d;
+        std::string data = stored->GetData();
+        d.Parse(data.c_str(), data.size());
+        if (!d.HasParseError() && d.IsObject()) c->doc.CopyFrom(d, c->doc.GetAllocator());
+    }
+    if (id.HasInstanceId()) {
+        // The instance carries the property it is named by.
+        auto idIt = t.instanceIdMapping.find(objectSpec);
+        if (idIt != t.instanceIdMapping.end()) {
+            auto& a = c->doc.GetAllocator();
+            auto m = c->doc.FindMember(idIt->second.c_str());
+            if (m != c->doc.MemberEnd()) {
+                m->value.SetString(id.GetInstanceId().c_str(), a);
+            } else {
+                c->doc.AddMember(rapidjson::Value(idIt->second.c_str(), a),
+                                 rapidjson::Value(id.GetInstanceId().c_str(), a), a);
+            }
+        }
+    }
+    Collected& out = *c;
+    _write->byId[idText] = c.get();
+    _write->objects.push_back(std::move(c));
+    return out;
 }
 
 void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
@@ -247,13 +586,14 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
     // The store path below the object: "[####]/port_groups[####]/vlan_id" -> "port_groups[####]/vlan_id".
     std::string rest = row.store.substr(std::min(row.store.size(), objectSpec.size()));
     size_t firstIndex = 0;
+    std::string elementKey = top;
     if (objectType == ConfigNode::kMultiInstanceObject) {
         if (rest.compare(0, 7, "[####]/") != 0 || indices.empty()) {
             throw ConfigFileException("InstanceId not found: " + key);
         }
         rest = rest.substr(7);
         firstIndex = 1;
-        std::string elementKey = Prefix(key, 3);
+        elementKey = Prefix(key, 3);
         auto cached = _write->_num2soIdMap.find(elementKey);
         std::string instance;
         if (cached != _write->_num2soIdMap.end()) {
@@ -275,33 +615,7 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
         if (!rest.empty() && rest[0] == '/') rest = rest.substr(1);
     }
 
-    // The collected object, read from the store on first touch.
-    const std::string idText = id.ToString();
-    WriteState::Collected* obj;
-    auto found = _write->byId.find(idText);
-    if (found != _write->byId.end()) {
-        obj = found->second;
-    } else {
-        auto c = std::make_unique<WriteState::Collected>(WriteState::Collected{id, {}});
-        c->doc.SetObject();
-        if (auto stored = Store()->Get(id)) {
-            rapidjson::Document d;
-            std::string data = stored->GetData();
-            d.Parse(data.c_str(), data.size());
-            if (!d.HasParseError() && d.IsObject()) c->doc.CopyFrom(d, c->doc.GetAllocator());
-        } else if (id.HasInstanceId()) {
-            // A new instance carries the property it is named by.
-            auto idIt = t.instanceIdMapping.find(objectSpec);
-            if (idIt != t.instanceIdMapping.end()) {
-                auto& a = c->doc.GetAllocator();
-                c->doc.AddMember(rapidjson::Value(idIt->second.c_str(), a),
-                                 rapidjson::Value(id.GetInstanceId().c_str(), a), a);
-            }
-        }
-        obj = c.get();
-        _write->byId[idText] = obj;
-        _write->objects.push_back(std::move(c));
-    }
+    Collected* obj = &Collect(id, objectSpec, elementKey);
     auto& alloc = obj->doc.GetAllocator();
 
     // Walk the components below the object, making what is missing.
@@ -333,44 +647,45 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
         if (!next->IsArray()) next->SetArray();
         long position = slot < indices.size() ? indices[slot] : 0;
         ++slot;
-        // Find the element by its naming property, as the tree element names it.
+        // Find the stored element: by the name the store knows the tree element
+        // by (it may have been renamed since), else by its name now.
         rapidjson::Value* element = nullptr;
         auto idIt = t.instanceIdMapping.find(member);
-        std::string nameText;
-        bool nameDirty = false;
-        std::string nameProp;
+        std::string nameText, storeName, nameProp;
+        std::string treeElementKey;
         if (idIt != t.instanceIdMapping.end()) {
             nameProp = idIt->second;
             auto nameRow = t.reverseMapping.find(storePrefix + "/" + nameProp);
             if (nameRow != t.reverseMapping.end()) {
                 std::string legacy = Mappings::InsertIndices(nameRow->second->legacy, indices);
-                if (auto v = FindValue(legacy)) {
-                    nameText = v->GetStringValue();
-                    nameDirty = v->IsDirty();
+                auto [treeElement, leaf] = GetRoot()->Resolve(legacy, false);
+                if (treeElement) {
+                    storeName = treeElement->GetStoreName();
+                    treeElement->GetValue(leaf, &nameText);
+                    treeElementKey = treeElement->GetKey();
                 }
             }
         }
-        if (!nameText.empty()) {
+        auto byName = [&](const std::string& text) -> rapidjson::Value* {
             for (auto& e : next->GetArray()) {
                 auto p = e.IsObject() ? e.FindMember(nameProp.c_str()) : e.MemberEnd();
-                if (e.IsObject() && p != e.MemberEnd() && TextOf(p->value) == nameText) {
-                    element = &e;
-                    break;
-                }
+                if (e.IsObject() && p != e.MemberEnd() && TextOf(p->value) == text) return &e;
             }
-            // A renamed element keeps its place.
-            if (!element && nameDirty && position >= 0 && static_cast<size_t>(position) < next->Size()) {
-                element = &(*next)[static_cast<rapidjson::SizeType>(position)];
-            }
-            if (!element) {
-                rapidjson::Value e(rapidjson::kObjectType);
-                rapidjson::Value name(nameProp.c_str(), alloc);
-                rapidjson::Value text(nameText.c_str(), alloc);
-                e.AddMember(name, text, alloc);
-                next->PushBack(e, alloc);
-                element = &(*next)[next->Size() - 1];
-            }
-        } else {
+            return nullptr;
+        };
+        if (!storeName.empty()) element = byName(storeName);
+        if (!element && !nameText.empty()) element = byName(nameText);
+        if (!element && !nameText.empty()) {
+            rapidjson::Value e(rapidjson::kObjectType);
+            rapidjson::Value name(nameProp.c_str(), alloc);
+            rapidjson::Value text(nameText.c_str(), alloc);
+            e.AddMember(name, text, alloc);
+            next->PushBack(e, alloc);
+            element = &(*next)[next->Size() - 1];
+        } else if (!element) {
+            // An element without a name: the place the id map gives it, else its index.
+            auto registered = _idMap.find(treeElementKey);
+            if (registered != _idMap.end()) position = std::stol(registered->second.substr(registered->second.rfind('/') + 1));
             while (position >= 0 && next->Size() <= static_cast<size_t>(position)) {
                 next->PushBack(rapidjson::Value(rapidjson::kObjectType), alloc);
             }
@@ -449,10 +764,6 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
     }
 }
 
-void ConfigStoreConvertor::EndPrint() {
-    _write->active = false;
-}
-
 namespace {
 // Every dirty value below a node, so that a print that does not reach the store
 // can mark them again.
@@ -473,133 +784,179 @@ std::vector<std::shared_ptr<ConfigValue>> DirtyValues(const std::shared_ptr<Conf
     }
     return dirty;
 }
+
+// Element branches of the store lists below a node learn the names the store
+// now knows them by.
+void RefreshStoreNames(ConfigBranch& branch) {
+    const auto& t = Mappings::GetTables();
+    for (const auto& array : branch.GetArrays()) {
+        auto list = t.elementLists.find(PatternOf(array->GetKey()));
+        for (const auto& e : array->GetInstances()) {
+            std::string name;
+            if (list != t.elementLists.end() && !list->second.member.empty() && e->GetValue(list->second.leaf, &name)) {
+                e->SetStoreName(name);
+            }
+            RefreshStoreNames(*e);
+        }
+    }
+    for (const auto& b : branch.GetBranches()) RefreshStoreNames(*b);
+}
 }  // namespace
+
+void ConfigStoreConvertor::Plan() {
+    ClearPlan();
+    auto elementAt = [this](const std::string& elementKey) {
+        auto [element, last] = GetRoot()->Resolve(elementKey + "/x", false);
+        return element && element->GetKey() == elementKey ? element : nullptr;
+    };
+    // Removed instances are deleted first, so that an instance made again under
+    // the same name starts from nothing.
+    for (const auto& id : _removedIds) {
+        if (_write->deleted.insert(id.ToString()).second) _write->deletes.push_back(id);
+    }
+    _root->Print();
+    // Removals inside the objects still there.
+    const auto& t = Mappings::GetTables();
+    for (const std::string& e : _touched) {
+        auto known = _known.find(e);
+        auto element = elementAt(e);
+        if (known == _known.end() || !element) continue;
+        ObjectPlace place;
+        PlaceOf(e, &place);
+        ConfigStoreObjectId id = IdOfSpec(place.spec);
+        if (!place.singleton) {
+            auto list = t.elementLists.find(PatternOf(place.top + "/child"));
+            std::string instance;
+            if (list == t.elementLists.end() || !element->GetValue(list->second.leaf, &instance) || instance.empty()) {
+                throw ConfigFileException("InstanceId not found: " + e);
+            }
+            id.SetInstanceId(instance);
+        }
+        Collected& c = Collect(id, place.spec, e);
+        RemoveAbsent(c.doc, place.spec, *element, e, nullptr);
+    }
+}
+
+void ConfigStoreConvertor::AfterWrite() {
+    for (const auto& id : _write->deletes) {
+        for (auto it = _known.begin(); it != _known.end();) it = it->second == id ? _known.erase(it) : std::next(it);
+    }
+    for (const auto& c : _write->objects) {
+        _known.insert_or_assign(c->elementKey, c->id);
+        auto [element, last] = GetRoot()->Resolve(c->elementKey + "/x", false);
+        if (element) RefreshStoreNames(*element);
+    }
+    _touched.clear();
+    _removedIds.clear();
+}
 
 std::vector<std::pair<std::string, std::string>> ConfigStoreConvertor::PreviewWrite() {
     std::lock_guard<std::recursive_mutex> guard(_mutex);
     auto dirty = DirtyValues(GetRoot());
     std::vector<std::pair<std::string, std::string>> out;
     try {
-        _root->Print();
+        Plan();
     } catch (...) {
         for (auto& v : dirty) v->SetDirty(true);
+        ClearPlan();
         throw;
     }
     for (auto& v : dirty) v->SetDirty(true);
+    for (const auto& id : _write->deletes) out.emplace_back(id.ToString(), "<deleted>");
     for (const auto& c : _write->objects) out.emplace_back(c->id.ToString(), Serialize(c->doc));
-    _write->objects.clear();
-    _write->byId.clear();
+    ClearPlan();
     return out;
 }
 
 void ConfigStoreConvertor::Write() {
     std::lock_guard<std::recursive_mutex> guard(_mutex);
     auto store = Store();
+    const bool boot = store->IsBoot();
     auto dirty = DirtyValues(GetRoot());
     try {
-        HaldenConfigStore::ConfigStoreTransaction tx(store);
-        _root->Print();
+        Plan();
+        HaldenConfigStore::BootAwareTransaction tx(store, boot);
+        for (const auto& id : _write->deletes) {
+            TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s, instanceId: %s\n", "ConfigBranch",
+                                  (id.GetComponent() + "/" + id.GetGroup() + "/" + id.GetKey()).c_str(),
+                                  id.GetInstanceId().c_str());
+            store->Delete(id);
+        }
         for (const auto& c : _write->objects) {
             std::string json = Serialize(c->doc);
             TarnCtl_LogVerboseInt("%s: Config Convertor Update API applies: %s\n", "ConfigBranch", json.c_str());
-            store->Write(ConfigStoreObject::FromData(c->id, json));
+            store->Write(ConfigStoreObject::FromData(c->id, json), HaldenConfigStore::BootWriteFlag(c->id, boot));
         }
         tx.Commit();
     } catch (...) {
         // Nothing reached the store: every change is still pending.
         for (auto& v : dirty) v->SetDirty(true);
-        _write->objects.clear();
-        _write->byId.clear();
+        ClearPlan();
         throw;
     }
-    _write->objects.clear();
-    _write->byId.clear();
+    AfterWrite();
+    ClearPlan();
 }
 
 void ConfigStoreConvertor::DeleteFromStore(ConfigBranch& branch) {
     std::lock_guard<std::recursive_mutex> guard(_mutex);
     const auto& t = Mappings::GetTables();
     const std::string key = branch.GetKey();
-    std::string top = Prefix(key, 2);
-    auto keyIt = t.csoIdKeyMap.find(top);
-    auto groupIt = t.csoIdGroupMap.find(top);
-    if (keyIt == t.csoIdKeyMap.end() || groupIt == t.csoIdGroupMap.end()) {
+    ObjectPlace place;
+    if (!PlaceOf(key, &place)) {
         throw ConfigFileException("InstanceId not found: " + key + " or not in csoIdKeyMap/csoIdGroupMap");
     }
-    const std::string objectSpec = "halden/" + groupIt->second + "/" + keyIt->second;
-    ConfigStoreObjectId id(keyIt->second, groupIt->second, "halden");
+    ConfigStoreObjectId id = IdOfSpec(place.spec);
     auto store = Store();
-    if (t.allowedNetworkSingletonConfigStoreObject.count(objectSpec)) {
-        TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s\n", "ConfigBranch", objectSpec.c_str());
+    const bool boot = store->IsBoot();
+    if (place.elementKey.empty() || (place.singleton && key == place.top)) {
+        TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s\n", "ConfigBranch", place.spec.c_str());
         store->Delete(id);
+        for (auto it = _known.begin(); it != _known.end();) it = Under(it->first, key) ? _known.erase(it) : std::next(it);
         return;
     }
-    if (key == top) {
-        // The whole branch of a multi-instance object: every instance.
-        TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s\n", "ConfigBranch", objectSpec.c_str());
-        store->Delete(id);
-        return;
-    }
-    std::string elementKey = Prefix(key, 3);
-    auto idIt = t.instanceIdMapping.find(objectSpec);
-    auto nameRow = idIt == t.instanceIdMapping.end() ? t.reverseMapping.end()
-                                                      : t.reverseMapping.find(objectSpec + "[####]/" + idIt->second);
-    auto [element, last] = GetRoot()->Resolve(elementKey + "/x", false);
-    std::string instance;
-    if (nameRow == t.reverseMapping.end() || !element ||
-        !element->GetValue(LastComponent(nameRow->second->legacy), &instance) || instance.empty()) {
-        throw ConfigFileException("InstanceId not found: " + key);
-    }
-    id.SetInstanceId(instance);
-    if (key == elementKey) {
-        TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s, instanceId: %s\n", "ConfigBranch",
-                              objectSpec.c_str(), instance.c_str());
-        store->Delete(id);
-        return;
-    }
-    // A nested element (a port group of a switch): drop it from its list.
-    if (branch.GetArrayIndex() < 0) return;
-    auto stored = store->Get(id);
-    if (!stored) return;
-    std::vector<long> indices;
-    std::string pattern = Mappings::NormalizePath(key + "/x", &indices);
-    pattern.resize(pattern.size() - 2);  // without "/x"
-    // Find the store list that this legacy element pattern stands for.
-    std::string listMember, nameProp, nameText;
-    for (const auto& row : t.rows) {
-        if (row.legacy.compare(0, pattern.size() + 1, pattern + "/") != 0) continue;
-        if (row.store.compare(0, objectSpec.size() + 7, objectSpec + "[####]/") != 0) continue;
-        std::string sub = row.store.substr(objectSpec.size() + 7);
-        size_t slash = sub.find("[####]/");
-        if (slash == std::string::npos || sub.find('/') < slash) continue;
-        listMember = sub.substr(0, slash);
-        auto memberId = t.instanceIdMapping.find(listMember);
-        if (memberId != t.instanceIdMapping.end() && sub.substr(slash + 7) == memberId->second) {
-            nameProp = memberId->second;
-            branch.GetValue(LastComponent(row.legacy), &nameText);
-            break;
+    if (!place.valid) throw ConfigFileException("InstanceId not found: " + key);
+    auto [element, last] = GetRoot()->Resolve(place.elementKey + "/x", false);
+    if (!element) throw ConfigFileException("InstanceId not found: " + key);
+    if (!place.singleton) {
+        auto known = _known.find(place.elementKey);
+        std::string instance;
+        if (known != _known.end()) {
+            instance = known->second.GetInstanceId();
+        } else {
+            auto list = t.elementLists.find(PatternOf(place.top + "/child"));
+            if (list != t.elementLists.end()) element->GetValue(list->second.leaf, &instance);
+        }
+        if (instance.empty()) throw ConfigFileException("InstanceId not found: " + key);
+        id.SetInstanceId(instance);
+        if (key == place.elementKey) {
+            TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s, instanceId: %s\n", "ConfigBranch",
+                                  place.spec.c_str(), instance.c_str());
+            store->Delete(id);
+            _known.erase(place.elementKey);
+            return;
         }
     }
-    if (listMember.empty()) return;
+    // Part of an instance: only what lies below the branch leaves the stored object.
+    const std::string pattern = PatternOf(key);
+    bool mapped = false;
+    for (const MappingRow* row : t.rowsBySpec.at(place.spec)) {
+        if (row->legacy == pattern || row->legacy.compare(0, pattern.size() + 1, pattern + "/") == 0) mapped = true;
+    }
+    if (!mapped) {
+        throw ConfigFileException("Config Convertor: removal of " + key +
+                                  " can not map to valid Config Store object property");
+    }
+    auto stored = store->Get(id);
+    if (!stored) return;
     rapidjson::Document doc;
     std::string data = stored->GetData();
     doc.Parse(data.c_str(), data.size());
     if (doc.HasParseError() || !doc.IsObject()) return;
-    auto m = doc.FindMember(listMember.c_str());
-    if (m == doc.MemberEnd() || !m->value.IsArray()) return;
-    auto& list = m->value;
-    for (auto it = list.Begin(); it != list.End(); ++it) {
-        bool match = nameProp.empty() ? (it - list.Begin()) == branch.GetArrayIndex()
-                                      : it->IsObject() && it->HasMember(nameProp.c_str()) &&
-                                            TextOf((*it)[nameProp.c_str()]) == nameText;
-        if (match) {
-            list.Erase(it);
-            TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s, instanceId: %s\n", "ConfigBranch",
-                                  (objectSpec + "/" + listMember).c_str(), instance.c_str());
-            store->Write(ConfigStoreObject::FromData(id, Serialize(doc)));
-            return;
-        }
-    }
+    if (!RemoveAbsent(doc, place.spec, *element, place.elementKey, &key)) return;
+    TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s, instanceId: %s\n", "ConfigBranch",
+                          key.c_str(), id.GetInstanceId().c_str());
+    store->Write(ConfigStoreObject::FromData(id, Serialize(doc)), HaldenConfigStore::BootWriteFlag(id, boot));
 }
 
 }  // namespace TarnCtl::ConfigStoreUtil

@@ -15,10 +15,7 @@
 #include <vector>
 
 #include "configstore/confignode.h"
-
-namespace HaldenConfigStore {
-class ConfigStore;
-}
+#include "platform/configstore.h"
 
 namespace TarnCtl::ConfigStoreUtil {
 
@@ -41,10 +38,15 @@ public:
     // "ConfigStoreConvertor: read failed: " / "... nested read failed: " + cause.
     void Lock(const std::vector<std::string>& specs);
     void Unlock();
-    // Writes every dirty value back, in one store transaction.
+    // Writes every change back in one store transaction (none while the host
+    // boots): dirty values, and the removals made through the tree since the last
+    // write (a removed element leaves its store list, a removed object instance is
+    // deleted, a removed value leaves its object, string lists are rebuilt).
+    // On failure nothing is written and every change stays pending.
     void Write();
-    // The store objects Write would write now, as (object id, JSON text), without
-    // writing them or clearing dirty flags.
+    // The store objects Write would write now, as (object id, JSON text), and
+    // those it would delete (JSON text "<deleted>"), without writing anything or
+    // clearing dirty flags.
     std::vector<std::pair<std::string, std::string>> PreviewWrite();
 
     std::shared_ptr<ConfigBranch> GetRoot();
@@ -74,11 +76,28 @@ public:
     void RegisterValue(const std::string& path, const std::shared_ptr<ConfigValue>& value);
     void UnregisterValue(const std::string& path);
 
+    // The id map: records that the tree element at `elementKey`
+    // ("/net/vswitch/child[0000]/portgroup/child[0002]") is the store sub-object
+    // `subObjectId` ("port_groups/2": list member, "/", the element's index).
+    // Throws ConfigFileException when the element does not exist, the id is
+    // malformed, names another list or another index.
+    void RegisterConfigStoreId(const std::string& elementKey, const std::string& subObjectId);
+    // The registered sub-object id of an element, or "".
+    std::string GetConfigStoreId(const std::string& elementKey) const;
+
     // Write-back, called by the tree while it prints.
     void BeginPrint();
     void PrintValue(ConfigValue& value, int objectType);
     void EndPrint();
-    // Deletes the store object (or element) that a tree branch stands for, at once.
+    // Called by a node that leaves the tree, before it detaches: the store object
+    // it belongs to is reconciled with the tree at the next Write. Throws
+    // ConfigFileException when the node lies in a store object's branch but
+    // cannot be tied to one instance.
+    void NoteRemoval(const ConfigNode& node);
+    // Deletes what a tree branch stands for from the store at once: an object
+    // (all instances for a whole object branch), an instance, or the part of an
+    // instance below the branch (a list element, a string list entry, a policy).
+    // Throws ConfigFileException when nothing in the mapping lies at or below it.
     void DeleteFromStore(ConfigBranch& branch);
 
     uint32_t GetNestingCount() const { return _nesting; }
@@ -86,12 +105,24 @@ public:
     // The object spec ("halden/network_vss/switches") that holds a tree path, or "".
     static std::string SpecForPath(const std::string& path);
 
+    // Called by the reader for every object instance it puts into the tree.
+    void NoteRead(const std::string& elementKey, const HaldenConfigStore::ConfigStoreObjectId& id);
+
 private:
     struct WriteState;
+    struct Collected;
 
     void ComputeAllowObj(const std::vector<std::string>& specs, std::vector<std::string>* toRead);
     void NewTree();
     std::shared_ptr<HaldenConfigStore::ConfigStore> Store() const;
+    // Fills _write with what Write would store and delete.
+    void Plan();
+    void ClearPlan();
+    // The collected object of a tree element, read from the store on first touch.
+    Collected& Collect(const HaldenConfigStore::ConfigStoreObjectId& id, const std::string& objectSpec,
+                       const std::string& elementKey);
+    // After a successful write: what the store now holds is what the tree knows.
+    void AfterWrite();
 
     std::vector<std::string> _allowedSpecs;
     std::vector<std::string> _specsToRead;
@@ -101,6 +132,14 @@ private:
     std::vector<std::string> _pending;
     uint32_t _nesting = 0;
     std::unique_ptr<WriteState> _write;
+    // Tree element key -> the store object it was read from or last written as.
+    std::map<std::string, HaldenConfigStore::ConfigStoreObjectId> _known;
+    // Element keys below which something was removed since the last write.
+    std::set<std::string> _touched;
+    // Stored objects whose tree element was removed since the last write.
+    std::vector<HaldenConfigStore::ConfigStoreObjectId> _removedIds;
+    // The id map (RegisterConfigStoreId).
+    std::map<std::string, std::string> _idMap;
 };
 
 }  // namespace TarnCtl::ConfigStoreUtil

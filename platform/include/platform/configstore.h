@@ -152,7 +152,11 @@ public:
     virtual std::shared_ptr<ConfigStoreObject> Get(const ConfigStoreObjectId& id) = 0;
     // Creates or replaces the object under its id. Inside a transaction of this
     // thread the write belongs to it; otherwise it is durable on return.
-    virtual void Write(const std::shared_ptr<ConfigStoreObject>& object) = 0;
+    // `flag` 0 is an ordinary write; kBootApplied (1) marks the write as the
+    // boot's own replay of the object: its boot status is set to applied in the
+    // same step. Any other flag throws InvalidArgumentException.
+    virtual void Write(const std::shared_ptr<ConfigStoreObject>& object, int flag = 0) = 0;
+    static constexpr int kBootApplied = 1;
     // Deletes the object of `id`; an id without instance deletes every instance.
     virtual void Delete(const ConfigStoreObjectId& id) = 0;
     // Objects matching the filter, ordered by key and then instance id.
@@ -197,6 +201,28 @@ public:
 private:
     std::shared_ptr<ConfigStore> _store;
     bool _done = false;
+};
+
+// The boot-time write rule, kept here only: while the host boots, objects are
+// written with the flag kBootApplied, except the standard switches (group
+// "network_vss") and the kernel NICs and netstacks (keys "tarnnics",
+// "net_stacks"), whose own restore reports their status; otherwise 0.
+int BootWriteFlag(const ConfigStoreObjectId& id, bool booting);
+
+// A transaction that is only opened when the store is not booting: boot-time
+// replays write directly (callers skip the transaction in boot mode). Commit()
+// commits an opened transaction and does nothing otherwise.
+class BootAwareTransaction {
+public:
+    BootAwareTransaction(const std::shared_ptr<ConfigStore>& store, bool booting);
+    explicit BootAwareTransaction(const std::shared_ptr<ConfigStore>& store);
+    BootAwareTransaction(const BootAwareTransaction&) = delete;
+    BootAwareTransaction& operator=(const BootAwareTransaction&) = delete;
+    void Commit();
+    bool Opened() const { return _tx.has_value(); }
+
+private:
+    std::optional<ConfigStoreTransaction> _tx;
 };
 
 // Empties the store of the current host root (objects, desired configuration,
