@@ -1,5 +1,5 @@
 // Domain objects of the host that so far identify and print themselves only:
-// system, hardware, resources, network, and the further domains (drivers,
+// hardware, resources, network, and the further domains (drivers,
 // device tree, graphics, security, flash cache, I/O filters, user groups,
 // RDMA, NVMe, clock devices, smart NICs, accelerators).
 #pragma once
@@ -23,6 +23,7 @@
 #include "hostctl/user.h"
 #include "hostctl/xflash.h"
 #include "lib/simple_domain.h"
+#include "system/system_info_impl.h"
 
 #define TARN_SIMPLE_DOMAIN(ns, cls, iface, type, name)                                         \
     namespace TarnCtl::ns {                                                                    \
@@ -50,16 +51,6 @@ TARN_SIMPLE_DOMAIN(NvmeTarget, NvmeTargetImpl, NvmeTarget, "NVMe Target", "nvmet
 TARN_SIMPLE_DOMAIN(HyperClock, HyperClockInfoImpl, HyperClockInfo, "Clock Device Info", "hyperclock")
 
 #undef TARN_SIMPLE_DOMAIN
-
-namespace TarnCtl::System {
-
-class SystemInfoImpl : public TarnCtl::Lib::SimpleDomainImpl<HostCtl::System::SystemInfo> {
-public:
-    SystemInfoImpl() : SimpleDomainImpl("System Info", "system") {}
-    bool IsModuleLoaded(const std::string& name) override;
-};
-
-}  // namespace TarnCtl::System
 
 namespace TarnCtl::Dpu {
 
