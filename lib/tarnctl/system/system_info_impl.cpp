@@ -466,10 +466,15 @@ bool SystemInfoImpl::GetDebugTerminalEnabled() { return ReadU32(KSI_NODE_system_
 void SystemInfoImpl::SetDebugTerminalEnabled(bool enabled) { WriteFlag(KSI_NODE_system_debugging_debugTerminal, enabled); }
 
 void SystemInfoImpl::SendKevtWhenDumpConfigurationChanged(bool enabled) {
+    if (KevtUserLib_Init() != 0) {
+        TarnCtl_LogWarnInt("%s: failed to initialize kevt user lib!!!\n", "SystemInfo");
+        return;
+    }
     if (enabled)
         KevtUserLib_AddKevt("@&!*@*@(kevt.user.coredump.configured2)At least one coredump target is enabled.");
     else
         KevtUserLib_AddKevt("@&!*@*@(kevt.user.coredump.unconfigured2)No coredump target is enabled.");
+    KevtUserLib_Close();
 }
 
 void SystemInfoImpl::PerformLiveCoreDump(uint32_t world) {
