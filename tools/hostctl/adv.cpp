@@ -30,16 +30,6 @@ using HostCtl::Adv::AdvancedIntegerOption;
 using HostCtl::Adv::AdvancedOption;
 using HostCtl::Adv::AdvancedStringOption;
 
-CLI::App* Subcommand(CLI::App& parent, const std::string& name, const std::string& description) {
-    try {
-        return parent.get_subcommand(name);
-    } catch (const CLI::OptionNotFound&) {
-        auto* sub = parent.add_subcommand(name, description);
-        sub->require_subcommand(1);
-        return sub;
-    }
-}
-
 struct Row {
     std::string path, type, value, def, range, impact, description;
     bool offDefault;
@@ -203,8 +193,8 @@ void AddUserOptions(CLI::App* user, UserArgs& a, bool update) {
 }
 
 HostCtlTool::CommandGroup gAdv("system.settings.advanced", 40, [](CLI::App& app) {
-    auto* system = Subcommand(app, "system", "System services and settings");
-    auto* settings = Subcommand(*system, "settings", "Host settings");
+    auto* system = HostCtlTool::SharedSubcommand(app, "system", "System services and settings");
+    auto* settings = HostCtlTool::SharedSubcommand(*system, "settings", "Host settings");
     auto* adv = settings->add_subcommand("advanced", "The kernel's advanced options");
     adv->require_subcommand(1);
 

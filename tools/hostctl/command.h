@@ -28,6 +28,10 @@ public:
     CommandGroup(const char* name, int order, Adder add);
 };
 
+// The subcommand `name` of `parent`, made (requiring a subcommand of its own)
+// when no other group has made it yet: groups share nouns such as "system".
+CLI::App* SharedSubcommand(CLI::App& parent, const std::string& name, const std::string& description);
+
 // A failure that a command reports itself: message on stderr, exit status 1.
 struct CommandFailure {
     std::string message;

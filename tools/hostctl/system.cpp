@@ -17,16 +17,6 @@ namespace {
 using HostCtl::System::MaintenanceMode;
 using TarnCtl::System::SystemInfoImpl;
 
-CLI::App* SharedSubcommand(CLI::App& parent, const std::string& name, const std::string& description) {
-    try {
-        return parent.get_subcommand(name);
-    } catch (const CLI::OptionNotFound&) {
-        auto* sub = parent.add_subcommand(name, description);
-        sub->require_subcommand(1);
-        return sub;
-    }
-}
-
 std::string Bool(bool b) { return b ? "true" : "false"; }
 
 // A fact that may be missing on this host: its text, or "" after a warning.
@@ -116,7 +106,7 @@ void LogLevelList() {
 }
 
 HostCtlTool::CommandGroup gSystem("system", 30, [](CLI::App& app) {
-    auto* system = SharedSubcommand(app, "system", "System services and settings");
+    auto* system = HostCtlTool::SharedSubcommand(app, "system", "System services and settings");
 
     system->add_subcommand("info", "The host's UUIDs, version and boot facts")->callback(Info);
 
