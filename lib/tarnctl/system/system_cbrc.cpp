@@ -45,14 +45,24 @@ void SystemInfoImpl::SetCbrcEnabled(bool enable) {
     }
     ConfigStoreTransaction txn(store);
     EnableCbrc(enable);
-    auto object = store->Get(CbrcId());
-    if (!object) {
-        TarnCtl_LogInfoInt("%s: CBRC object not found in config store, creating a new object.\n", "SystemInfo");
-        object = std::make_shared<ConfigStoreObject>(CbrcId());
+    try {
+        auto object = store->Get(CbrcId());
+        if (!object) {
+            TarnCtl_LogInfoInt("%s: CBRC object not found in config store, creating a new object.\n", "SystemInfo");
+            object = std::make_shared<ConfigStoreObject>(CbrcId());
+        }
+        object->SetValue("enable", enable);
+        store->Write(object);
+        txn.Commit();
+    } catch (const HostCtlException&) {
+        // The runtime state follows the store back.
+        try {
+            EnableCbrc(!enable);
+        } catch (const HostCtlException& e) {
+            TarnCtl_LogWarnInt("%s: Unable to switch CBRC back: %s\n", "SystemInfo", e.GetDetailedMessage().c_str());
+        }
+        throw;
     }
-    object->SetValue("enable", enable);
-    store->Write(object);
-    txn.Commit();
 }
 
 bool SystemInfoImpl::GetCbrcRuntimeEnabled() {

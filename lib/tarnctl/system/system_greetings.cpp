@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 
 #include "hostctl/exception.h"
 #include "platform/audit.h"
@@ -81,6 +82,40 @@ void WriteGreetingFile(const Greeting& g, const std::string& text, const char* e
     throw HostCtlException(failure);
 }
 
+// Puts a greeting file back as it was before a change that did not stand.
+void PutBackFile(const Greeting& g, bool existed, const std::string& previous) {
+    try {
+        if (!existed) {
+            ::unlink(Platform::HostPath(g.file).c_str());
+            return;
+        }
+        HostCtl::Misc::TmpOfstreamWrapper out(g.file, 0444);
+        out << previous;
+        out.Commit();
+        ::chmod(Platform::HostPath(g.file).c_str(), 0444);
+    } catch (const std::exception& e) {
+        TarnCtl_LogWarnInt("%s: Unable to restore %s: %s\n", "SystemInfo", g.file, e.what());
+    }
+}
+
+// One transaction: the store change, then the file; a failed commit puts the
+// file back and is audited before it is thrown.
+void ChangeStoreAndFile(const Greeting& g, const std::string& text, const char* event,
+                        const std::function<void()>& changeStore) {
+    std::string previous;
+    bool existed = HostCtl::Misc::ReadHostFile(g.file, &previous);
+    ConfigStoreTransaction txn(SystemStore());
+    changeStore();
+    WriteGreetingFile(g, text, event);
+    try {
+        txn.Commit();
+    } catch (const HostCtlException& e) {
+        PutBackFile(g, existed, previous);
+        EmitAudit::Failure(event, e.what(), g.option, "value", text);
+        throw;
+    }
+}
+
 void SetGreeting(const Greeting& g, const std::string& given) {
     std::string text = g.escapes ? EscapeMarkersToBytes(given) : given;
     auto store = SystemStore();
@@ -88,13 +123,9 @@ void SetGreeting(const Greeting& g, const std::string& given) {
         WriteGreetingFile(g, text, "settings.advanced.set");
         return;
     }
-    {
-        // The store change stands only when the file was written too.
-        ConfigStoreTransaction txn(store);
-        SetToConfigStore(g, text);
-        WriteGreetingFile(g, text, "settings.advanced.set");
-        txn.Commit();
-    }
+    // The store change stands only when the file was written too, and the
+    // file goes back to what it was when the store change fails.
+    ChangeStoreAndFile(g, text, "settings.advanced.set", [&] { SetToConfigStore(g, text); });
     if (&g == &kWelcome) NotifyHCUI();
     EmitAudit::Success("settings.advanced.set", g.option, "value", text);
 }
@@ -105,14 +136,8 @@ std::string GetGreeting(const Greeting& g) {
 }
 
 void ResetGreeting(const Greeting& g) {
-    auto store = SystemStore();
     const std::string text;  // every greeting's default is empty
-    {
-        ConfigStoreTransaction txn(store);
-        store->Delete(IdOf(g));
-        WriteGreetingFile(g, text, "settings.advanced.reset");
-        txn.Commit();
-    }
+    ChangeStoreAndFile(g, text, "settings.advanced.reset", [&] { SystemStore()->Delete(IdOf(g)); });
     if (&g == &kWelcome) NotifyHCUI();
     EmitAudit::Success("settings.advanced.reset", g.option, "value", text);
 }

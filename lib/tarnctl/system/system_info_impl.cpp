@@ -351,13 +351,25 @@ void SystemInfoImpl::SetMaintenanceModeState(MaintenanceMode state) {
         write();
         return;
     }
-    // Recorded so that the host comes back in the mode it was left in.
+    // Recorded so that the host comes back in the mode it was left in; when
+    // the record fails the kernel goes back to the mode it had.
+    uint32_t before = ReadU32(KSI_NODE_system_maintenanceMode);
     ConfigStoreTransaction txn(store);
     write();
-    auto object = std::make_shared<ConfigStoreObject>(MaintenanceModeId());
-    object->SetValue("state", static_cast<unsigned int>(state));
-    store->Write(object);
-    txn.Commit();
+    try {
+        auto object = std::make_shared<ConfigStoreObject>(MaintenanceModeId());
+        object->SetValue("state", static_cast<unsigned int>(state));
+        store->Write(object);
+        txn.Commit();
+    } catch (const HostCtlException&) {
+        if (before == MAINTENANCE_MODE_ENABLED || before == MAINTENANCE_MODE_DISABLED) {
+            Sysinfo undo(KSI_NODE_system_maintenanceMode);
+            undo.SetThrowOnError(false);
+            undo.AddInput(before);
+            undo.Set();
+        }
+        throw;
+    }
     TarnCtl_LogInfoInt("%s: Maintenance mode %s\n", "SystemInfo",
                        state == MAINTENANCE_MODE_ENABLED ? "entered" : "exited");
 }

@@ -103,13 +103,25 @@ void SystemInfoImpl::SetKeyboardLayout(const std::string& name) {
         LoadKeyboardMappings(name);
         return;
     }
+    std::string previous = GetKeyboardLayout();
     ConfigStoreTransaction txn(store);
     LoadKeyboardMappings(name);
-    auto object = store->Get(KeyboardId());
-    if (!object) object = std::make_shared<ConfigStoreObject>(KeyboardId());
-    object->SetValue("layout", name);
-    store->Write(object);
-    txn.Commit();
+    try {
+        auto object = store->Get(KeyboardId());
+        if (!object) object = std::make_shared<ConfigStoreObject>(KeyboardId());
+        object->SetValue("layout", name);
+        store->Write(object);
+        txn.Commit();
+    } catch (const HostCtlException&) {
+        // The console goes back to the layout the store still names.
+        try {
+            if (!previous.empty()) LoadKeyboardMappings(previous);
+        } catch (const HostCtlException& e) {
+            TarnCtl_LogWarnInt("%s: Unable to reload keyboard layout %s: %s\n", "SystemInfo", previous.c_str(),
+                               e.GetDetailedMessage().c_str());
+        }
+        throw;
+    }
     TarnCtl_LogInfoInt("%s: Keyboard layout set to %s\n", "SystemInfo", name.c_str());
 }
 
