@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "command.h"
+#include "net_group.h"
 #include "hostctl/exception.h"
 #include "hostctl/nettypes.h"
 #include "output.h"
@@ -16,15 +17,6 @@
 namespace {
 
 using namespace HostCtl::Network;
-
-// The "net" group may already have been created by another file of the tool.
-CLI::App* NetGroup(CLI::App& app) {
-    for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
-        if (sub->get_name() == "net") return sub;
-    auto* net = app.add_subcommand("net", "Network addresses, switches and interfaces");
-    net->require_subcommand(1);
-    return net;
-}
 
 std::string Ipv4Type(const Ipv4Address& a) {
     uint32_t h = ntohl(a.GetBinaryAddress());
@@ -149,7 +141,7 @@ std::vector<Verdict> CheckAddress(const std::string& text) {
 }
 
 HostCtlTool::CommandGroup gNet("net", 60, [](CLI::App& app) {
-    CLI::App* net = NetGroup(app);
+    CLI::App* net = HostCtlTool::NetGroup(app);
     auto* address = net->add_subcommand("address", "Network address texts");
     address->require_subcommand(1);
     auto* check = address->add_subcommand(

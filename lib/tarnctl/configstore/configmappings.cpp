@@ -35,7 +35,8 @@ const EnumPairs kLinkSpeed = {
     {"SPEED_2500", "2500"},   {"SPEED_5000", "5000"},     {"SPEED_10000", "10000"},
     {"SPEED_20000", "20000"}, {"SPEED_25000", "25000"},   {"SPEED_40000", "40000"},
     {"SPEED_50000", "50000"}, {"SPEED_56000", "56000"},   {"SPEED_100000", "100000"},
-    {"SPEED_200000", "200000"}, {"SPEED_400000", "400000"}};
+    {"SPEED_200000", "200000"}, {"SPEED_400000", "400000"}, {"SPEED_37500", "37500"},
+    {"SPEED_75000", "75000"}};
 // The store keeps duplex as a bool (true for full).
 const EnumPairs kDuplex = {{"true", "full"}, {"false", "half"}};
 const EnumPairs kFirewallAction = {{"PASS", "true"}, {"DROP", "false"}};

@@ -5,6 +5,7 @@
 
 #include "adv/advanced_option_branch_impl.h"
 #include "host/host_impl.h"
+#include "network/network_info_impl.h"
 #include "platform/printer.h"
 #include "storage/storage_info_impl.h"
 #include "system/domains.h"

@@ -5,23 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace HostCtl::Network {
-enum class TarnNicTagType : int {
-    Management = 0,
-    VelMove,
-    FaultToleranceLogging,
-    CorvaneReplication,
-    CorvaneReplicationNfc,
-    CorvaneProvisioning,
-    Morra,
-    Witness,
-    MorraExternal,
-    CorvaneBackupNfc,
-    PrecisionTimeProtocol,
-    NvmeTcp,
-    NvmeRdma,
-};
-}  // namespace HostCtl::Network
+#include "hostctl/network_tarnnic.h"
 
 namespace TarnCtl::Network {
 

@@ -1,5 +1,5 @@
 // Domain objects of the host that so far identify and print themselves only:
-// hardware, resources, network, and the further domains (drivers,
+// hardware, resources, and the further domains (drivers,
 // device tree, graphics, security, flash cache, I/O filters, user groups,
 // RDMA, NVMe, clock devices, smart NICs, accelerators).
 #pragma once
@@ -12,7 +12,6 @@
 #include "hostctl/graphics.h"
 #include "hostctl/hardware.h"
 #include "hostctl/hyperclock.h"
-#include "hostctl/network.h"
 #include "hostctl/nvme.h"
 #include "hostctl/nvmetarget.h"
 #include "hostctl/qat.h"
@@ -35,7 +34,6 @@
 
 TARN_SIMPLE_DOMAIN(Hardware, HardwareInfoImpl, HardwareInfo, "Hardware Info", "hardware")
 TARN_SIMPLE_DOMAIN(Resource, ResourceInfoImpl, ResourceInfo, "Resource Info", "resources")
-TARN_SIMPLE_DOMAIN(Network, NetworkInfoImpl, NetworkInfo, "Network Info", "network")
 TARN_SIMPLE_DOMAIN(Drivers, DriverInfoImpl, DriverInfo, "Driver Info", "drivers")
 TARN_SIMPLE_DOMAIN(Drivers, DeviceInfoImpl, DeviceInfo, "Generic Device Tree Info", "devices")
 TARN_SIMPLE_DOMAIN(Graphics, GraphicsInfoImpl, GraphicsInfo, "Graphics Info", "graphics")

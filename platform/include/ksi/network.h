@@ -1,0 +1,132 @@
+// Record layouts of the kernel's network nodes (/net/...): plain structs shared
+// by the library and the simulation. Strings are NUL-padded fixed arrays; a
+// record read is always the whole struct. Port-set, port-group, kernel-NIC and
+// route records are added below by the areas that use them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- TCP/IP stack instances (netstacks) ----------------------------------------
+
+// The kernel's marker of a running instance.
+enum : uint32_t { KSI_NETSTACK_RUNNING = 4660 };
+
+// /net/tcpip/instances/properties, instance: netstack key.
+struct KsiTcpipInstanceProps {
+    char name[64];
+    uint32_t state;       // KSI_NETSTACK_RUNNING while it runs
+    uint32_t socketMax;
+    char ccAlgo[16];      // the instance's congestion-control algorithm
+    uint8_t ipv6Enabled;
+    uint8_t reserved[3];
+};
+
+// /net/tcpip/instances/availablecc: a comma-separated list in at most this many bytes.
+enum : unsigned { KSI_TCPIP_AVAILABLECC_LEN = 64 };
+// /net/tcpip/instances/defaultcc and /net/tcpip/instances/ecn: one text.
+struct KsiTcpipText {
+    char text[16];
+};
+
+// ---- Physical NICs -------------------------------------------------------------
+
+// Flags of KsiPnicProperties::flags.
+enum : uint32_t {
+    KSI_PNIC_LEGACY = 1u << 0,        // configured through the ethtool-style channel
+    KSI_PNIC_PSEUDO = 1u << 1,
+    KSI_PNIC_RDMA = 1u << 2,
+    KSI_PNIC_BMC = 1u << 3,
+    KSI_PNIC_K2K = 1u << 4,
+    KSI_PNIC_MGMT_PREFERRED = 1u << 5,
+    KSI_PNIC_MGMT_CAPABLE = 1u << 6,
+    KSI_PNIC_FCOE = 1u << 7,
+    KSI_PNIC_RESPOOLS_SUPPORTED = 1u << 8,
+    KSI_PNIC_RESPOOLS_ALLOWED = 1u << 9,
+};
+
+// /net/pNics/properties, instance: NIC name.
+struct KsiPnicProperties {
+    char name[32];
+    char driver[32];
+    char driverVersion[32];
+    char firmwareVersion[32];
+    char pciAddress[32];
+    char description[64];
+    uint8_t mac[6];         // hardware MAC
+    uint8_t virtualMac[6];  // all zero when none is set
+    uint32_t mtu;
+    uint32_t flags;         // KSI_PNIC_*
+    uint64_t hwCapabilities;  // uplink capability bits
+    uint32_t wolSupported;  // WAKE_* bits
+    uint32_t wolEnabled;
+};
+
+// /net/pNics/linkStatus, instance: NIC name.
+struct KsiPnicLinkStatus {
+    uint32_t linkUp;     // operational
+    uint32_t adminUp;    // administrative
+    uint32_t speed;      // Mbit/s; 0 while down
+    uint32_t duplex;     // 1 full, 2 half
+    uint32_t autoNeg;    // 1 while negotiating automatically
+};
+
+// /net/pNics/supportedModes and /net/pNics/supportedLinkStatus, instance: NIC name.
+enum : unsigned { KSI_PNIC_MAX_MODES = 16 };
+struct KsiPnicModes {
+    uint32_t count;
+    struct {
+        uint32_t speed;
+        uint32_t duplex;  // 1 full, 2 half
+    } modes[KSI_PNIC_MAX_MODES];
+};
+
+// /net/pNics/firmware/ringParams, instance: NIC name (SetStruct with the
+// current four sizes; the maxima are read-only).
+struct KsiPnicRingParams {
+    uint32_t rx, rxMini, rxJumbo, tx;
+    uint32_t maxRx, maxRxMini, maxRxJumbo, maxTx;
+};
+
+// /net/pNics/firmware/pauseParams, instance: NIC name.
+struct KsiPnicPauseParams {
+    uint32_t autoNeg, rx, tx;
+};
+
+// /net/pNics/coalesceParams, instance: NIC name.
+struct KsiPnicCoalesceParams {
+    uint32_t rxUsecs, rxFrames, txUsecs, txFrames, adaptiveRx, adaptiveTx;
+};
+
+// /net/pNics/stats, instance: NIC name.
+struct KsiPnicStats {
+    uint64_t rxPackets, txPackets, rxBytes, txBytes, rxErrors, txErrors, rxDropped, txDropped;
+};
+
+// /net/pNics/cdpInfo, instance: NIC name (absent when no neighbour speaks CDP).
+struct KsiPnicCdpInfo {
+    uint32_t version, timeout, ttl, samples;
+    char deviceId[64];
+    uint32_t ipAddress;     // network order
+    uint32_t prefixAddress; // network order
+    uint32_t prefixLength;
+    char portId[64];
+    uint32_t capabilities;
+    char softwareVersion[128];
+    char platform[64];
+    uint32_t vlan;
+    uint32_t fullDuplex;
+    uint32_t mtu;
+    char systemName[64];
+    char systemOid[64];
+    uint32_t mgmtAddress;   // network order
+    char location[64];
+};
+
+// /net/pNics/lldpInfo, instance: NIC name: the neighbour's raw LLDP data unit
+// (TLVs with a 7-bit type and 9-bit length header).
+enum : unsigned { KSI_PNIC_LLDP_MAX = 1500 };
+struct KsiPnicLldpFrame {
+    uint32_t length;  // bytes used in `data`
+    uint8_t data[KSI_PNIC_LLDP_MAX];
+};
