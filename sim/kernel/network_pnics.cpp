@@ -7,6 +7,7 @@
 //    "rings": {"rx": 1024, "tx": 1024, "maxRx": 4096, "maxTx": 4096, "maxRxMini": 0, "maxRxJumbo": 0},
 //    "wol": {"supported": 33, "enabled": 0}, "queues": {"rx": 8, "tx": 8},
 //    "offloads": {"ipv4tso": false, ...}, "netqueue": {"rsslb": false, ...},
+//    "fixed": ["untagging", ...] (settings the NIC refuses to change),
 //    "lldp": {"chassisId": "...", "portId": "...", "ttl": 120, "systemName": "...", ...}
 //        or {"raw": "<hex bytes of the data unit>"},
 //    "cdp": {"deviceId": "...", "portId": "...", ...}}
@@ -346,6 +347,9 @@ void AddPnic(KernelState& s, const rapidjson::Value& n) {
     const rapidjson::Value* offloads = Object(n, "offloads");
     for (const SettingNode& o : kOffloadNodes)
         s.Put(o.node, {name}, static_cast<uint32_t>(offloads ? Bool(*offloads, o.key, true) : true));
+    if (const rapidjson::Value* fixed = Array(n, "fixed"))
+        for (const auto& f : fixed->GetArray())
+            if (f.IsString()) s.SetAreaValue(kArea, name + "/fixed/" + f.GetString(), "1");
     const rapidjson::Value* netqueue = Object(n, "netqueue");
     for (const SettingNode& o : kQueueNodes)
         s.Put(o.node, {name}, static_cast<uint32_t>(netqueue ? Bool(*netqueue, o.key, true) : true));
@@ -483,11 +487,15 @@ SetStructFn NativeStruct(uint32_t node) {
     };
 }
 
-// A 0/1 setting node (capability masks, queue balancing).
-NodeHandler Switch(uint32_t node) {
+// A 0/1 setting of the kernel's uplink layer (capability masks, queue
+// balancing), for every driver kind; a NIC's "fixed" settings refuse changes.
+NodeHandler Switch(const SettingNode& setting) {
     NodeHandler h;
-    h.set = [node](Call& c) -> TARN_ReturnStatus {
-        if (TARN_ReturnStatus st = NativeOnly(c)) return st;
+    uint32_t node = setting.node;
+    std::string key = setting.key;
+    h.set = [node, key](Call& c) -> TARN_ReturnStatus {
+        if (!OneNic(c)) return TARN_NOT_FOUND;
+        if (c.state.GetAreaValue(kArea, c.instance[0] + "/fixed/" + key) == "1") return TARN_NOT_SUPPORTED;
         int64_t on = 0;
         if (!c.InputInt(0, &on) || (on != 0 && on != 1)) return TARN_BAD_PARAM;
         c.state.Put(node, c.instance, static_cast<uint32_t>(on));
@@ -532,8 +540,8 @@ const NodeRegistration kVirtualMac(KSI_NODE_net_pNics_virtualMac, SetHandler(Vir
 
 struct SwitchRegistrations {
     SwitchRegistrations() {
-        for (const SettingNode& o : kOffloadNodes) RegisterNode("", o.node, Switch(o.node));
-        for (const SettingNode& o : kQueueNodes) RegisterNode("", o.node, Switch(o.node));
+        for (const SettingNode& o : kOffloadNodes) RegisterNode("", o.node, Switch(o));
+        for (const SettingNode& o : kQueueNodes) RegisterNode("", o.node, Switch(o));
     }
 } const kSwitches;
 

@@ -14,7 +14,8 @@ namespace {
 using P = PropType;
 
 // Enumeration texts, paired per property below.
-const EnumPairs kTeaming = {{"LOADBALANCE_SRCID", "lb_srcid"},
+const EnumPairs kTeaming = {{"NONE", "none"},
+                            {"LOADBALANCE_SRCID", "lb_srcid"},
                             {"LOADBALANCE_SRCMAC", "lb_srcmac"},
                             {"LOADBALANCE_IP", "lb_ip"},
                             {"FAILOVER_EXPLICIT", "fo_explicit"}};
@@ -277,6 +278,13 @@ const RowSpec kRows[] = {
      P::Bool, nullptr},
 };
 
+const char* const kCapabilityNames[] = {
+    "VlanTag", "VlanUntag", "SwLRO", "ChecksumOffload", "TcpSegmentationOffload", "ScatterGatherTx",
+    "ScatterGatherSpanPagesTx", "HighDMA", "ChecksumOffloadIPv6", "ChecksumOffloadIPv6ExtHdrs",
+    "TcpSegmentationOffloadIPv6", "TcpSegmentationOffloadIPv6ExtHdrs", "TcpSegmentationOffload256k",
+    "UplinkReadOnlyInetHeaders", "UPT", "ENCAP", "DCB", "OffsetBasedOffload", "Sched", "SRIOV",
+    "AdjustHeaderAlignment", "GenericOffload", "GeneveOffload", "HW_DCB", "BMC_NIC", "K2K_NIC", "PreferredMgmtNic"};
+
 struct ObjectSpec {
     const char* spec;        // store object spec
     const char* legacy;      // legacy top-level branch
@@ -307,6 +315,13 @@ Tables* Build() {
     auto* t = new Tables;
     t->rows.reserve(sizeof kRows / sizeof kRows[0]);
     for (const RowSpec& r : kRows) t->rows.push_back({r.store, r.legacy, r.type, r.enums});
+    // Capability policies of switches and port groups: one bool per capability name.
+    for (const char* cap : kCapabilityNames) {
+        t->rows.push_back({std::string(VSS "policy/capabilities/") + cap, std::string(VSSL "capabilities/") + cap,
+                           P::Bool, nullptr});
+        t->rows.push_back({std::string(PG "policy/capabilities/") + cap, std::string(PGL "capabilities/") + cap,
+                           P::Bool, nullptr});
+    }
     for (const MappingRow& row : t->rows) {
         t->mapping.emplace(row.legacy, &row);
         if (row.enums) t->enumMapping.emplace(row.store, row.enums);

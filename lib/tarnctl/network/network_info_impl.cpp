@@ -211,7 +211,10 @@ NicCapabilities NetworkInfoImpl::GetSystemCapabilities() {
 void NetworkInfoImpl::RestorePnics() {
     for (const std::string& name : GetPnicNameList(PnicGetType::Present)) {
         try {
-            PnicImpl(name).LoadConfig();
+            PnicImpl nic(name);
+            // Every present NIC is recorded with its MAC, so that a later rename can be traced.
+            nic.CreateConfigStoreObject();
+            nic.LoadConfig();
         } catch (const HostCtlException& e) {
             TarnCtl_LogWarnInt("%s: Failed to restore pnic %s: %s\n", "NetworkInfoImpl", name.c_str(),
                                e.GetDetailedMessage().c_str());

@@ -34,10 +34,7 @@ const uint32_t kLinkSpeeds[] = {10,    100,   1000,  2500,  5000,   10000,  2000
                                 37500, 40000, 50000, 56000, 75000, 100000, 200000, 400000};
 
 // Capability-mask and queue-balancing nodes, in PnicOffload / PnicNetqueue order.
-struct SettingNode {
-    uint32_t node;
-    const char* key;
-};
+using SettingNode = PnicImpl::SettingNode;
 const SettingNode kOffloads[PNIC_OFFLOAD_COUNT] = {
     {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP_CSUM, "ipv4cso"},
     {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO, "ipv4tso"},
@@ -630,22 +627,38 @@ void PnicImpl::SetSettingNode(uint32_t node, bool on, const char* what) {
     });
 }
 
-void PnicImpl::SetPnicOffloadInfo(const PnicOffloadInfo& info) {
-    for (uint32_t i = 0; i < PNIC_OFFLOAD_COUNT; ++i)
-        if (info.Has(i)) SetSettingNode(kOffloads[i].node, info.Get(i), kOffloads[i].key);
+void PnicImpl::SetSettings(const SettingNode* nodes, uint32_t count, const PnicSettingBits& info) {
+    // Several nodes: a refusal puts back the ones already changed, then passes the refusal on.
+    PnicSettingBits done;
+    try {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!info.Has(i)) continue;
+            bool previous = ReadNode<uint32_t>(nodes[i].node, _name, "Unable to get settings of pnic " + _name) != 0;
+            SetSettingNode(nodes[i].node, info.Get(i), nodes[i].key);
+            done.Set(i, previous);
+        }
+    } catch (const HostCtlException&) {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!done.Has(i)) continue;
+            try {
+                SetSettingNode(nodes[i].node, done.Get(i), nodes[i].key);
+            } catch (const HostCtlException& e) {
+                TarnCtl_LogWarnInt("%s: Unable to restore %s of pnic %s: %s\n", "PnicImpl", nodes[i].key,
+                                   _name.c_str(), e.GetDetailedMessage().c_str());
+            }
+        }
+        throw;
+    }
     Record([&](ConfigBranchUtil& e) {
-        for (uint32_t i = 0; i < PNIC_OFFLOAD_COUNT; ++i)
-            if (info.Has(i)) e.SetValue(kOffloads[i].key, info.Get(i) ? 1 : 0);
+        for (uint32_t i = 0; i < count; ++i)
+            if (info.Has(i)) e.SetValue(nodes[i].key, info.Get(i) ? 1 : 0);
     });
 }
 
+void PnicImpl::SetPnicOffloadInfo(const PnicOffloadInfo& info) { SetSettings(kOffloads, PNIC_OFFLOAD_COUNT, info); }
+
 void PnicImpl::SetPnicNetqueueInfo(const PnicNetqueueInfo& info) {
-    for (uint32_t i = 0; i < PNIC_NETQUEUE_COUNT; ++i)
-        if (info.Has(i)) SetSettingNode(kNetqueue[i].node, info.Get(i), kNetqueue[i].key);
-    Record([&](ConfigBranchUtil& e) {
-        for (uint32_t i = 0; i < PNIC_NETQUEUE_COUNT; ++i)
-            if (info.Has(i)) e.SetValue(kNetqueue[i].key, info.Get(i) ? 1 : 0);
-    });
+    SetSettings(kNetqueue, PNIC_NETQUEUE_COUNT, info);
 }
 
 void PnicImpl::SetVirtualMac(const MacAddress& mac) {

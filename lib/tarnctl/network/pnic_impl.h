@@ -20,6 +20,11 @@ namespace TarnCtl::Network {
 class PnicImpl : public virtual HostCtl::Network::Pnic, public TarnCtl::Lib::TarnCtlObject {
 public:
     static constexpr const char* kConfigArray = "/net/pnic/child";
+    // A 0/1 kernel node of the NIC and its configuration key.
+    struct SettingNode {
+        uint32_t node;
+        const char* key;
+    };
 
     explicit PnicImpl(const std::string& name);
 
@@ -138,6 +143,7 @@ private:
     void SetLinkModeInternal(HostCtl::Network::LinkSpeed speed, HostCtl::Network::Duplex duplex);
     void SetRingsInternal(const HostCtl::Network::PnicRingInfo& info);
     void SetSettingNode(uint32_t node, bool on, const char* what);
+    void SetSettings(const SettingNode* nodes, uint32_t count, const HostCtl::Network::PnicSettingBits& info);
     // Records values in the NIC's entry (made when absent); nothing in boot mode.
     void Record(const std::function<void(ConfigStoreUtil::ConfigBranchUtil&)>& apply);
 

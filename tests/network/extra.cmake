@@ -1,0 +1,1 @@
+target_link_libraries(test_network PRIVATE PkgConfig::SQLITE3)
