@@ -1,25 +1,43 @@
-// The process-wide network device-control backend: the simulation unless a
-// caller (a test) puts another in place.
+// The process-wide network device-control backend: the one the host (here the
+// simulation) registered when it was loaded, unless a caller (a test) puts
+// another in place. Without one every device is missing.
 #include "platform/netdev.h"
 
 #include <atomic>
-
-#include "sim/netdev.h"
+#include <cerrno>
 
 namespace Platform::NetDev {
 
 namespace {
-std::atomic<Backend*> gBackend{nullptr};
+
+class NoDevices : public Backend {
+public:
+    int Open(const std::string&) override { return -ENODEV; }
+    int Ioctl(int, unsigned long, struct ifreq*) override { return -ENODEV; }
+    void Close(int) override {}
+};
+
+// Both are set at load time or by tests; readers only load them.
+std::atomic<Backend*> gDefault{nullptr};
+std::atomic<Backend*> gOverride{nullptr};
+
+Backend& Effective(Backend* b) {
+    static NoDevices* none = new NoDevices;
+    return b ? *b : *none;
 }
 
+}  // namespace
+
 Backend& GetBackend() {
-    Backend* b = gBackend.load(std::memory_order_acquire);
-    return b ? *b : TarnSim::NetDevBackend();
+    Backend* b = gOverride.load(std::memory_order_acquire);
+    return b ? *b : Effective(gDefault.load(std::memory_order_acquire));
 }
 
 Backend* SetBackend(Backend* backend) {
-    Backend* prev = gBackend.exchange(backend, std::memory_order_acq_rel);
-    return prev ? prev : &TarnSim::NetDevBackend();
+    Backend* prev = gOverride.exchange(backend, std::memory_order_acq_rel);
+    return prev ? prev : &Effective(gDefault.load(std::memory_order_acquire));
 }
+
+void RegisterDefaultBackend(Backend* backend) { gDefault.store(backend, std::memory_order_release); }
 
 }  // namespace Platform::NetDev

@@ -15,7 +15,7 @@
 
 #include "network_model.h"
 #include "network_pnic_model.h"
-#include "sim/netdev.h"
+#include "platform/netdev.h"
 
 namespace TarnSim {
 
@@ -211,9 +211,9 @@ private:
 
 }  // namespace
 
-Platform::NetDev::Backend& NetDevBackend() {
-    static SimNetDev backend;
-    return backend;
-}
+namespace {
+// The simulated NICs answer device-control requests as soon as the library is loaded.
+const bool gRegistered = (Platform::NetDev::RegisterDefaultBackend(new SimNetDev), true);
+}  // namespace
 
 }  // namespace TarnSim

@@ -17,6 +17,7 @@
 #include "network/network_util.h"
 #include "platform/configstore.h"
 #include "platform/log.h"
+#include "sim/faults.h"
 #include "sim/kernel.h"
 #include "sim/profile.h"
 
@@ -44,13 +45,16 @@ protected:
         Store()->Write(HaldenConfigStore::ConfigStoreObject::FromData(
             HaldenConfigStore::ConfigStoreObjectId(key, group, "halden", instance), json));
     }
-    // The next `count` calls of `node` (for `instance`, when given) fail with `status`.
-    static void Fault(uint32_t node, TARN_ReturnStatus status, const std::string& instance = "", unsigned count = 1) {
+    // The next `count` calls of `node` (for `instance`, when given; of `op`
+    // only, when given) fail with `status`.
+    static void Fault(uint32_t node, TARN_ReturnStatus status, const std::string& instance = "", unsigned count = 1,
+                      TarnSim::KernelOp op = TarnSim::KernelOp::Any) {
         TarnSim::Fault f;
         f.node = node;
         f.status = status;
         f.instance = instance;
         f.count = count;
+        f.op = op;
         TarnSim::InjectFault(f);
     }
     static void Kernel(const std::function<void(TarnSim::KernelState&)>& fn) { TarnSim::WithState(fn, true); }

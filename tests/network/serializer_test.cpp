@@ -298,12 +298,17 @@ TEST_F(SerializerTest, IpConfigFileForm) {
 
     auto child = nic.GetBranch("ipv6network").GetArray("child").NewInstance();
     child.SetValue("ipv6address", "2001:db8::9");
-    IpConfig missing;
-    EXPECT_EQ(Thrown([&] { NetworkPolicySerializer::LoadConfiguration(nic, missing); }),
+    EXPECT_EQ(Thrown([&] {
+                  IpConfig missing;
+                  NetworkPolicySerializer::LoadConfiguration(nic, missing);
+              }),
               "Missing configuration data: ipv6netmask");
     child.Remove("ipv6address");
     child.SetValue("ipv6netmask", 64);
-    EXPECT_EQ(Thrown([&] { NetworkPolicySerializer::LoadConfiguration(nic, missing); }),
+    EXPECT_EQ(Thrown([&] {
+                  IpConfig missing;
+                  NetworkPolicySerializer::LoadConfiguration(nic, missing);
+              }),
               "Missing configuration data: ipv6address");
 }
 
@@ -330,7 +335,7 @@ TEST_F(SerializerTest, IpConfigStoreForm) {
 
     // A static configuration without an address is logged and leaves the address out.
     IpConfig empty;
-    empty.SetUseDhcp(false);
+    empty.SetIpv4Address(Ipv4Address("0.0.0.0"));  // static, but no address
     empty.SetIpv4Netmask(Ipv4Address("255.255.255.0"));
     Platform::Log::Capture log;
     NetworkPolicySerializer::SaveConfiguration(o, empty);

@@ -387,6 +387,8 @@ void NetworkPolicySerializer::SaveConfiguration(StoreObject& object, const IpCon
     v6->SetValue("dhcp_dns", ip.GetIpv6DhcpDns());
     v6->SetValue("auto_configuration_enabled", ip.GetUseIpv6RouterAdvertised());
     v6->SetValue("ip_route_ip_v6_default_gateway", ip.GetIpv6Gateway().GetStringAddress());
+    // A list even when it holds one address (a lone sub-object would read as an object).
+    v6->MutableFields()["ipv6_address"].v = HaldenConfigStore::StoreValue::ObjectList{};
     for (const Ipv6Network& n : ip.GetIpv6Network()) {
         auto a = v6->CreateSubObject(SubObjectId("ipv6_address"));
         a->SetValue("address", n.GetAddress().GetStringAddress());

@@ -22,9 +22,12 @@ public:
     virtual void Close(int handle) = 0;
 };
 
-// The process-wide backend (the simulation unless replaced).
+// The process-wide backend: the one set by SetBackend, else the host's default.
 Backend& GetBackend();
-// Replaces the backend (tests wrap it to inject faults); returns the previous one.
+// Replaces the backend (tests wrap it to inject faults); returns the previous
+// one; null goes back to the default.
 Backend* SetBackend(Backend* backend);
+// The host's own backend, registered once when it is loaded.
+void RegisterDefaultBackend(Backend* backend);
 
 }  // namespace Platform::NetDev
