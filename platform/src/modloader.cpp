@@ -3,7 +3,7 @@
 // registers its own), else one that refuses every call.
 #include "platform/modloader.h"
 
-#include <atomic>
+#include "platform/backend_slot.h"
 
 namespace Platform::ModLoader {
 
@@ -16,28 +16,13 @@ public:
     TARN_ReturnStatus IsModuleLoaded(const char*) override { return TARN_NOT_SUPPORTED; }
 };
 
-std::atomic<Backend*> gBackend{nullptr};
-std::atomic<Backend*> gDefault{nullptr};
-
-Backend& Default() {
-    static NoLoader none;
-    Backend* d = gDefault.load(std::memory_order_acquire);
-    return d ? *d : none;
-}
+constinit BackendSlot<Backend, NoLoader> gSlot;
 
 }  // namespace
 
-void RegisterDefaultBackend(Backend* backend) { gDefault.store(backend, std::memory_order_release); }
-
-Backend& GetBackend() {
-    Backend* b = gBackend.load(std::memory_order_acquire);
-    return b ? *b : Default();
-}
-
-Backend* SetBackend(Backend* backend) {
-    Backend* prev = gBackend.exchange(backend, std::memory_order_acq_rel);
-    return prev ? prev : &Default();
-}
+void RegisterDefaultBackend(Backend* backend) { gSlot.RegisterDefault(backend); }
+Backend& GetBackend() { return gSlot.Get(); }
+Backend* SetBackend(Backend* backend) { return gSlot.Set(backend); }
 
 }  // namespace Platform::ModLoader
 

@@ -3,8 +3,9 @@
 // another in place. Without one every device is missing.
 #include "platform/netdev.h"
 
-#include <atomic>
 #include <cerrno>
+
+#include "platform/backend_slot.h"
 
 namespace Platform::NetDev {
 
@@ -17,27 +18,12 @@ public:
     void Close(int) override {}
 };
 
-// Both are set at load time or by tests; readers only load them.
-std::atomic<Backend*> gDefault{nullptr};
-std::atomic<Backend*> gOverride{nullptr};
-
-Backend& Effective(Backend* b) {
-    static NoDevices* none = new NoDevices;
-    return b ? *b : *none;
-}
+constinit BackendSlot<Backend, NoDevices> gSlot;
 
 }  // namespace
 
-Backend& GetBackend() {
-    Backend* b = gOverride.load(std::memory_order_acquire);
-    return b ? *b : Effective(gDefault.load(std::memory_order_acquire));
-}
-
-Backend* SetBackend(Backend* backend) {
-    Backend* prev = gOverride.exchange(backend, std::memory_order_acq_rel);
-    return prev ? prev : &Effective(gDefault.load(std::memory_order_acquire));
-}
-
-void RegisterDefaultBackend(Backend* backend) { gDefault.store(backend, std::memory_order_release); }
+Backend& GetBackend() { return gSlot.Get(); }
+Backend* SetBackend(Backend* backend) { return gSlot.Set(backend); }
+void RegisterDefaultBackend(Backend* backend) { gSlot.RegisterDefault(backend); }
 
 }  // namespace Platform::NetDev

@@ -4,12 +4,12 @@
 #include "platform/sysinfo.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 
+#include "platform/backend_slot.h"
 #include "platform/kevt.h"
 #include "platform/log.h"
 
@@ -127,29 +127,12 @@ private:
     }
 };
 
-// Both are set at load time or by tests; readers only load them.
-std::atomic<Backend*> gDefault{nullptr};
-std::atomic<Backend*> gOverride{nullptr};
-
-Backend& Effective(Backend* b) {
-    static NoKernel* none = new NoKernel;
-    return b ? *b : *none;
-}
+constinit BackendSlot<Backend, NoKernel> gSlot;
 }  // namespace
 
-Backend& GetBackend() {
-    Backend* b = gOverride.load(std::memory_order_acquire);
-    return b ? *b : Effective(gDefault.load(std::memory_order_acquire));
-}
-
-Backend* SetBackend(Backend* backend) {
-    Backend* prev = gOverride.exchange(backend, std::memory_order_acq_rel);
-    return prev ? prev : &Effective(gDefault.load(std::memory_order_acquire));
-}
-
-void RegisterDefaultBackend(Backend* backend) {
-    gDefault.store(backend, std::memory_order_release);
-}
+Backend& GetBackend() { return gSlot.Get(); }
+Backend* SetBackend(Backend* backend) { return gSlot.Set(backend); }
+void RegisterDefaultBackend(Backend* backend) { gSlot.RegisterDefault(backend); }
 
 }  // namespace Platform::Kernel
 

@@ -148,42 +148,9 @@ using namespace Pnics;
 
 const char* kArea = "network.pnics";
 
-// The capability-mask and queue-balancing nodes with their profile keys, in
-// the order of the library's offload and netqueue items.
-struct SettingNode {
-    uint32_t node;
-    const char* key;
-};
-const SettingNode kOffloadNodes[] = {
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP_CSUM, "ipv4cso"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO, "ipv4tso"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_NET_SG, "sg"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_OFFSET_BASED_OFFLOAD, "obo"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_ENCAP, "vxlanencap"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_GENEVE_OFFLOAD, "geneveoffload"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO6, "ipv6tso"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO6_EXT_HDRS, "ipv6tsoext"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP6_CSUM, "ipv6cso"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP6_CSUM_EXT_HDRS, "ipv6csoext"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_NET_HIGH_DMA, "highdma"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_NET_SG_SPAN_PAGES, "sgsp"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_VLAN_TX, "tagging"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_VLAN_RX, "untagging"},
-};
-const SettingNode kQueueNodes[] = {
-    {KSI_NODE_net_pNics_netqueueBal_netqueueBalState, "lbState"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_PAIR, "rxqpair"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_NO_FEAT, "rxqnofeat"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_PREEMPTIBLE, "rxqpreempt"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_LATENCY, "rxqlatency"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_DYNAMIC_LB, "rxdynlb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_DYNAMIC_POOL_LB, "dynpoollb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_MAC_LEARN_LB, "maclearnlb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RSS, "rsslb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_LRO, "lrolb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_GENEVE_OAM, "geneveoamlb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RSSLRO, "rsslrolb"},
-};
+using SettingNode = KsiPnicSettingNode;
+constexpr auto& kOffloadNodes = KSI_PNIC_OFFLOAD_NODES;
+constexpr auto& kQueueNodes = KSI_PNIC_QUEUE_NODES;
 
 struct FlagName {
     const char* name;

@@ -124,7 +124,7 @@ void InstallKeymaps(const Value* section) {
 }
 
 // The alternate boot bank holds the build installed before the running one.
-void InstallAltBootBank(const Value* section) {
+void InstallAltBootSlot(const Value* section) {
     std::string build = Str(section, "altBootBuild");
     if (build.empty()) return;
     HostCtl::Misc::WriteHostFileAtomic("/altbootslot/boot.cfg",
@@ -134,7 +134,7 @@ void InstallAltBootBank(const Value* section) {
 
 void InitSystem(KernelState& s, const Value* section) {
     InstallKeymaps(section);
-    InstallAltBootBank(section);
+    InstallAltBootSlot(section);
     StartSystemDaemons(s);
     PutText(s, KSI_NODE_system_bootMAC, Str(section, "bootMAC"), Ksi::System::kMacTextLength - 1);
     PutText(s, KSI_NODE_system_statelessBootMAC, Str(section, "statelessBootMAC"), Ksi::System::kMacTextLength - 1);

@@ -217,8 +217,9 @@ TEST_F(BootOptionTest, BootModeWritesTheBootConfigurationOnly) {
 TEST_F(BootOptionTest, FailedBootConfigurationWriteLeavesTheStore) {
     KernelOpts::SetOption("vga", false);
     // A directory where the file should be: the replacing rename fails.
-    ASSERT_EQ(::rename(Real("/bootbank/boot.cfg").c_str(), Real("/bootbank/saved").c_str()), 0);
-    ASSERT_EQ(::mkdir(Real("/bootbank/boot.cfg").c_str(), 0755), 0);
+    const std::string cfg = Real(Platform::BootConfig::kPath);
+    ASSERT_EQ(::rename(cfg.c_str(), (cfg + ".saved").c_str()), 0);
+    ASSERT_EQ(::mkdir(cfg.c_str(), 0755), 0);
     auto before = BootOptions()->GetData();
     EXPECT_THROW(KernelOpts::SetOption("hyperthreading", false), HostCtlException);
     EXPECT_EQ(BootOptions()->GetData(), before);

@@ -6,12 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <random>
 #include <thread>
 
 #include "fixture.h"
 #include "platform/configstore.h"
+#include "platform/faultpoint.h"
 #include "platform/hostroot.h"
 #include "platform/sysinfo.h"
 #include "sim/kernel.h"
@@ -238,43 +237,47 @@ TEST_F(StoreTest, OtherThreadsDoNotJoinATransaction) {
 
 TEST_F(StoreTest, KilledWriterLeavesAllOrNothing) {
     constexpr int kObjects = 400;
-    auto writer = [] {
-        auto s = Store();
-        ConfigStoreTransaction tx(s);
-        for (int i = 0; i < kObjects; ++i)
-            s->Write(Obj("bulk", std::to_string(i), i));
-        tx.Commit();
-    };
-    // One undisturbed run tells how long a writer needs; kills land across that span.
-    auto t0 = std::chrono::steady_clock::now();
-    pid_t first = fork();
-    if (first == 0) {
-        writer();
-        _exit(0);
-    }
-    int st;
-    waitpid(first, &st, 0);
-    auto span = std::chrono::duration_cast<std::chrono::microseconds>(
-                    std::chrono::steady_clock::now() - t0).count();
-    ASSERT_EQ(Count("bulk"), static_cast<size_t>(kObjects));
-
-    std::mt19937 rng(12345);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
-    int runs = 0, complete = 0;
-    while (std::chrono::steady_clock::now() < deadline && runs < 40) {
-        ++runs;
+    // Where the writer stops to be killed: before its k-th write (-1: before
+    // the commit, kObjects: after it). The store's fault point is the seam:
+    // the writer announces the point on a pipe and waits there to be killed.
+    constexpr int kBeforeCommit = -1;
+    const int stops[] = {0, 1, kObjects / 2, kObjects - 1, kBeforeCommit, kObjects};
+    for (int stop : stops) {
         Store()->Delete(ConfigStoreObjectId("bulk", "net", "halden"));
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
         pid_t pid = fork();
         if (pid == 0) {
-            writer();
-            _exit(0);
+            close(ready[0]);
+            auto announceAndWait = [fd = ready[1]] {
+                char c = 1;
+                if (write(fd, &c, 1) != 1)
+                    _exit(3);
+                for (;;)
+                    pause();
+            };
+            int writes = 0;
+            Platform::FaultPoint::Register([&](Platform::FaultPoint::Point point) {
+                if (point == Platform::FaultPoint::Point::StoreWrite ? writes++ == stop : stop == kBeforeCommit)
+                    announceAndWait();
+                return false;
+            });
+            auto s = Store();
+            ConfigStoreTransaction tx(s);
+            for (int i = 0; i < kObjects; ++i)
+                s->Write(Obj("bulk", std::to_string(i), i));
+            tx.Commit();
+            announceAndWait();
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(rng() % (span + span / 4 + 1)));
+        close(ready[1]);
+        char c = 0;
+        ASSERT_EQ(read(ready[0], &c, 1), 1) << "stop " << stop;
+        close(ready[0]);
         kill(pid, SIGKILL);
+        int st;
         waitpid(pid, &st, 0);
-        size_t n = Count("bulk");
-        ASSERT_TRUE(n == 0 || n == static_cast<size_t>(kObjects)) << "run " << runs << ": " << n;
-        complete += n != 0;
+        ASSERT_TRUE(WIFSIGNALED(st)) << "stop " << stop;
+        EXPECT_EQ(Count("bulk"), stop == kObjects ? static_cast<size_t>(kObjects) : 0u) << "stop " << stop;
     }
     // The database opens cleanly and passes its own check.
     sqlite3* db = nullptr;
@@ -285,9 +288,6 @@ TEST_F(StoreTest, KilledWriterLeavesAllOrNothing) {
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
     sqlite3_finalize(check);
     sqlite3_close(db);
-    // Both outcomes should have happened, or the kill timing tests nothing.
-    EXPECT_GT(complete, 0) << runs << " runs";
-    EXPECT_LT(complete, runs);
 }
 
 TEST_F(StoreTest, ConcurrentProcessesLoseNoWrite) {

@@ -121,7 +121,7 @@ TEST_F(SystemHostTest, BootVolumeIsEmptyWhenTheUuidCannotBeRead) {
     EXPECT_FALSE(system.IsRegularStatefulBooted());
 }
 
-TEST_F(SystemHostTest, VersionOfTheRunningSystemAndOfTheAlternateBootBank) {
+TEST_F(SystemHostTest, VersionOfTheRunningSystemAndOfTheAlternateBootSlot) {
     TarnVersion running = system.GetTarnVersion(TARN_VERSION_RUNNING);
     EXPECT_EQ(running.product, "Quillon Halden");
     EXPECT_EQ(running.version, "8.0.0");
@@ -136,7 +136,7 @@ TEST_F(SystemHostTest, VersionOfTheRunningSystemAndOfTheAlternateBootBank) {
     EXPECT_TRUE(none.product.empty() && none.version.empty() && none.build.empty());
 }
 
-TEST_F(SystemHostTest, AlternateBootBankWithoutFileOrBuildLine) {
+TEST_F(SystemHostTest, AlternateBootSlotWithoutFileOrBuildLine) {
     HostCtl::Misc::WriteHostFileAtomic("/altbootslot/boot.cfg", "title=x\nkernel=/b.b00\n");
     EXPECT_TRUE(system.GetTarnVersion(TARN_VERSION_ALT_BOOT_BANK).version.empty());
     ::unlink(Platform::HostPath("/altbootslot/boot.cfg").c_str());
@@ -230,19 +230,19 @@ TEST_F(SystemHostTest, KernelReadingsAboveThreeAreReportedAsThree) {
 }
 
 TEST_F(SystemHostTest, PartialMaintenanceModesAreListedFromTheStore) {
-    EXPECT_FALSE(system.IsPartialMaintenanceModeEnabled("vsan"));
+    EXPECT_FALSE(system.IsPartialMaintenanceModeEnabled("storage-cluster"));
     EXPECT_TRUE(system.ListPartialMaintenanceModeInfo().empty());
-    system.SetPartialMaintenanceModeStatus("vsan", true);
-    system.SetPartialMaintenanceModeStatus("nsx", false);
-    system.SetPartialMaintenanceModeStatus("vsan", false);
+    system.SetPartialMaintenanceModeStatus("storage-cluster", true);
+    system.SetPartialMaintenanceModeStatus("overlay", false);
+    system.SetPartialMaintenanceModeStatus("storage-cluster", false);
     system.SetPartialMaintenanceModeStatus("quick", true);
     EXPECT_TRUE(system.IsPartialMaintenanceModeEnabled("quick"));
-    EXPECT_FALSE(system.IsPartialMaintenanceModeEnabled("vsan"));
+    EXPECT_FALSE(system.IsPartialMaintenanceModeEnabled("storage-cluster"));
     auto list = system.ListPartialMaintenanceModeInfo();
     ASSERT_EQ(list.size(), 3u);
     std::map<std::string, bool> seen;
     for (const auto& p : list) seen[p.id] = p.enabled;
-    EXPECT_EQ(seen, (std::map<std::string, bool>{{"nsx", false}, {"quick", true}, {"vsan", false}}));
+    EXPECT_EQ(seen, (std::map<std::string, bool>{{"overlay", false}, {"quick", true}, {"storage-cluster", false}}));
     std::string id;
     StoreObject("partial_maintenance_modes", "maintenance", "quick")->GetValue("id", &id);
     EXPECT_EQ(id, "quick");
@@ -418,9 +418,9 @@ TEST_F(SystemHostTest, InceptionIsRecordedOnce) {
 
 TEST_F(SystemHostTest, VislLocation) {
     EXPECT_EQ(system.GetVislVMLocation(), "");
-    system.SetVislVMLocation("/vmfs/volumes/ds1/visl");
-    EXPECT_EQ(system.GetVislVMLocation(), "/vmfs/volumes/ds1/visl");
-    EXPECT_EQ(system.GetConfigFileValue("/system/visl/VMlocation"), "/vmfs/volumes/ds1/visl");
+    system.SetVislVMLocation("/kdfs/volumes/ds1/visl");
+    EXPECT_EQ(system.GetVislVMLocation(), "/kdfs/volumes/ds1/visl");
+    EXPECT_EQ(system.GetConfigFileValue("/system/visl/VMlocation"), "/kdfs/volumes/ds1/visl");
 }
 
 // ---- Read cache ------------------------------------------------------------------------------------

@@ -19,16 +19,6 @@ namespace {
 using TarnCtl::System::KernelOpts;
 using TarnCtl::System::ModuleImpl;
 
-CLI::App* Subcommand(CLI::App& parent, const std::string& name, const std::string& description) {
-    try {
-        return parent.get_subcommand(name);
-    } catch (const CLI::OptionNotFound&) {
-        auto* sub = parent.add_subcommand(name, description);
-        sub->require_subcommand(1);
-        return sub;
-    }
-}
-
 std::string YesNo(bool b) { return b ? "true" : "false"; }
 
 ModuleImpl Module(const std::string& name) {
@@ -230,7 +220,7 @@ void AddBootOptionCommands(CLI::App* system) {
 }
 
 HostCtlTool::CommandGroup gModules("system.modules", 45, [](CLI::App& app) {
-    auto* system = Subcommand(app, "system", "System services and settings");
+    auto* system = HostCtlTool::SharedSubcommand(app, "system", "System services and settings");
     AddModuleCommands(system);
     AddBootOptionCommands(system);
 });

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "hostctl/exception.h"
 #include "network/network_util.h"
@@ -35,36 +36,10 @@ const uint32_t kLinkSpeeds[] = {10,    100,   1000,  2500,  5000,   10000,  2000
 
 // Capability-mask and queue-balancing nodes, in PnicOffload / PnicNetqueue order.
 using SettingNode = PnicImpl::SettingNode;
-const SettingNode kOffloads[PNIC_OFFLOAD_COUNT] = {
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP_CSUM, "ipv4cso"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO, "ipv4tso"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_NET_SG, "sg"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_OFFSET_BASED_OFFLOAD, "obo"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_ENCAP, "vxlanencap"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_GENEVE_OFFLOAD, "geneveoffload"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO6, "ipv6tso"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO6_EXT_HDRS, "ipv6tsoext"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP6_CSUM, "ipv6cso"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP6_CSUM_EXT_HDRS, "ipv6csoext"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_NET_HIGH_DMA, "highdma"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_NET_SG_SPAN_PAGES, "sgsp"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_VLAN_TX, "tagging"},
-    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_VLAN_RX, "untagging"},
-};
-const SettingNode kNetqueue[PNIC_NETQUEUE_COUNT] = {
-    {KSI_NODE_net_pNics_netqueueBal_netqueueBalState, "lbState"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_PAIR, "rxqpair"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_NO_FEAT, "rxqnofeat"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_PREEMPTIBLE, "rxqpreempt"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_LATENCY, "rxqlatency"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_DYNAMIC_LB, "rxdynlb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_DYNAMIC_POOL_LB, "dynpoollb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_MAC_LEARN_LB, "maclearnlb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RSS, "rsslb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_LRO, "lrolb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_GENEVE_OAM, "geneveoamlb"},
-    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RSSLRO, "rsslrolb"},
-};
+constexpr auto& kOffloads = KSI_PNIC_OFFLOAD_NODES;
+constexpr auto& kNetqueue = KSI_PNIC_QUEUE_NODES;
+static_assert(std::size(KSI_PNIC_OFFLOAD_NODES) == PNIC_OFFLOAD_COUNT);
+static_assert(std::size(KSI_PNIC_QUEUE_NODES) == PNIC_NETQUEUE_COUNT);
 
 std::string Text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 

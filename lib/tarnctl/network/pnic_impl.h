@@ -21,10 +21,7 @@ class PnicImpl : public virtual HostCtl::Network::Pnic, public TarnCtl::Lib::Tar
 public:
     static constexpr const char* kConfigArray = "/net/pnic/child";
     // A 0/1 kernel node of the NIC and its configuration key.
-    struct SettingNode {
-        uint32_t node;
-        const char* key;
-    };
+    using SettingNode = KsiPnicSettingNode;
 
     explicit PnicImpl(const std::string& name);
 

@@ -363,9 +363,10 @@ std::unique_ptr<Lun> StorageInfoImpl::GetLunByUUID(const std::string& uid) {
 }
 
 std::string StorageInfoImpl::ResolveRuntimeLunName(const std::string& name) {
-    Sysinfo si(KSI_NODE_storage_scsifw_deviceUids);
-    si.SetThrowOnError(false);
-    if (!name.empty() && si.IsValidInstance(name)) {
+    // Reading the UID's record answers whether it exists: no need to list
+    // every UID of the host first, which made per-device lookups (and the
+    // boot replays built on them) grow with the number of devices.
+    if (!name.empty()) {
         Sysinfo primary(KSI_NODE_storage_scsifw_deviceUids_primaryUid);
         primary.SetThrowOnError(false);
         primary.SetInstance(name);

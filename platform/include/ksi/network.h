@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ksi/nodes.h"
+
 // ---- TCP/IP stack instances (netstacks) ----------------------------------------
 
 // The kernel's marker of a running instance.
@@ -27,6 +29,46 @@ enum : unsigned { KSI_TCPIP_AVAILABLECC_LEN = 64 };
 // /net/tcpip/instances/defaultcc and /net/tcpip/instances/ecn: one text.
 struct KsiTcpipText {
     char text[16];
+};
+
+// ---- Physical-NIC capability and queue settings ----------------------------
+
+// The 0/1 nodes of a NIC's capability masks and queue-balancing features, each
+// with its configuration and profile key, in the order of the library's
+// offload and netqueue items (the library checks the counts).
+struct KsiPnicSettingNode {
+    uint32_t node;
+    const char* key;
+};
+inline constexpr KsiPnicSettingNode KSI_PNIC_OFFLOAD_NODES[] = {
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP_CSUM, "ipv4cso"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO, "ipv4tso"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_NET_SG, "sg"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_OFFSET_BASED_OFFLOAD, "obo"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_ENCAP, "vxlanencap"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_GENEVE_OFFLOAD, "geneveoffload"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO6, "ipv6tso"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_TSO6_EXT_HDRS, "ipv6tsoext"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP6_CSUM, "ipv6cso"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_IP6_CSUM_EXT_HDRS, "ipv6csoext"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_NET_HIGH_DMA, "highdma"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_NET_SG_SPAN_PAGES, "sgsp"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_VLAN_TX, "tagging"},
+    {KSI_NODE_net_pNics_maskHwCapabilities_CAP_VLAN_RX, "untagging"},
+};
+inline constexpr KsiPnicSettingNode KSI_PNIC_QUEUE_NODES[] = {
+    {KSI_NODE_net_pNics_netqueueBal_netqueueBalState, "lbState"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_PAIR, "rxqpair"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_NO_FEAT, "rxqnofeat"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_PREEMPTIBLE, "rxqpreempt"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_QUEUE_LATENCY, "rxqlatency"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RX_DYNAMIC_LB, "rxdynlb"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_DYNAMIC_POOL_LB, "dynpoollb"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_MAC_LEARN_LB, "maclearnlb"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RSS, "rsslb"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_LRO, "lrolb"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_GENEVE_OAM, "geneveoamlb"},
+    {KSI_NODE_net_pNics_queueLBSetting_FEAT_RSSLRO, "rsslrolb"},
 };
 
 // ---- Physical NICs -------------------------------------------------------------

@@ -1,4 +1,4 @@
-// The boot configuration the host boots from (/bootbank/boot.cfg under the
+// The boot configuration the host boots from (/bootslot/boot.cfg under the
 // host root): "key=value" lines; "kernelopt" holds the kernel boot options as
 // space-separated name=value tokens (a value with spaces in double quotes),
 // "modules" the modules loaded at boot. The kernel reads it at every boot.
@@ -19,7 +19,7 @@ void UpdateKernelOptions(const ConfigStoreObject& object);
 
 namespace Platform::BootConfig {
 
-inline constexpr const char* kPath = "/bootbank/boot.cfg";
+inline constexpr const char* kPath = "/bootslot/boot.cfg";
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;
 
