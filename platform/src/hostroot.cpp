@@ -66,8 +66,16 @@ void EnsureLocked() {
         InitLocked(DefaultRoot(), true);
 }
 
+// Names the root too: the same host path means a different file under another root.
 [[noreturn]] void Refuse(std::string_view hostPath, const char* why) {
-    throw HostCtl::Lib::HostCtlException("Invalid host path " + std::string(hostPath) + ": " + why);
+    std::string root;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        EnsureLocked();
+        root = gRoot;
+    }
+    throw HostCtl::Lib::HostCtlException("Invalid host path " + std::string(hostPath) + ": " + why +
+                                         " (host root " + root + ")");
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The object printer: an indented "Label: value" layout, or JSON where each
-// object is {"type": ..., entries...} and a nested object is keyed by its type.
+// object is {"type": ..., entries...}, keys are the labels in snake_case and a
+// nested object is keyed by its type.
 #include "platform/printer.h"
 
+#include <cctype>
 #include <cstdio>
 #include <map>
 
@@ -12,6 +14,28 @@ namespace TarnCtl::Lib {
 using HostCtl::Misc::JsonQuote;
 
 ObjectPrinter::ObjectPrinter(std::ostream& out, Format format) : _out(out), _format(format) {}
+std::string JsonKey(const std::string& label) {
+    std::string key;
+    char prev = 0;
+    for (char c : label) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!std::isalnum(u)) {
+            if (!key.empty() && key.back() != '_')
+                key.push_back('_');
+        } else {
+            // "rebootRequired" -> reboot_required; "IOs" and "MB" stay one word.
+            if (std::isupper(u) && prev &&
+                (std::islower(static_cast<unsigned char>(prev)) || std::isdigit(static_cast<unsigned char>(prev))))
+                key.push_back('_');
+            key.push_back(static_cast<char>(std::tolower(u)));
+        }
+        prev = std::isalnum(u) ? c : 0;
+    }
+    while (!key.empty() && key.back() == '_')
+        key.pop_back();
+    return key;
+}
+
 ObjectPrinter::~ObjectPrinter() = default;
 
 void ObjectPrinter::SetType(const char* typeName) { _pendingType = typeName ? typeName : ""; }
@@ -38,7 +62,7 @@ void ObjectPrinter::BeginObject() {
             // Key the nested object by its type; repeats get a counter.
             int n = ++_stack.back().childTypes[type];
             std::string key = n == 1 ? type : type + " " + std::to_string(n);
-            _out << JsonQuote(key) << ":";
+            _out << JsonQuote(JsonKey(key)) << ":";
         }
         _out << "{" << JsonQuote("type") << ":" << JsonQuote(type);
     }
@@ -72,7 +96,7 @@ void ObjectPrinter::Entry(const char* label, const std::string& text, bool quote
         _out << Indent(_stack.size()) << label << ": " << text << "\n";
     } else {
         Separator();
-        _out << JsonQuote(label) << ":" << (quoted ? JsonQuote(text) : text);
+        _out << JsonQuote(JsonKey(label)) << ":" << (quoted ? JsonQuote(text) : text);
     }
 }
 
@@ -96,7 +120,9 @@ void ObjectPrinter::Number(const char* label, uint64_t magnitude, bool negative,
             text += std::string(" ") + unit;
         Entry(label, text, false);
     } else {
-        Entry(label, buf, hex);
+        // Hex is for people; scripts get the number itself.
+        std::snprintf(buf, sizeof buf, "%s%llu", negative ? "-" : "", static_cast<unsigned long long>(magnitude));
+        Entry(label, buf, false);
     }
 }
 
@@ -124,7 +150,7 @@ void ObjectPrinter::OpenList(const char* label) {
         _out << Indent(_stack.size()) << label << ": [\n";
     } else {
         Separator();
-        _out << JsonQuote(label) << ":[";
+        _out << JsonQuote(JsonKey(label)) << ":[";
     }
     _stack.push_back({true, true, {}});
 }

@@ -234,9 +234,36 @@ TEST_F(PrintTest, JsonIsValidAndSmartNicComesLast) {
     std::string last;
     for (auto it = d.MemberBegin(); it != d.MemberEnd(); ++it)
         last = it->name.GetString();
-    EXPECT_EQ(last, "Smart NIC Info");
-    EXPECT_FALSE(d.HasMember("Clock Device Info"));
-    EXPECT_TRUE(d.HasMember("Storage Info"));
+    EXPECT_EQ(last, "smart_nic_info");
+    EXPECT_FALSE(d.HasMember("clock_device_info"));
+    ASSERT_TRUE(d.HasMember("storage_info"));
+    EXPECT_STREQ(d["storage_info"]["type"].GetString(), "Storage Info");
+}
+
+TEST(Printer, JsonKeysAreSnakeCaseAndNumbersStayNumbers) {
+    std::ostringstream out;
+    TarnCtl::Lib::ObjectPrinter p(out, TarnCtl::Lib::ObjectPrinter::Format::Json);
+    p.SetType("Disk");
+    p.BeginObject();
+    p.Print("Size", static_cast<uint64_t>(4096), false, "bytes");
+    p.Print("Queue Flags", static_cast<uint32_t>(255), true, nullptr);
+    p.Print("Offset", static_cast<int64_t>(-3));
+    p.Print("Is SSD", true);
+    p.Print("Display Name", std::string("Disk \"A\""));
+    {
+        TarnCtl::Lib::ObjectPrinter::VectorPrinterHelper list("Other Partitions", &p);
+    }
+    p.SetType("Partition Info");
+    p.BeginObject();
+    p.EndObject();
+    p.SetType("Partition Info");
+    p.BeginObject();
+    p.EndObject();
+    p.EndObject();
+    EXPECT_EQ(out.str(),
+              "{\"type\":\"Disk\",\"size\":4096,\"queue_flags\":255,\"offset\":-3,\"is_ssd\":true,"
+              "\"display_name\":\"Disk \\\"A\\\"\",\"other_partitions\":[],"
+              "\"partition_info\":{\"type\":\"Partition Info\"},\"partition_info_2\":{\"type\":\"Partition Info\"}}\n");
 }
 
 TEST(Printer, TextLayoutListsAndNumbers) {

@@ -30,8 +30,10 @@ using HostCtl::Adv::AdvancedIntegerOption;
 using HostCtl::Adv::AdvancedOption;
 using HostCtl::Adv::AdvancedStringOption;
 
+// Values and defaults keep their type so JSON shows integers as numbers.
 struct Row {
-    std::string path, type, value, def, range, impact, description;
+    std::string path, type, range, impact, description;
+    HostCtlTool::Cell value{""}, def{""};
     bool offDefault;
 };
 
@@ -42,8 +44,8 @@ Row Describe(AdvancedOption& o) {
     r.description = o.GetDescription();
     if (auto* i = dynamic_cast<AdvancedIntegerOption*>(&o)) {
         r.type = "integer";
-        r.value = std::to_string(i->GetValue());
-        r.def = std::to_string(i->GetDefaultValue());
+        r.value = static_cast<int64_t>(i->GetValue());
+        r.def = static_cast<int64_t>(i->GetDefaultValue());
         r.range = std::to_string(i->GetMinimum()) + "-" + std::to_string(i->GetMaximum());
     } else if (auto* s = dynamic_cast<AdvancedStringOption*>(&o)) {
         r.type = "string";
@@ -51,7 +53,7 @@ Row Describe(AdvancedOption& o) {
         r.def = s->GetDefaultValue();
         r.range = s->GetValidCharacters();
     }
-    r.offDefault = r.value != r.def;
+    r.offDefault = r.value.Text() != r.def.Text();
     return r;
 }
 

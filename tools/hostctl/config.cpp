@@ -145,7 +145,9 @@ HostCtlTool::CommandGroup gConfig("config", 70, [](CLI::App& app) {
                 parser = std::make_unique<ConfigUpgradeParser>(im.file.c_str());
             }
         } catch (const ConfigUpgradeParser::Exception& e) {
-            throw HostCtlTool::CommandFailure{e.what()};
+            if (im.file == "-") throw HostCtlTool::CommandFailure{e.what()};
+            throw HostCtlTool::CommandFailure{std::string(e.what()) + " (" +
+                                              HostCtlTool::HostPathMessage("host path", im.file) + ")"};
         }
         auto c = ConfigStoreConvertor::GetConvertor();
         LockGuard lock(c, specs);

@@ -1,4 +1,5 @@
-// Tables, records and progress for hostctl output.
+// Tables, records and progress for hostctl output; JSON keys and kinds are
+// decided here once for every command group.
 #include "output.h"
 
 #include <unistd.h>
@@ -8,11 +9,16 @@
 #include <iostream>
 
 #include "command.h"
+#include "hostctl/exception.h"
+#include "platform/hostroot.h"
 #include "platform/misc.h"
+#include "platform/printer.h"
 
 namespace HostCtlTool {
 
 std::string JsonQuote(const std::string& text) { return HostCtl::Misc::JsonQuote(text); }
+
+std::string JsonKey(const std::string& heading) { return TarnCtl::Lib::JsonKey(heading); }
 
 namespace {
 
@@ -27,29 +33,47 @@ bool IsInteger(const std::string& s) {
     return std::all_of(s.begin() + i, s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string JsonCell(const std::string& cell, Table::Kind kind) {
-    if (kind == Table::Kind::Number && IsInteger(cell))
-        return cell;
-    if (kind == Table::Kind::Bool && (cell == "true" || cell == "false"))
-        return cell;
-    return JsonQuote(cell);
+// A cell as JSON: its own kind first, then the column's.
+std::string JsonCell(const Cell& cell, Cell::Kind column) {
+    const std::string& text = cell.Text();
+    Cell::Kind kind = cell.GetKind() == Cell::Kind::Text ? column : cell.GetKind();
+    if (kind == Cell::Kind::Number && IsInteger(text))
+        return text;
+    if (kind == Cell::Kind::Bool && (text == "true" || text == "false"))
+        return text;
+    return JsonQuote(text);
 }
 
 }  // namespace
 
-Table::Table(std::vector<std::string> columns) : _columns(std::move(columns)), _kinds(_columns.size(), Kind::Text) {}
+Table::Table(std::vector<std::string> headings)
+    : _headings(std::move(headings)), _kinds(_headings.size(), Kind::Text) {
+    for (const auto& h : _headings)
+        _keys.push_back(JsonKey(h));
+}
 
-Table& Table::SetKind(const std::string& column, Kind kind) {
-    for (size_t i = 0; i < _columns.size(); ++i)
-        if (_columns[i] == column)
+Table& Table::SetKind(const std::string& heading, Kind kind) {
+    for (size_t i = 0; i < _headings.size(); ++i)
+        if (_headings[i] == heading)
             _kinds[i] = kind;
     return *this;
 }
 
-void Table::AddRow(std::vector<std::string> cells) {
-    cells.resize(_columns.size());
+Table& Table::SetKey(const std::string& heading, std::string key) {
+    for (size_t i = 0; i < _headings.size(); ++i)
+        if (_headings[i] == heading)
+            _keys[i] = key;
+    return *this;
+}
+
+void Table::AddRow(std::vector<Cell> cells) {
+    cells.resize(_headings.size(), Cell(""));
     _rows.push_back(std::move(cells));
 }
+
+void Table::AddRow(std::initializer_list<Cell> cells) { AddRow(std::vector<Cell>(cells)); }
+
+void Table::AddRow(const std::vector<std::string>& cells) { AddRow(std::vector<Cell>(cells.begin(), cells.end())); }
 
 void Table::Print() const {
     if (GlobalOptions().Json())
@@ -59,91 +83,100 @@ void Table::Print() const {
 }
 
 void Table::PrintText(std::ostream& out) const {
-    std::vector<size_t> width(_columns.size());
-    for (size_t i = 0; i < _columns.size(); ++i)
-        width[i] = _columns[i].size();
+    std::vector<size_t> width(_headings.size());
+    for (size_t i = 0; i < _headings.size(); ++i)
+        width[i] = _headings[i].size();
     for (const auto& row : _rows)
         for (size_t i = 0; i < row.size(); ++i)
-            width[i] = std::max(width[i], row[i].size());
-    auto line = [&](const std::vector<std::string>& cells) {
+            width[i] = std::max(width[i], row[i].Text().size());
+    auto line = [&](auto cellText) {
         std::string text;
-        for (size_t i = 0; i < cells.size(); ++i) {
-            text += cells[i];
-            if (i + 1 < cells.size())
-                text += std::string(width[i] - cells[i].size() + 2, ' ');
+        for (size_t i = 0; i < _headings.size(); ++i) {
+            const std::string& cell = cellText(i);
+            text += cell;
+            if (i + 1 < _headings.size())
+                text += std::string(width[i] - cell.size() + 2, ' ');
         }
         while (!text.empty() && text.back() == ' ')
             text.pop_back();
         out << text << "\n";
     };
-    line(_columns);
+    line([&](size_t i) -> const std::string& { return _headings[i]; });
     std::vector<std::string> rule;
     for (size_t w : width)
         rule.push_back(std::string(w, '-'));
-    line(rule);
+    line([&](size_t i) -> const std::string& { return rule[i]; });
     for (const auto& row : _rows)
-        line(row);
+        line([&](size_t i) -> const std::string& { return row[i].Text(); });
 }
 
 void Table::PrintJson(std::ostream& out) const {
+    WriteJson(out);
+    out << "\n";
+}
+
+void Table::WriteJson(std::ostream& out) const {
     out << "[";
     for (size_t r = 0; r < _rows.size(); ++r) {
         out << (r ? ",\n " : "\n ") << "{";
-        for (size_t i = 0; i < _columns.size(); ++i)
-            out << (i ? ", " : "") << JsonQuote(_columns[i]) << ": " << JsonCell(_rows[r][i], _kinds[i]);
+        for (size_t i = 0; i < _headings.size(); ++i)
+            out << (i ? ", " : "") << JsonQuote(_keys[i]) << ": " << JsonCell(_rows[r][i], _kinds[i]);
         out << "}";
     }
-    out << (_rows.empty() ? "]\n" : "\n]\n");
+    out << (_rows.empty() ? "]" : "\n]");
 }
 
-Record& Record::Add(const std::string& key, const std::string& value) {
-    _fields.push_back({key, value, Field::Str, nullptr});
+Record& Record::Add(const std::string& label, Cell value) {
+    _fields.push_back({label, std::move(value), nullptr});
     return *this;
 }
-Record& Record::Add(const std::string& key, int64_t value) {
-    _fields.push_back({key, std::to_string(value), Field::Raw, nullptr});
-    return *this;
-}
-Record& Record::Add(const std::string& key, uint64_t value) {
-    _fields.push_back({key, std::to_string(value), Field::Raw, nullptr});
-    return *this;
-}
-Record& Record::Add(const std::string& key, bool value) {
-    _fields.push_back({key, value ? "true" : "false", Field::Raw, nullptr});
-    return *this;
-}
-Record& Record::AddTable(const std::string& key, const Table& table) {
-    _fields.push_back({key, "", Field::Sub, std::make_shared<Table>(table)});
+
+Record& Record::AddTable(const std::string& label, const Table& table) {
+    _fields.push_back({label, Cell(""), std::make_shared<Table>(table)});
     return *this;
 }
 
 void Record::Print() const {
-    if (GlobalOptions().Json()) {
-        std::cout << "{";
-        for (size_t i = 0; i < _fields.size(); ++i) {
-            const Field& f = _fields[i];
-            std::cout << (i ? ",\n " : "\n ") << JsonQuote(f.key) << ": ";
-            if (f.kind == Field::Str)
-                std::cout << JsonQuote(f.text);
-            else if (f.kind == Field::Raw)
-                std::cout << f.text;
-            else
-                f.table->PrintJson(std::cout);
-        }
-        std::cout << "\n}\n";
-        return;
+    if (GlobalOptions().Json())
+        PrintJson(std::cout);
+    else
+        PrintText(std::cout);
+}
+
+void Record::PrintJson(std::ostream& out) const {
+    out << "{";
+    for (size_t i = 0; i < _fields.size(); ++i) {
+        const Field& f = _fields[i];
+        out << (i ? ",\n " : "\n ") << JsonQuote(JsonKey(f.label)) << ": ";
+        if (f.table)
+            f.table->WriteJson(out);
+        else
+            out << JsonCell(f.value, Cell::Kind::Text);
     }
+    out << "\n}\n";
+}
+
+void Record::PrintText(std::ostream& out) const {
     size_t width = 0;
     for (const auto& f : _fields)
-        if (f.kind != Field::Sub)
-            width = std::max(width, f.key.size());
+        if (!f.table)
+            width = std::max(width, f.label.size());
     for (const auto& f : _fields) {
-        if (f.kind == Field::Sub) {
-            std::cout << f.key << ":\n";
-            f.table->PrintText(std::cout);
+        if (f.table) {
+            out << f.label << ":\n";
+            f.table->PrintText(out);
         } else {
-            std::cout << f.key << ":" << std::string(width - f.key.size() + 1, ' ') << f.text << "\n";
+            out << f.label << ":" << std::string(width - f.label.size() + 1, ' ') << f.value.Text() << "\n";
         }
+    }
+}
+
+std::string HostPathMessage(const std::string& what, const std::string& hostPath) {
+    const std::string& root = Platform::HostRoot();
+    try {
+        return what + " " + hostPath + ": " + Platform::HostPath(hostPath) + " below host root " + root;
+    } catch (const HostCtl::Lib::HostCtlException&) {
+        return what + " " + hostPath + ": not a path below host root " + root;
     }
 }
 

@@ -14,6 +14,13 @@ namespace TarnCtl::Lib {
 
 class TarnCtlObject;
 
+// The JSON key of a human label, the one naming rule of every JSON output
+// (this printer and the tool's listings): words (split at spaces, punctuation
+// and lower-to-upper case changes) in lower case joined by "_"
+// ("Display Name" -> "display_name", "rebootRequired" -> "reboot_required",
+// "Size MB" -> "size_mb").
+std::string JsonKey(const std::string& label);
+
 class ObjectPrinter {
 public:
     enum class Format { Text, Json };
