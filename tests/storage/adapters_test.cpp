@@ -111,17 +111,28 @@ TEST_F(StorageHostTest, TypedListsKeepOnlyTheirKind) {
 }
 
 TEST(InterfaceTypeStrings, RoundTripAndRefusal) {
-    for (uint32_t t : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 11u, 12u, 13u, 14u}) {
-        auto type = static_cast<ScsiInterface::ScsiInterfaceType>(t);
-        EXPECT_EQ(ScsiInterface::GetValidInterfaceType(ScsiInterface::GetInterfaceTypeString(type)), type);
+    // The adapter kinds as the host documents them, value and text.
+    const std::pair<uint32_t, const char*> documented[] = {
+        {1, "block"}, {2, "fc"},  {3, "iscsi"},     {4, "ide"},       {5, "iscsivendor"}, {6, "sas"},
+        {7, "sata"},  {8, "usb"}, {9, "parallel"}, {11, "fcoe"},     {12, "pcie"},       {13, "rdma"},
+        {14, "tcp"},
+    };
+    for (const auto& [value, text] : documented) {
+        auto type = static_cast<ScsiInterface::ScsiInterfaceType>(value);
+        EXPECT_EQ(ScsiInterface::GetInterfaceTypeString(type), text) << value;
+        EXPECT_EQ(static_cast<uint32_t>(ScsiInterface::GetValidInterfaceType(text)), value) << text;
     }
-    EXPECT_EQ(ScsiInterface::GetInterfaceTypeString(ScsiInterface::SCSI_IFACE_TYPE_OTHER), "unknown");
-    EXPECT_EQ(ScsiInterface::GetInterfaceTypeString(static_cast<ScsiInterface::ScsiInterfaceType>(77)), "unknown");
-    try {
-        ScsiInterface::GetValidInterfaceType("scsi");
-        FAIL() << "no exception";
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        EXPECT_STREQ(e.what(), "Unknown transport type scsi");
+    for (uint32_t value : {0u, 10u, 15u, 77u})
+        EXPECT_EQ(ScsiInterface::GetInterfaceTypeString(static_cast<ScsiInterface::ScsiInterfaceType>(value)),
+                  "unknown")
+            << value;
+    for (const char* text : {"scsi", "FC", "", "fc ", "nvme"}) {
+        try {
+            ScsiInterface::GetValidInterfaceType(text);
+            ADD_FAILURE() << "no exception for '" << text << "'";
+        } catch (const HostCtl::Lib::HostCtlException& e) {
+            EXPECT_EQ(std::string(e.what()), std::string("Unknown transport type ") + text);
+        }
     }
 }
 

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "hostctl/exception.h"
 #include "ksi/storage.h"
 #include "platform/boot.h"
 #include "platform/log.h"
+#include "lib/tarnctl_object.h"
 #include "sim/kernel.h"
 #include "storage/storage_util.h"
 #include "storage_fixture.h"
@@ -190,23 +192,64 @@ TEST_F(StorageHostTest, FirstDiscoveryFailureGetsASecondChance) {
         ADD_FAILURE() << "no exception";
     } catch (const HostCtl::Lib::HostCtlException& e) {
         EXPECT_STREQ(e.what(),
-                     "Unable to scan Tarnos SCSI subsystem for new devices. Failure.  Please see Tarnos log for more "
+                     "Unable to scan Tarnos SCSI subsystem for new devices.Failure.  Please see Tarnos log for more "
                      "information");
     }
 }
 
+// A volume the counting producer hands out, named by the call that made it.
+class CountedVolume : public HostCtl::Storage::UnresolvedKdfsVolume, public TarnCtl::Lib::TarnCtlObject {
+public:
+    explicit CountedVolume(std::string name) : _name(std::move(name)) {}
+    void Refresh() override {}
+    std::string GetName() const override { return _name; }
+
+private:
+    std::string _name;
+};
+
+int gProduced = 0;
+std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> CountingProducer(bool snapshots) {
+    ++gProduced;
+    const std::string call = std::to_string(gProduced) + (snapshots ? "" : "-nosnap");
+    return {std::make_shared<CountedVolume>("vol-a#" + call), std::make_shared<CountedVolume>("vol-b#" + call)};
+}
+
+std::vector<std::string> Names(const std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>>& list) {
+    std::vector<std::string> out;
+    for (const auto& v : list)
+        out.push_back(v->GetName());
+    return out;
+}
+
 TEST_F(StorageHostTest, UnresolvedVolumesAreComputedOncePerScope) {
+    gProduced = 0;
+    TarnCtl::Storage::SetUnresolvedVolumeProducer(CountingProducer);
     Platform::Log::Capture log;
-    storage.GetUnresolvedVolumes();
+    // Outside a scope every query computes afresh.
+    EXPECT_EQ(Names(storage.GetUnresolvedVolumes()), (std::vector<std::string>{"vol-a#1", "vol-b#1"}));
+    EXPECT_EQ(Names(storage.GetUnresolvedVolumes()), (std::vector<std::string>{"vol-a#2", "vol-b#2"}));
     EXPECT_EQ(log.Count("Getting list of UnresolvedKdfsVolume"), 0u);
     {
         HostCtl::Storage::StorageInfoScopedCache scope;
-        storage.GetUnresolvedVolumes();
-        storage.GetUnresolvedVolumes();
+        EXPECT_EQ(Names(storage.GetUnresolvedVolumes()), (std::vector<std::string>{"vol-a#3", "vol-b#3"}));
+        // The same list, not a recomputed one.
+        EXPECT_EQ(Names(storage.GetUnresolvedVolumes()), (std::vector<std::string>{"vol-a#3", "vol-b#3"}));
+        EXPECT_EQ(gProduced, 3);
         EXPECT_EQ(log.Count("Getting list of UnresolvedKdfsVolume"), 1u);
+        // Another thread has no scope of its own: it computes afresh.
+        std::vector<std::string> other;
+        std::thread([&] { other = Names(storage.GetUnresolvedVolumes()); }).join();
+        EXPECT_EQ(other, (std::vector<std::string>{"vol-a#4", "vol-b#4"}));
+        // Until the scope is made global.
+        scope.EnableGlobal();
+        std::thread([&] { other = Names(storage.GetUnresolvedVolumes()); }).join();
+        EXPECT_EQ(other, (std::vector<std::string>{"vol-a#5", "vol-b#5"}));
+        std::thread([&] { other = Names(storage.GetUnresolvedVolumes()); }).join();
+        EXPECT_EQ(other, (std::vector<std::string>{"vol-a#5", "vol-b#5"}));
     }
-    storage.GetUnresolvedVolumes();
-    EXPECT_EQ(log.Count("Getting list of UnresolvedKdfsVolume"), 1u);
+    EXPECT_EQ(Names(storage.GetUnresolvedVolumes()), (std::vector<std::string>{"vol-a#6", "vol-b#6"}));
+    TarnCtl::Storage::SetUnresolvedVolumeProducer(nullptr);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "hostctl/exception.h"
 #include "ksi/storage.h"
 #include "sim/kernel.h"
+#include "kernel_spy.h"
 #include "storage_fixture.h"
 
 namespace StorageTest {
@@ -47,7 +48,7 @@ TEST_F(StorageHostTest, FullRescanOfOneAdapterReturnsTheErrorTextInsteadOfThrowi
     std::string result = storage.RescanAdapters("hbx1", "all", true);
     EXPECT_EQ(result,
               "Error while rescanning adapter hbx1. Error was Unable to scan Tarnos SCSI subsystem for old "
-              "devices. Failure. Please see Tarnos log for more information\n");
+              "devices.Failure. Please see Tarnos log for more information\n");
 }
 
 TEST_F(StorageHostTest, RemovedHardwareIsDroppedAndNewHardwareDiscovered) {
@@ -108,6 +109,73 @@ TEST_F(StorageHostTest, RescanMarkCarriesTheCallersProcessWhileRunning) {
     EXPECT_EQ(seenOn, 1u);
     EXPECT_EQ(seenPid, static_cast<uint32_t>(getpid()));
     EXPECT_EQ(RescanMark().on, 0u);
+}
+
+struct ScanFailureRow {
+    uint32_t node;
+    const char* type;
+    TARN_ReturnStatus status;
+    const char* text;
+};
+
+TEST_F(StorageHostTest, ScanStepFailuresReadAsTheKernelTable) {
+    const ScanFailureRow rows[] = {
+        {KSI_NODE_storage_scsifw_add, "add", TARN_BUSY,
+         "Unable to scan Tarnos SCSI subsystem for new devices.  Scan already in progress"},
+        {KSI_NODE_storage_scsifw_add, "add", TARN_FAILURE,
+         "Unable to scan Tarnos SCSI subsystem for new devices.Failure.  Please see Tarnos log for more information"},
+        {KSI_NODE_storage_scsifw_delete, "delete", TARN_BUSY,
+         "Unable to scan Tarnos SCSI subsystem for old devices.  Scan already in progress"},
+        {KSI_NODE_storage_scsifw_delete, "delete", TARN_FAILURE,
+         "Unable to scan Tarnos SCSI subsystem for old devices.Failure. Please see Tarnos log for more information"},
+        {KSI_NODE_storage_scsifw_update, "update", TARN_BUSY,
+         "Unable to scan Tarnos SCSI subsystem for path updates.  Scan already in progress"},
+        {KSI_NODE_storage_scsifw_update, "update", TARN_FAILURE,
+         "Unable to scan Tarnos SCSI subsystem for path updates.Failure. Please see Tarnos log for more "
+         "information"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        TarnSim::ClearFaults();
+        TarnSim::InjectFault({"", row.node, "", row.status, 1});
+        EXPECT_EQ(storage.RescanAdapters("hbx2", row.type, true),
+                  std::string("Error while rescanning adapter hbx2. Error was ") + row.text + "\n");
+    }
+}
+
+TEST_F(StorageHostTest, RescanMarkAndLockLastTheWholeCall) {
+    KernelSpy spy;
+    int claimRuns = 0;
+    uint32_t markAtClaim = 0;
+    bool lockAtClaim = false;
+    spy.Before(KSI_NODE_storage_scsifw_claimrule, [&] {
+        ++claimRuns;
+        markAtClaim = RescanMark().on;
+        lockAtClaim = StorageLockHeld();
+    });
+    EXPECT_EQ(storage.RescanAdapters("*", "add", false), "");
+    EXPECT_EQ(claimRuns, 1);
+    EXPECT_EQ(markAtClaim, 1u);
+    EXPECT_TRUE(lockAtClaim);
+    EXPECT_EQ(RescanMark().on, 0u);
+    EXPECT_FALSE(StorageLockHeld());
+}
+
+TEST_F(StorageHostTest, EveryScanStepHoldsTheStorageLock) {
+    for (uint32_t node : {KSI_NODE_storage_scsifw_add, KSI_NODE_storage_scsifw_delete, KSI_NODE_storage_scsifw_update}) {
+        KernelSpy spy;
+        int probes = 0, held = 0;
+        spy.Before(node, [&] {
+            ++probes;
+            held += StorageLockHeld();
+        });
+        // Straight through the adapter, without the domain object's rescan.
+        auto adapter = storage.GetScsiInterface("hbx1");
+        adapter->Rescan(true);
+        EXPECT_GE(probes, 1) << node;
+        EXPECT_EQ(held, probes) << node;
+        EXPECT_FALSE(StorageLockHeld());
+    }
 }
 
 }  // namespace

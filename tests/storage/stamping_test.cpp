@@ -87,6 +87,19 @@ TEST_F(StampingTest, PurgeByAgeForgetsOldDevicesOnly) {
     EXPECT_FALSE(BlockDevice("naa.recent"));
 }
 
+TEST_F(StampingTest, PurgeAgeCountsFromExactlyTheGivenDays) {
+    const long now = gNow;
+    SeenAt("naa.exactly7", now - 7 * 86400);
+    SeenAt("naa.second-short", now - 7 * 86400 + 1);
+    storage.PurgeStaleLuns(7);
+    EXPECT_FALSE(BlockDevice("naa.exactly7"));
+    EXPECT_TRUE(BlockDevice("naa.second-short"));
+    // Seen this very second: zero days is old enough.
+    SeenAt("naa.now", now);
+    storage.PurgeStaleLuns(0);
+    EXPECT_FALSE(BlockDevice("naa.now"));
+}
+
 TEST_F(StampingTest, PurgeDropsTheKernelsPersistedAttributes) {
     storage.GetDeviceByName(kArrayLun, false)->SetPerenniallyReserved(true);
     SeenAt(kArrayLun, gNow - 30 * 86400);

@@ -104,4 +104,16 @@ void DiskLunApi::AddCoreDumpSizeCbkFn(unsigned long (*fn)()) {
     StorageInfoImpl::AddCoreDumpSizeCbkFn(fn);
 }
 
+void DiskLunApi::AddGetDumpPolicyCbkFn(void (*fn)(unsigned int, char**)) {
+    MorraFileSystemImpl::getDumpPolicyFn = fn;
+}
+
+void DiskLunApi::AddGetCapacityFromDIRSVCCbkFn(void (*fn)(HostCtl::Morra::Uuid, unsigned long*, unsigned long*)) {
+    MorraFileSystemImpl::getCapacityFromDIRSVCFn = fn;
+}
+
+void DiskLunApi::AddSetMorraDatastoreNameCbkFn(void (*fn)(const std::string&, const std::string&)) {
+    MorraFileSystemImpl::setMorraDatastoreNameFn = fn;
+}
+
 }  // namespace TarnCtl::Storage

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hostctl/storage.h"
+#include "storage/morra_file_system_impl.h"
 
 namespace TarnCtl::Storage {
 
@@ -37,6 +38,12 @@ public:
     static void AddPartitionTypeGuidPair(const std::string& guid,
                                          HostCtl::Storage::DiskLunPartition::PartitionType type);
     static void AddCoreDumpSizeCbkFn(unsigned long (*fn)());
+    // The distributed-storage plug-in's datastore hooks (dump policy text,
+    // raw capacity, datastore naming); a later registration replaces an earlier one.
+    static void AddGetDumpPolicyCbkFn(void (*fn)(unsigned int, char**));
+    static void AddGetCapacityFromDIRSVCCbkFn(void (*fn)(HostCtl::Morra::Uuid, unsigned long* total,
+                                                         unsigned long* used));
+    static void AddSetMorraDatastoreNameCbkFn(void (*fn)(const std::string&, const std::string&));
 };
 
 }  // namespace TarnCtl::Storage

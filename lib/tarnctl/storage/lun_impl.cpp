@@ -187,6 +187,7 @@ void LunImpl::SetDisplayName(const std::string& name, bool set) {
         throw HostCtlException("Device name may not contain \".");
     if (InBootMode())
         return;
+    StorageLockGuard lock;
     if (!set && !HasDisplayName())
         return;
     // The kernel learns the name first; the store records it only after.
@@ -302,6 +303,7 @@ void LunImpl::SetQueueFullParameters(uint32_t threshold, uint32_t sampleSize) {
     if (threshold > 16)
         throw HostCtlException(std::string("Cannot set device qfull parameters. ") +
                                "queue-full-threshold should be <= " + std::to_string(16));
+    StorageLockGuard lock;
     KsiStorageQfullParams params{sampleSize, threshold};
     Sysinfo si(KSI_NODE_storage_scsifw_devices_qfullconfigparams);
     si.SetInstance(_name);
@@ -321,6 +323,7 @@ void LunImpl::SetMaxQueueDepth(uint32_t depth) {
     if (depth < 4)
         throw HostCtlException(
             "Cannot set device's max queue depth parameter. max-queue-depth should be >= 4");
+    StorageLockGuard lock;
     WriteValue(KSI_NODE_storage_scsifw_devices_maxQueueDepth, depth);
     UpdateBlockDevice(_name, [&](ConfigStoreObject& object) { object.SetValue("max_queue_depth", depth); });
 }
@@ -331,6 +334,8 @@ uint32_t LunImpl::GetNumReqOutstanding() {
 
 void LunImpl::SetNumReqOutstanding(uint32_t count) {
     RequireDisk();
+    // The depth checked is the one in force when the value is written.
+    StorageLockGuard lock;
     const uint32_t depth = GetMaxQueueDepth();
     if (count > depth)
         throw HostCtlException(std::string("Cannot set device queue depth parameter. ") +
@@ -347,6 +352,7 @@ uint32_t LunImpl::GetLatencySensitiveThreshold() {
 
 void LunImpl::SetLatencySensitiveThreshold(uint32_t threshold) {
     RequireDisk();
+    StorageLockGuard lock;
     WriteValue(KSI_NODE_storage_scsifw_devices_SchedulingLatencyThreshold, threshold);
     const std::string plugin = GetMultipathPluginName();
     UpdateBlockDevice(_name, [&](ConfigStoreObject& object) {
@@ -361,6 +367,7 @@ bool LunImpl::IsDeviceInquiryCacheIgnored() {
 
 void LunImpl::SetDeviceInquiryCacheIgnored(bool ignored) {
     RequireDisk();
+    StorageLockGuard lock;
     WriteValue(KSI_NODE_storage_scsifw_devices_ignoreInquiryCache, ignored ? 1 : 0);
     UpdateBlockDevice(_name, [&](ConfigStoreObject& object) {
         object.SetValue("is_inquiry_cache_ignored", ignored);
@@ -381,6 +388,7 @@ void LunImpl::MarkPDL(bool lost) {
 void LunImpl::SetStatus(LunStatus status, bool persist) {
     if (status != LUN_ON && status != LUN_OFF)
         throw HostCtlException("Cannot set device to any states other than on or off");
+    StorageLockGuard lock;
     Sysinfo si(KSI_NODE_storage_scsifw_devices_state);
     si.SetInstance(_name);
     si.SetMessageForError(TARN_BUSY,
@@ -413,6 +421,7 @@ KsiStoragePersistAttrs LunImpl::ReadPersistentAttributes() {
 }
 
 void LunImpl::SetDetached(bool detached) {
+    StorageLockGuard lock;
     SetPersistentAttribute(std::string("detached=") + (detached ? "yes" : "no"),
                            "Unable to set attribute. Please see Tarnos log");
     UpdateBlockDevice(_name, [&](ConfigStoreObject& object) {
@@ -428,6 +437,7 @@ void LunImpl::SetNotShared(bool notShared) {
     if (!notShared && IsLocal())
         throw HostCtlException("Not shared status cannot be cleared for local device \"" +
                                GetDisplayName() + "\"");
+    StorageLockGuard lock;
     SetPersistentAttribute(std::string("notShared=") + (notShared ? "yes" : "no"),
                            "Unable to set not shared attribute. Please see Tarnos log");
     UpdateBlockDevice(_name, [&](ConfigStoreObject& object) { object.SetValue("not_shared", notShared); });
@@ -438,6 +448,7 @@ bool LunImpl::IsNotShared() {
 }
 
 void LunImpl::SetPerenniallyReserved(bool reserved) {
+    StorageLockGuard lock;
     SetPersistentAttribute(std::string("perennialResvd=") + (reserved ? "yes" : "no"),
                            "Unable to set attribute. Please see Tarnos log");
     UpdateBlockDevice(_name, [&](ConfigStoreObject& object) {
@@ -450,6 +461,7 @@ bool LunImpl::IsPerenniallyReserved() {
 }
 
 void LunImpl::DeleteState() {
+    StorageLockGuard lock;
     auto store = Store();
     if (store->IsBoot()) {
         SetPersistentAttribute("deleted=true", "Unable to delete persistent attributes. Please see Tarnos log");

@@ -145,6 +145,7 @@ const ScanStep kUpdate{KSI_NODE_storage_scsifw_update, "path updates",
 // the texts users know.
 void RunScanStep(const ScanStep& step, const std::string& adapter) {
     const std::string head = std::string("Unable to scan Tarnos SCSI subsystem for ") + step.what + ".";
+    StorageLockGuard lock;
     try {
         TarnCtl::Util::Sysinfo si(step.node);
         si.AddInput(adapter);
@@ -152,7 +153,7 @@ void RunScanStep(const ScanStep& step, const std::string& adapter) {
     } catch (const TarnCtl::Lib::SysinfoException& e) {
         if (e.GetStatus() == TARN_BUSY)
             throw HostCtlException(head + "  Scan already in progress", e.GetKevtMessage());
-        throw HostCtlException(head + " " + TARN_ReturnStatusToString(e.GetStatus()) + step.causeTail,
+        throw HostCtlException(head + TARN_ReturnStatusToString(e.GetStatus()) + step.causeTail,
                                e.GetKevtMessage());
     } catch (const HostCtlException& e) {
         throw HostCtlException(head + "  Please see Tarnos log for more information",

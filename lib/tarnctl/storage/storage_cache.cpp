@@ -16,6 +16,16 @@ VolumeList ListUnresolvedKdfsVolumes(bool) {
 }
 
 namespace {
+// Who computes the lists; tests put a counting producer here. Set before any
+// storage query runs, read under each cache's mutex.
+VolumeList (*gProducer)(bool snapshots) = ListUnresolvedKdfsVolumes;
+}  // namespace
+
+void SetUnresolvedVolumeProducer(VolumeList (*producer)(bool snapshots)) {
+    gProducer = producer ? producer : ListUnresolvedKdfsVolumes;
+}
+
+namespace {
 
 class UnresolvedKdfsVolumeCacheBase
     : public TarnCtl::Lib::TarnCtlCache<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> {
@@ -28,7 +38,7 @@ protected:
         TarnCtl_LogInfoInt(_snapshots ? "%s: Getting list of UnresolvedKdfsVolume\n"
                                       : "%s: Getting list of UnresolvedKdfsVolume (NoSnapShot)\n",
                            "StorageInfo");
-        _cache[key] = std::make_shared<VolumeList>(ListUnresolvedKdfsVolumes(_snapshots));
+        _cache[key] = std::make_shared<VolumeList>(gProducer(_snapshots));
     }
 
 private:
@@ -67,7 +77,7 @@ VolumeList StorageInfoImpl::GetUnresolvedVolumes() {
     UnresolvedKdfsVolumeCache::List cached;
     if (UnresolvedKdfsVolumeCache::Instance().Get(cached) && cached)
         return *cached;
-    return ListUnresolvedKdfsVolumes(true);
+    return gProducer(true);
 }
 
 }  // namespace TarnCtl::Storage

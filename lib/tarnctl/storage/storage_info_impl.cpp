@@ -116,48 +116,6 @@ std::vector<std::shared_ptr<HaldenConfigStore::ConfigStoreObject>> ListObjects(c
 
 }  // namespace
 
-// ---- Lock file ------------------------------------------------------------------------
-
-StorageLockFile::~StorageLockFile() {
-    Unlock();
-}
-
-void StorageLockFile::Lock() {
-    if (_fd >= 0)
-        return;
-    const std::string real = Platform::HostPath(_path);
-    const std::string dir = real.substr(0, real.rfind('/'));
-    ::mkdir(dir.c_str(), 01777);
-    _fd = ::open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (_fd < 0)
-        throw HostCtlException("Unable to open lock file " + _path);
-    if (::flock(_fd, LOCK_EX) != 0) {
-        ::close(_fd);
-        _fd = -1;
-        throw HostCtlException("Unable to lock " + _path);
-    }
-}
-
-void StorageLockFile::Unlock() {
-    if (_fd < 0)
-        return;
-    ::flock(_fd, LOCK_UN);
-    ::close(_fd);
-    _fd = -1;
-}
-
-namespace {
-// Holds the storage lock for a scope.
-class StorageLockGuard {
-public:
-    explicit StorageLockGuard(StorageLockFile& lock) : _lock(lock) { _lock.Lock(); }
-    ~StorageLockGuard() { _lock.Unlock(); }
-
-private:
-    StorageLockFile& _lock;
-};
-}  // namespace
-
 // ---- Construction and tables ----------------------------------------------------------
 
 std::vector<unsigned long (*)()> StorageInfoImpl::_coreDumpSizeCallbacks;
@@ -615,6 +573,10 @@ void StorageInfoImpl::RunPsaClaimRules(HostCtl::Storage::PSAClaimRuleClass ruleC
 
 std::string StorageInfoImpl::RescanAdapters(const std::string& adapter, const std::string& type,
                                             bool skipClaim) {
+    // Other processes' storage changes wait for the whole rescan, and the
+    // kernel sees it running from the adapter listing to the last claim run.
+    StorageLockGuard lock(_lock);
+    RescanRunningMark mark;
     std::vector<std::unique_ptr<ScsiInterface>> adapters;
     if (adapter == "*") {
         try {
@@ -638,26 +600,23 @@ std::string StorageInfoImpl::RescanAdapters(const std::string& adapter, const st
 
     std::string result;
     bool deadPathsInUse = false;
-    {
-        RescanRunningMark mark;
-        for (auto& a : adapters) {
-            if (_progress)
-                _progress(a->GetIdentifier());
-            try {
-                if (type == "add") {
-                    a->RescanDiscoverNewDevices();
-                } else if (type == "delete") {
-                    a->RescanRemoveDeadDevices();
-                } else if (type == "update") {
-                    a->RescanUpdatePathState();
-                } else {
-                    a->Rescan(skipClaim);
-                    if (auto* impl = dynamic_cast<ScsiInterfaceImpl*>(a.get()); impl && impl->HasDeadPathsInUse())
-                        deadPathsInUse = true;
-                }
-            } catch (const HostCtlException& e) {
-                result += "Error while rescanning adapter " + a->GetIdentifier() + ". Error was " + e.what() + "\n";
+    for (auto& a : adapters) {
+        if (_progress)
+            _progress(a->GetIdentifier());
+        try {
+            if (type == "add") {
+                a->RescanDiscoverNewDevices();
+            } else if (type == "delete") {
+                a->RescanRemoveDeadDevices();
+            } else if (type == "update") {
+                a->RescanUpdatePathState();
+            } else {
+                a->Rescan(skipClaim);
+                if (auto* impl = dynamic_cast<ScsiInterfaceImpl*>(a.get()); impl && impl->HasDeadPathsInUse())
+                    deadPathsInUse = true;
             }
+        } catch (const HostCtlException& e) {
+            result += "Error while rescanning adapter " + a->GetIdentifier() + ". Error was " + e.what() + "\n";
         }
     }
     if (!skipClaim && (type == "all" || type == "add"))

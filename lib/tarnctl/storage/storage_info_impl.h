@@ -13,27 +13,11 @@
 #include "hostctl/storage.h"
 #include "ksi/storage.h"
 #include "lib/tarnctl_object.h"
+#include "storage/storage_util.h"
 
 namespace TarnCtl::Storage {
 
 class LunImpl;
-
-// The lock file that serialises storage configuration changes between
-// processes; Lock() blocks until this process holds it.
-class StorageLockFile {
-public:
-    explicit StorageLockFile(std::string path) : _path(std::move(path)) {}
-    ~StorageLockFile();
-    StorageLockFile(const StorageLockFile&) = delete;
-    StorageLockFile& operator=(const StorageLockFile&) = delete;
-    void Lock();
-    void Unlock();
-    const std::string& Path() const { return _path; }
-
-private:
-    std::string _path;
-    int _fd = -1;
-};
 
 class StorageInfoImpl : public virtual HostCtl::Storage::StorageInfo, public virtual TarnCtl::Lib::TarnCtlObject {
 public:
@@ -126,7 +110,7 @@ public:
     static std::vector<unsigned long (*)()> _coreDumpSizeCallbacks;
     static void AddCoreDumpSizeCbkFn(unsigned long (*fn)());
 
-    static constexpr const char* kLockFile = "/tmp/.StorageInfoImpl.lock";
+    static constexpr const char* kLockFile = kStorageLockFile;
     static constexpr long kStampInterval = 86400;
 
 private:
@@ -146,5 +130,9 @@ private:
 // Lists of unresolved volumes, with and without snapshot detection; filled
 // by the disk file-system enumeration.
 std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> ListUnresolvedKdfsVolumes(bool snapshots);
+// Replaces what the caches and GetUnresolvedVolumes call to compute the lists
+// (tests); null restores ListUnresolvedKdfsVolumes.
+void SetUnresolvedVolumeProducer(
+    std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> (*producer)(bool snapshots));
 
 }  // namespace TarnCtl::Storage

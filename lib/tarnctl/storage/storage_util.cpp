@@ -2,7 +2,16 @@
 // block_devices and devices_access store objects, and the clock.
 #include "storage/storage_util.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <functional>
+#include <mutex>
+
+#include "hostctl/exception.h"
+#include "platform/hostroot.h"
 
 namespace TarnCtl::Storage {
 
@@ -53,6 +62,54 @@ void UpdateBlockDevice(const std::string& uid, const std::function<void(ConfigSt
     change(*object);
     store->Write(object);
     txn.Commit();
+}
+
+// ---- Lock file ------------------------------------------------------------------------
+
+namespace {
+// The process's hold on the lock file. The recursive mutex keeps other threads
+// out while one thread holds the flock (flock does not tell threads apart);
+// depth counts nested holds of that thread.
+std::recursive_mutex gLockMutex;
+int gLockFd = -1;    // guarded by gLockMutex
+int gLockDepth = 0;  // guarded by gLockMutex
+}  // namespace
+
+StorageLockFile::~StorageLockFile() {
+    while (_held > 0)
+        Unlock();
+}
+
+void StorageLockFile::Lock() {
+    std::unique_lock<std::recursive_mutex> mutex(gLockMutex);
+    if (gLockDepth == 0) {
+        const std::string real = Platform::HostPath(_path);
+        const std::string dir = real.substr(0, real.rfind('/'));
+        ::mkdir(dir.c_str(), 01777);
+        int fd = ::open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0)
+            throw HostCtl::Lib::HostCtlException("Unable to open lock file " + _path);
+        if (::flock(fd, LOCK_EX) != 0) {
+            ::close(fd);
+            throw HostCtl::Lib::HostCtlException("Unable to lock " + _path);
+        }
+        gLockFd = fd;
+    }
+    ++gLockDepth;
+    ++_held;
+    mutex.release();  // stays locked until the matching Unlock
+}
+
+void StorageLockFile::Unlock() {
+    if (_held == 0)
+        return;
+    --_held;
+    if (--gLockDepth == 0) {
+        ::flock(gLockFd, LOCK_UN);
+        ::close(gLockFd);
+        gLockFd = -1;
+    }
+    gLockMutex.unlock();
 }
 
 namespace {

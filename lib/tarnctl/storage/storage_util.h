@@ -60,6 +60,44 @@ void UpdateBlockDevice(const std::string& uid,
                        const std::function<void(HaldenConfigStore::ConfigStoreObject&)>& change);
 bool InBootMode();
 
+// The lock file that serialises storage configuration changes between
+// processes. Every setter and rescan holds it for its whole run. Within a
+// process it is one lock: nested holders (a rescan that runs a setter) share
+// it and other threads wait for it, so nothing deadlocks on its own flock.
+inline constexpr const char* kStorageLockFile = "/tmp/.StorageInfoImpl.lock";
+
+class StorageLockFile {
+public:
+    explicit StorageLockFile(std::string path = kStorageLockFile) : _path(std::move(path)) {}
+    ~StorageLockFile();
+    StorageLockFile(const StorageLockFile&) = delete;
+    StorageLockFile& operator=(const StorageLockFile&) = delete;
+    // Blocks until this thread holds the lock; throws HostCtlException when
+    // the lock file cannot be opened.
+    void Lock();
+    // Releases one Lock() of this object; no-op when it holds none.
+    void Unlock();
+    const std::string& Path() const { return _path; }
+
+private:
+    std::string _path;
+    int _held = 0;  // this object's Lock() calls not yet undone; touched by its owner thread only
+};
+
+// Holds the storage lock for a scope.
+class StorageLockGuard {
+public:
+    explicit StorageLockGuard(StorageLockFile& lock) : _lock(lock) { _lock.Lock(); }
+    StorageLockGuard() : _own(std::make_unique<StorageLockFile>()), _lock(*_own) { _lock.Lock(); }
+    ~StorageLockGuard() { _lock.Unlock(); }
+    StorageLockGuard(const StorageLockGuard&) = delete;
+    StorageLockGuard& operator=(const StorageLockGuard&) = delete;
+
+private:
+    std::unique_ptr<StorageLockFile> _own;
+    StorageLockFile& _lock;
+};
+
 // Seconds since the epoch; tests replace the source to move through days.
 class StorageClock {
 public:
