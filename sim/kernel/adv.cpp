@@ -79,6 +79,8 @@ void InitAdvanced(KernelState& state, const rapidjson::Value* section) {
             FillCommon(o, &r.hidden, r.description, sizeof(r.description), &r.hostSpecific,
                        &r.rebootRequired, &r.maintenanceModeRequired);
             state.Put(KSI_NODE_config_intOpts, instance, r);
+            if (int64_t step = Int(o, "step"); step > 1)
+                state.SetAreaValue("advanced", "step/" + path, std::to_string(step));
         }
     }
 }
@@ -94,6 +96,14 @@ TARN_ReturnStatus SetInt(Call& c) {
                                             c.instance[1].c_str(), static_cast<long>(r.minimum),
                                             static_cast<long>(r.maximum)));
         return TARN_BAD_PARAM;
+    }
+    // Options with a granularity ("step" in the profile) keep the value rounded
+    // down to it from the minimum, as the kernel's allocators do; the record
+    // then holds the value set, which is what the caller reads back.
+    const std::string step = c.state.GetAreaValue("advanced", "step/" + c.instance[0] + "/" + c.instance[1]);
+    if (!step.empty()) {
+        const int64_t n = std::stoll(step);
+        v -= (v - r.minimum) % n;
     }
     r.currentValue = v;
     c.state.Put(c.node, c.instance, r);

@@ -54,6 +54,32 @@ TEST_F(RemediateTest, DesiredValuesAreSetAndOthersReset) {
     EXPECT_EQ(net->GetFieldNames(), (std::vector<std::string>{"IGMP_version", "tcpip_default_CC"}));
 }
 
+TEST_F(RemediateTest, EveryOptionOfTheBranchIsVisitedInItsOwnOrder) {
+    // The desired object names a string option before an integer one and a
+    // hidden option; one value equals what is set already.
+    Int("/Net/IGMPVersion")->SetValue(2);
+    Platform::Log::Capture capture;
+    RemediateDesiredConfig(
+        Desired("net", R"({"tcpip_default_CC": "cubic", "IGMP_version": 2, "DV_filter_fakes_nic": 1})"));
+    // Integer options come before string options, whatever the desired order.
+    std::string text;
+    for (const auto& line : capture.Lines())
+        text += line.text + "\n";
+    const size_t igmp = text.find("Setting value for option IGMPVersion\n");
+    const size_t fake = text.find("Setting value for option DVFilterFakeSNic\n");
+    const size_t cc = text.find("Setting value for option TcpipDefaultCC\n");
+    ASSERT_NE(igmp, std::string::npos);
+    ASSERT_NE(fake, std::string::npos);
+    ASSERT_NE(cc, std::string::npos);
+    EXPECT_LT(std::max(igmp, fake), cc);
+    EXPECT_EQ(Int("/Net/DVFilterFakeSNic")->GetValue(), 1);
+    // A desired value equal to the current one is still set, and audited as such.
+    bool noChange = false;
+    for (const auto& r : Audit())
+        noChange |= r.object == "/Net/IGMPVersion" && Items(r) == "value=2,comment=no change";
+    EXPECT_TRUE(noChange);
+}
+
 TEST_F(RemediateTest, InvalidDesiredObjectChangesNothing) {
     Int("/Net/TcpipHeapSize")->SetValue(8);
     struct Case {

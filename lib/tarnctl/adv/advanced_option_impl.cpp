@@ -98,25 +98,32 @@ void RemoveStoredValue(const AdvancedOptionImpl& option) {
         store->Write(object);
 }
 
+std::string Quoted(const std::string& value) { return "\"" + value + "\""; }
+std::string AsText(long value) { return std::to_string(value); }
+std::string AsText(const std::string& value) { return value; }
+std::string Shown(long value) { return std::to_string(value); }
+std::string Shown(const std::string& value) { return Quoted(value); }
+
 // A set goes to the kernel first and, outside boot (which replays values the
 // store already holds), to the store in the same transaction; then the log
-// line and the audit record. `shown` is the value as logged, `old` and `text`
-// the old and new value as audited.
+// line and the audit record. `writeKernel` returns the value the kernel kept,
+// which is what is stored and audited; `old` is the value before, as audited.
 template <class Value>
-void SetPersisted(AdvancedOptionImpl& option, const std::function<void()>& writeKernel, const Value& value,
-                  const std::string& shown, const std::string& old, const std::string& text) {
+void SetPersisted(AdvancedOptionImpl& option, const std::function<Value()>& writeKernel, const std::string old) {
     auto store = AdvStore();
     if (store->IsBoot()) {
         writeKernel();
         return;
     }
+    Value kept{};
     {
         ConfigStoreTransaction txn(store);
-        writeKernel();
-        StoreValue(option, value);
+        kept = writeKernel();
+        StoreValue(option, kept);
         txn.Commit();
     }
-    TarnCtl_LogInfoInt("%s: Set %s to %s\n", "AdvancedOption", option.GetOptionPath().c_str(), shown.c_str());
+    const std::string text = AsText(kept);
+    TarnCtl_LogInfoInt("%s: Set %s to %s\n", "AdvancedOption", option.GetOptionPath().c_str(), Shown(kept).c_str());
     if (old == text)
         EmitAudit::Success("settings.advanced.set", option.GetOptionPath(), "value", old, "comment",
                            "no change");
@@ -139,8 +146,6 @@ void ResetPersisted(AdvancedOptionImpl& option, const std::function<void()>& wri
                        shown.c_str());
     EmitAudit::Success("settings.advanced.reset", option.GetOptionPath(), "value", text);
 }
-
-std::string Quoted(const std::string& value) { return "\"" + value + "\""; }
 
 }  // namespace
 
@@ -287,11 +292,13 @@ void AdvancedIntegerOptionImpl::RefreshInt() {
     Fill(ReadRecord<Ksi::Adv::IntOption>(KSI_NODE_config_intOpts, *this));
 }
 
-void AdvancedIntegerOptionImpl::WriteKernel(int64_t value) {
+int64_t AdvancedIntegerOptionImpl::WriteKernel(int64_t value) {
     WriteRecord(KSI_NODE_config_intOpts, *this, static_cast<long>(value));
-    // The kernel took the value; whatever else it derived is re-read on next use.
-    _value = value;
-    _stale = true;
+    // The kernel may keep another value than the one given (rounded to its
+    // granularity); its record holds the value set.
+    RefreshInt();
+    _stale = false;
+    return _value;
 }
 
 void AdvancedIntegerOptionImpl::UpdateValueToCstore() {
@@ -301,9 +308,7 @@ void AdvancedIntegerOptionImpl::UpdateValueToCstore() {
 
 void AdvancedIntegerOptionImpl::SetValue(long value) {
     EnsureFresh();
-    std::string old = std::to_string(_value);
-    std::string text = std::to_string(value);
-    SetPersisted(*this, [&] { WriteKernel(value); }, value, text, old, text);
+    SetPersisted<long>(*this, [&] { return static_cast<long>(WriteKernel(value)); }, std::to_string(_value));
 }
 
 void AdvancedIntegerOptionImpl::SetToDefault() {
@@ -360,8 +365,10 @@ void AdvancedStringOptionImpl::UpdateValueToCstore() {
 
 void AdvancedStringOptionImpl::SetValue(const std::string& value) {
     EnsureFresh();
-    std::string old = _value;
-    SetPersisted(*this, [&] { WriteKernel(value); }, value, Quoted(value), old, value);
+    SetPersisted<std::string>(*this, [&] {
+        WriteKernel(value);
+        return value;
+    }, _value);
 }
 
 void AdvancedStringOptionImpl::SetToDefault() {

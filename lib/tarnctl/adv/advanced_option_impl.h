@@ -123,8 +123,9 @@ protected:
 
 private:
     void Fill(const Ksi::Adv::IntOption& record);
-    // Writes `value` to the kernel; a refusal throws SysinfoException.
-    void WriteKernel(int64_t value);
+    // Writes `value` to the kernel and returns the value it kept; a refusal
+    // throws SysinfoException.
+    int64_t WriteKernel(int64_t value);
 };
 
 class AdvancedStringOptionImpl : public StringOptionImpl {
