@@ -3,6 +3,9 @@
 // process, so the once-only load starts fresh every time.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
+#include <barrier>
 #include <thread>
 
 #include "fixture.h"
@@ -71,6 +74,15 @@ TEST_F(PluginTest, GoodPluginFillsTheHooksOnce) {
     fs.RefreshCapacity();
     EXPECT_EQ(fs.GetTotalCapacity(), 1000u);
     EXPECT_EQ(fs.GetUsedCapacity(), 250u);
+    EXPECT_EQ(TarnCtl::Storage::MorraFileSystemImpl::GetDumpPolicy(7), "policy-7");
+    HostCtl::Morra::Uuid named{{0x52, 0x3e, 0x1f, 0x00, 0xab, 0xcd, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
+                                0x09, 0xff}};
+    TarnCtl::Storage::MorraFileSystemImpl(named).SetMorraDatastoreName("morraDatastore");
+    void* plugin = dlopen(TEST_GOOD_PLUGIN, RTLD_LAZY | RTLD_NOLOAD);
+    ASSERT_NE(plugin, nullptr);
+    auto lastNamed = reinterpret_cast<const char* (*)()>(dlsym(plugin, "TestPluginLastNamed"));
+    ASSERT_NE(lastNamed, nullptr);
+    EXPECT_STREQ(lastNamed(), "523e1f00-abcd-0102-0304-0506070809ff=morraDatastore");
     EXPECT_EQ(TarnCtl::Network::TarnNicHooks::_destroyCallbacks.size(), 1u);
     // Loaded once: a second request neither reloads nor re-registers.
     HostImpl::LoadTarnCtlPlugins();
@@ -80,11 +92,18 @@ TEST_F(PluginTest, GoodPluginFillsTheHooksOnce) {
 
 TEST_F(PluginTest, ConcurrentFirstUsersRunTheConstructorOnce) {
     HostImpl::_pluginPath = TEST_GOOD_PLUGIN;
+    // Every thread passes the unlocked check before any takes the mutex, so all
+    // but the first must be stopped by the check made under the mutex.
+    constexpr int kThreads = 8;
+    static std::barrier<> allSawUnloaded(kThreads);
+    HostImpl::_beforeLoaderLock = [] { allSawUnloaded.arrive_and_wait(); };
     std::vector<std::thread> threads;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < kThreads; ++i)
         threads.emplace_back([] { HostImpl::LoadTarnCtlPlugins(); });
     for (auto& t : threads)
         t.join();
+    HostImpl::_beforeLoaderLock = nullptr;
+    EXPECT_EQ(HostImpl::_pluginLoaded, 1);
     EXPECT_EQ(TarnCtl::Network::TarnNicHooks::_destroyCallbacks.size(), 1u);
 }
 

@@ -34,6 +34,8 @@ TEST(Refusals, EveryMessageExactly) {
     };
     const Row rows[] = {
         {"ipv4 text", [] { Ipv4Address("1.2.3"); }, "Invalid IP Address 1.2.3"},
+        {"ipv4 octet 256", [] { Ipv4Address("10.0.0.256"); }, "Invalid IP Address 10.0.0.256"},
+        {"ipv4 first octet 256", [] { Ipv4Address("256.1.1.1"); }, "Invalid IP Address 256.1.1.1"},
         {"ipv6 text", [] { Ipv6Address("1::2::3"); }, "Invalid IPv6 Address 1::2::3"},
         {"ipv6 trailing %", [] { Ipv6Address("fe80::1%"); }, "Invalid IPv6 Address fe80::1%"},
         {"ipv4 net no slash", [] { Ipv4Network("10.0.0.1"); }, "Invalid Network name, not / found"},

@@ -23,6 +23,10 @@ public:
     static pthread_mutex_t _loaderMutex;
     // The plug-in file name; tests point it at their own builds.
     static const char* _pluginPath;
+    // Called by every caller that found the plug-in not loaded, before it takes
+    // the loader mutex; null outside tests, which park callers there to make
+    // them all race for the mutex.
+    static void (*_beforeLoaderLock)();
 };
 
 }  // namespace TarnCtl

@@ -11,6 +11,7 @@ namespace TarnCtl {
 unsigned char HostImpl::_pluginLoaded = 0;
 pthread_mutex_t HostImpl::_loaderMutex = PTHREAD_MUTEX_INITIALIZER;
 const char* HostImpl::_pluginPath = "libmorratarnctl.so";
+void (*HostImpl::_beforeLoaderLock)() = nullptr;
 
 void HostImpl::LoadTarnCtlPluginsLockedInt() {
     void* handle = dlopen(_pluginPath, RTLD_LAZY);
@@ -32,6 +33,8 @@ void HostImpl::LoadTarnCtlPluginsLockedInt() {
 void HostImpl::LoadTarnCtlPlugins() {
     if (__atomic_load_n(&_pluginLoaded, __ATOMIC_ACQUIRE))
         return;
+    if (_beforeLoaderLock)
+        _beforeLoaderLock();
     pthread_mutex_lock(&_loaderMutex);
     struct Unlock {
         ~Unlock() { pthread_mutex_unlock(&_loaderMutex); }

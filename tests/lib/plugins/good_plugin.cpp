@@ -1,8 +1,10 @@
 // A plug-in that fills the hooks from its constructor, as the distributed-storage plug-in does.
+#include <cstring>
 #include <string>
 
 #include "host/plugin_hooks.h"
 #include "network/tarnnic_hooks.h"
+#include "storage/disk_lun_api.h"
 #include "storage/morra_file_system_impl.h"
 
 namespace {
@@ -15,6 +17,11 @@ void CapacityFn(HostCtl::Morra::Uuid, unsigned long* total, unsigned long* used)
     *used = 250;
 }
 void Destroyed(const std::string&) {}
+void DumpPolicy(unsigned int id, char** text) {
+    *text = strdup(("policy-" + std::to_string(id)).c_str());
+}
+std::string gNamed;
+void NameDatastore(const std::string& uuid, const std::string& name) { gNamed = uuid + "=" + name; }
 }  // namespace
 
 extern "C" void TarnctlPluginConstructor() {
@@ -23,6 +30,11 @@ extern "C" void TarnctlPluginConstructor() {
     TarnCtl::Util::MorraUtilApi::startMorraMgmtDaemonFn = No;
     TarnCtl::Util::MorraUtilApi::saveMorraDecomStateFn = Refuse;
     TarnCtl::Util::MorraUtilApi::getMorraCapacityFn = Capacity;
-    TarnCtl::Storage::MorraFileSystemImpl::getCapacityFromDIRSVCFn = CapacityFn;
+    TarnCtl::Storage::DiskLunApi::AddGetCapacityFromDIRSVCCbkFn(CapacityFn);
+    TarnCtl::Storage::DiskLunApi::AddGetDumpPolicyCbkFn(DumpPolicy);
+    TarnCtl::Storage::DiskLunApi::AddSetMorraDatastoreNameCbkFn(NameDatastore);
     TarnCtl::Network::TarnosNicApi::AddTarnosNicDestroyCallback(Destroyed);
 }
+
+// What the datastore naming hook last received, for the tests.
+extern "C" const char* TestPluginLastNamed() { return gNamed.c_str(); }
