@@ -161,8 +161,11 @@ BENCHMARK(BM_RawStore1000)->Unit(benchmark::kMillisecond)->Iterations(3);
 }  // namespace
 
 int main(int argc, char** argv) {
-    return BenchRatios::RunWithRatios(argc, argv,
-                                      {{"BM_AdvListAll", "BM_RawKernelRecords"},
-                                       {"BM_AdvSet1000", "BM_RawStore1000"}},
-                                      "/tmp/tarn-bench-adv-");
+    return BenchRatios::RunWithRatios(
+        argc, argv,
+        {{"BM_AdvListAll", "BM_RawKernelRecords", "adv.list",
+          "Advanced options: list every option with its values (`bench_adv`)", "raw kernel record reads"},
+         {"BM_AdvSet1000", "BM_RawStore1000", "adv.set1000",
+          "Advanced options: 1,000 sets, one transaction each", "raw store writes of the same objects"}},
+        "/tmp/tarn-bench-adv-");
 }

@@ -14,6 +14,8 @@
 
 #include "hostctl/nettypes.h"
 
+#include "ratios.h"
+
 using namespace HostCtl::Network;
 
 namespace {
@@ -184,18 +186,6 @@ void MacPrintLibc(benchmark::State& state) {
     Million(state);
 }
 
-// Keeps each run's time per iteration so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            // CPU time: the machine is shared, wall time is noisy.
-            if (r.iterations > 0) seconds[r.run_name.function_name] = r.cpu_accumulated_time / r.iterations;
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 #define NET_BENCH(f) BENCHMARK(f)->Unit(benchmark::kMillisecond)->MinTime(0.5)
@@ -218,29 +208,29 @@ NET_BENCH(MacPrintLibc);
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     Inputs();  // generate outside the timings
-    RatioReporter reporter;
+    BenchRatios::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    struct Pair {
-        const char* what;
-        const char* lib;
-        const char* ref;
-    } pairs[] = {
-        {"IPv4 parse (Ipv4Address vs inet_pton)", "Ipv4ParseLib", "Ipv4ParseLibc"},
-        {"IPv4 print (GetStringAddress vs inet_ntop)", "Ipv4PrintLib", "Ipv4PrintLibc"},
-        {"IPv6 parse (Parse vs inet_pton)", "Ipv6ParseLib", "Ipv6ParseLibc"},
-        {"IPv6 construct (Ipv6Address vs pton+ntop+string)", "Ipv6ConstructLib", "Ipv6ConstructLibc"},
-        {"IPv6 print (Format vs inet_ntop)", "Ipv6PrintLib", "Ipv6PrintLibc"},
-        {"MAC parse (MacAddress vs ether_aton_r)", "MacParseLib", "MacParseLibc"},
-        {"MAC parse (MacAddress vs sscanf)", "MacParseLib", "MacParseSscanf"},
-        {"MAC print (GetStringAddress vs ether_ntoa_r)", "MacPrintLib", "MacPrintLibc"},
-    };
-    std::printf("\nSpeed-up over the C library, one million texts each (>1 = faster):\n");
-    for (const Pair& p : pairs) {
-        auto a = reporter.seconds.find(p.lib), b = reporter.seconds.find(p.ref);
-        if (a == reporter.seconds.end() || b == reporter.seconds.end()) continue;
-        std::printf("  %-52s %7.1f ms vs %7.1f ms   x%.2f\n", p.what, a->second * 1e3, b->second * 1e3,
-                    b->second / a->second);
-    }
+    // CPU time: the machine is shared, wall time is noisy.
+    reporter.PrintRatios(
+        {
+            {"Ipv4ParseLib", "Ipv4ParseLibc", "net.ipv4.parse",
+             "Address values: IPv4 parse speed-up, one million texts (`bench_netvalues`)", "`inet_pton`", true},
+            {"Ipv4PrintLib", "Ipv4PrintLibc", "net.ipv4.print", "Address values: IPv4 print speed-up", "`inet_ntop`",
+             true},
+            {"Ipv6ParseLib", "Ipv6ParseLibc", "net.ipv6.parse", "Address values: IPv6 parse speed-up", "`inet_pton`",
+             true},
+            {"Ipv6ConstructLib", "Ipv6ConstructLibc", "net.ipv6.construct",
+             "Address values: IPv6 construct speed-up", "`inet_pton` + `inet_ntop` + string", true},
+            {"Ipv6PrintLib", "Ipv6PrintLibc", "net.ipv6.print", "Address values: IPv6 print speed-up", "`inet_ntop`",
+             true},
+            {"MacParseLib", "MacParseLibc", "net.mac.parse", "Address values: MAC parse speed-up", "`ether_aton_r`",
+             true},
+            {"MacParseLib", "MacParseSscanf", "net.mac.parse_sscanf", "Address values: MAC parse speed-up",
+             "`sscanf`", true},
+            {"MacPrintLib", "MacPrintLibc", "net.mac.print", "Address values: MAC print speed-up", "`ether_ntoa_r`",
+             true},
+        },
+        true);
     benchmark::Shutdown();
     return 0;
 }

@@ -1,6 +1,17 @@
-// Shared main of the benchmarks that measure an operation against its raw
-// baseline: runs them, prints "ratio A / B = x" for each pair, and removes the
-// benchmark's temporary host root.
+// How every benchmark program reports its comparisons, and the shared main of
+// those that measure an operation against a raw baseline in the same run.
+//
+// Each comparison is one line of its own on stdout:
+//
+//   RATIO <id> <value> | <what is measured> | <baseline>
+//
+// e.g. "RATIO adv.list 1.84 | Advanced options: list all options with values
+// (bench_adv) | raw kernel record reads". <id> has no spaces; <value> is the
+// library's time over the baseline's, or the baseline's over the library's
+// when <what> says "speed-up". bench/report.cmake (`make bench`) runs every
+// bench_* program, collects these lines and writes the README's table, so a
+// new benchmark joins the table by printing them (PrintRatio, or one of the
+// reporters below).
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -18,40 +29,99 @@
 
 namespace BenchRatios {
 
-// Keeps each benchmark's time per iteration for the ratios, keyed by function
-// name so that settings such as a fixed iteration count do not change the key.
+inline void PrintRatio(const std::string& id, double value, const std::string& what, const std::string& baseline) {
+    std::printf("RATIO %s %.2f | %s | %s\n", id.c_str(), value, what.c_str(), baseline.c_str());
+    std::fflush(stdout);
+}
+
+// One comparison of two benchmark functions of the program.
+struct Ratio {
+    const char* library;       // benchmark function name
+    const char* baseline;      // benchmark function name
+    const char* id;            // RATIO id
+    const char* what;          // what the library side does
+    const char* baselineText;  // what the baseline does
+    bool speedUp = false;      // report baseline / library instead
+};
+
+// Keeps each benchmark's seconds per iteration (wall and CPU), keyed by
+// function name so that settings such as a fixed iteration count or
+// UseRealTime do not change the key, and each run's counters by run name.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs)
-            if (r.run_type == Run::RT_Iteration && r.iterations > 0)
-                times[r.run_name.function_name] = r.GetAdjustedRealTime();
+        for (const auto& r : runs) {
+            if (r.run_type != Run::RT_Iteration || r.iterations <= 0)
+                continue;
+            const double unit = benchmark::GetTimeUnitMultiplier(r.time_unit);
+            wall[r.run_name.function_name] = r.GetAdjustedRealTime() / unit;
+            cpu[r.run_name.function_name] = r.GetAdjustedCPUTime() / unit;
+            for (const auto& [name, counter] : r.counters)
+                counters[r.benchmark_name()][name] = counter.value;
+        }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> times;
+    // Prints one RATIO line per comparison whose two sides both ran.
+    void PrintRatios(const std::vector<Ratio>& ratios, bool useCpuTime = false) const {
+        const auto& times = useCpuTime ? cpu : wall;
+        for (const auto& r : ratios) {
+            auto a = times.find(r.library), b = times.find(r.baseline);
+            if (a == times.end() || b == times.end() || a->second <= 0 || b->second <= 0)
+                continue;
+            PrintRatio(r.id, r.speedUp ? b->second / a->second : a->second / b->second, r.what, r.baselineText);
+        }
+    }
+    // One RATIO line per run that carries `counter` (a ratio the benchmark
+    // worked out itself): id = idPrefix + run name.
+    void PrintCounterRatios(const std::string& counter, const std::string& idPrefix, const std::string& what,
+                            const std::string& baselineText) const {
+        for (const auto& [run, values] : counters) {
+            auto it = values.find(counter);
+            if (it != values.end())
+                PrintRatio(idPrefix + run, it->second, what + " " + run, baselineText);
+        }
+    }
+
+    std::map<std::string, double> wall, cpu;
+    std::map<std::string, std::map<std::string, double>> counters;
 };
 
 // The whole of a benchmark program's main. `rootPrefix` is the prefix of the
 // temporary host root the benchmark made; only such a root is removed.
-inline int RunWithRatios(int argc, char** argv,
-                         std::initializer_list<std::pair<const char*, const char*>> pairs,
-                         const std::string& rootPrefix) {
+inline int RunWithRatios(int argc, char** argv, const std::vector<Ratio>& ratios, const std::string& rootPrefix,
+                         bool useCpuTime = false) {
     Platform::Log::SetStderrLevel(Platform::Log::Level::None);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const auto& [a, b] : pairs) {
-        auto ia = reporter.times.find(a), ib = reporter.times.find(b);
-        if (ia == reporter.times.end() || ib == reporter.times.end() || ib->second <= 0) continue;
-        std::printf("ratio %s / %s = %.2f\n", a, b, ia->second / ib->second);
-    }
+    reporter.PrintRatios(ratios, useCpuTime);
     benchmark::Shutdown();
-    if (!Platform::UsingDefaultHostRoot()) {
+    if (!rootPrefix.empty() && !Platform::UsingDefaultHostRoot()) {
         std::error_code ec;
         const std::string& root = Platform::HostRoot();
-        if (root.rfind(rootPrefix, 0) == 0) std::filesystem::remove_all(root, ec);
+        if (root.rfind(rootPrefix, 0) == 0)
+            std::filesystem::remove_all(root, ec);
     }
     return 0;
+}
+
+inline int RunWithRatios(int argc, char** argv, std::initializer_list<Ratio> ratios, const std::string& rootPrefix,
+                         bool useCpuTime = false) {
+    return RunWithRatios(argc, argv, std::vector<Ratio>(ratios), rootPrefix, useCpuTime);
+}
+
+// Older form: pairs of function names; the RATIO id and texts are the names.
+inline int RunWithRatios(int argc, char** argv,
+                         std::initializer_list<std::pair<const char*, const char*>> pairs,
+                         const std::string& rootPrefix) {
+    static std::vector<std::string> ids;  // the Ratio entries point into it
+    std::vector<Ratio> ratios;
+    for (const auto& [a, b] : pairs)
+        ids.push_back(std::string(a) + "/" + b);
+    size_t i = 0;
+    for (const auto& [a, b] : pairs)
+        ratios.push_back({a, b, ids[i++].c_str(), a, b});
+    return RunWithRatios(argc, argv, ratios, rootPrefix);
 }
 
 }  // namespace BenchRatios

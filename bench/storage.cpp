@@ -25,6 +25,8 @@
 #include "storage/storage_info_impl.h"
 #include "storage/storage_util.h"
 
+#include "ratios.h"
+
 namespace {
 
 std::map<std::pair<long, long>, std::string> roots;
@@ -304,7 +306,10 @@ BENCHMARK(BM_BootReplay)->Args({4096, 4})->ArgNames({"devices", "paths"})->Unit(
 int main(int argc, char** argv) {
     Platform::Log::SetStderrLevel(Platform::Log::Level::None);
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    BenchRatios::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintCounterRatios("ratio_to_baseline", "storage.", "Storage enumeration (`bench_storage`)",
+                                "raw kernel reads those calls need");
     benchmark::Shutdown();
     // The generated hosts are scratch.
     for (const auto& [key, dir] : roots)

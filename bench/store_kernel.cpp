@@ -18,6 +18,8 @@
 #include "platform/sysinfo.h"
 #include "sim/kernel.h"
 
+#include "ratios.h"
+
 namespace {
 
 using namespace HaldenConfigStore;
@@ -156,19 +158,6 @@ void BM_Memcpy_Record(benchmark::State& state) {
 }
 BENCHMARK(BM_Memcpy_Record);
 
-// Keeps each run's time per iteration so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> ns;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs)
-            if (r.run_type == Run::RT_Iteration)
-                ns[r.benchmark_name()] = r.GetAdjustedRealTime() *
-                                         (r.time_unit == benchmark::kMillisecond ? 1e6 : 1.0);
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -177,17 +166,16 @@ int main(int argc, char** argv) {
         return 1;
     Platform::SetHostRoot(dir);
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    BenchRatios::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ratio = [&](const char* a, const char* b) {
-        auto x = reporter.ns.find(a), y = reporter.ns.find(b);
-        if (x == reporter.ns.end() || y == reporter.ns.end() || y->second <= 0)
-            return;
-        std::cout << "ratio " << a << " / " << b << " = " << x->second / y->second << "\n";
-    };
-    ratio("BM_StoreWrite_OnePerTransaction/real_time", "BM_RawSqlite_OnePerTransaction/real_time");
-    ratio("BM_StoreWrite_1000InOneTransaction/real_time", "BM_RawSqlite_1000InOneTransaction/real_time");
-    ratio("BM_SysinfoGet_Record", "BM_Memcpy_Record");
+    reporter.PrintRatios({
+        {"BM_StoreWrite_OnePerTransaction", "BM_RawSqlite_OnePerTransaction", "store.one",
+         "Store: one object per transaction (`bench_store_kernel`)", "raw SQLite durable upsert"},
+        {"BM_StoreWrite_1000InOneTransaction", "BM_RawSqlite_1000InOneTransaction", "store.thousand",
+         "Store: 1,000 objects in one transaction", "raw SQLite, one transaction"},
+        {"BM_SysinfoGet_Record", "BM_Memcpy_Record", "kernel.get", "Kernel `Sysinfo::Get` of a 96-byte record",
+         "`memcpy` of the record"},
+    });
     benchmark::Shutdown();
     nftw(
         dir, [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); },
