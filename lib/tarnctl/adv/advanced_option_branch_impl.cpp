@@ -219,9 +219,11 @@ std::vector<std::unique_ptr<HostCtl::Adv::AdvancedOption>> AdvancedUserOptionBra
     }
     for (size_t i = 0; i < Generated::kUserVarRowCount; ++i) {
         const char* name = Generated::kUserVarRows[i].name;
+        // Not among the stored definitions just listed: the built-in one, without
+        // asking the store once more per option.
         if (!defs.count(name)) {
             UserOptionDefinition d;
-            GetUserOptionDefinition(name, &d);
+            GetBuiltinUserOptionDefinition(name, &d);
             defs.emplace(name, std::move(d));
         }
     }

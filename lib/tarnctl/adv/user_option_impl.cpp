@@ -248,14 +248,17 @@ bool ParseUserOptionDefinition(const ConfigStoreObject& o, UserOptionDefinition*
     return true;
 }
 
+bool GetBuiltinUserOptionDefinition(const std::string& name, UserOptionDefinition* out) {
+    const auto* row = FindBuiltinUserVar(name);
+    if (!row) return false;
+    *out = FromBuiltin(*row);
+    return true;
+}
+
 bool GetUserOptionDefinition(const std::string& name, UserOptionDefinition* out) {
     auto stored = AdvStore()->Get(DefinitionId(name));
     if (stored && ParseUserOptionDefinition(*stored, out)) return true;
-    if (const auto* row = FindBuiltinUserVar(name)) {
-        *out = FromBuiltin(*row);
-        return true;
-    }
-    return false;
+    return GetBuiltinUserOptionDefinition(name, out);
 }
 
 // ---- Integer user options -------------------------------------------------------

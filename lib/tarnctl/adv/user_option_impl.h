@@ -33,6 +33,9 @@ bool ParseUserOptionDefinition(const HaldenConfigStore::ConfigStoreObject& objec
                                UserOptionDefinition* out);
 // The definition of `name`: the stored one, else the built-in one; false when neither.
 bool GetUserOptionDefinition(const std::string& name, UserOptionDefinition* out);
+// The built-in definition of `name` alone (the store not asked); false when
+// the host has no such built-in option.
+bool GetBuiltinUserOptionDefinition(const std::string& name, UserOptionDefinition* out);
 
 class AdvancedUserIntegerOptionImpl : public IntegerOptionImpl {
 public:
