@@ -127,6 +127,15 @@ void BM_RawKernelRecords(benchmark::State& state) {
             si.Get(&r, sizeof(r));
             sum += r.currentValue[0];
         }
+        // The user options live in the store: their definitions, values and
+        // the product locker object, read once each.
+        auto store = TarnCtl::Adv::AdvStore();
+        for (const char* key : {TarnCtl::Adv::kUserVarDefinitionsKey, TarnCtl::Adv::kUserVarsKey})
+            sum += static_cast<int64_t>(store->List(std::make_shared<HaldenConfigStore::FilterSpecObject>(
+                                                        HaldenConfigStore::ConfigStoreObjectId(
+                                                            key, TarnCtl::Adv::kAdvGroup, "halden")))
+                                            .size());
+        sum += store->Get(HaldenConfigStore::ConfigStoreObjectId("product_locker", "system", "halden")) != nullptr;
         benchmark::DoNotOptimize(sum);
     }
 }
@@ -164,7 +173,8 @@ int main(int argc, char** argv) {
     return BenchRatios::RunWithRatios(
         argc, argv,
         {{"BM_AdvListAll", "BM_RawKernelRecords", "adv.list",
-          "Advanced options: list every option with its values (`bench_adv`)", "raw kernel record reads"},
+          "Advanced options: list every option with its values (`bench_adv`)",
+          "raw reads of the kernel records and user-option store objects"},
          {"BM_AdvSet1000", "BM_RawStore1000", "adv.set1000",
           "Advanced options: 1,000 sets, one transaction each", "raw store writes of the same objects"}},
         "/tmp/tarn-bench-adv-");

@@ -34,14 +34,18 @@ inline void PrintRatio(const std::string& id, double value, const std::string& w
     std::fflush(stdout);
 }
 
-// One comparison of two benchmark functions of the program.
+// One comparison of two benchmark functions of the program. All five texts
+// are required (a bare pair of names means the older form below).
 struct Ratio {
+    Ratio(const char* library, const char* baseline, const char* id, const char* what, const char* baselineText,
+          bool speedUp = false)
+        : library(library), baseline(baseline), id(id), what(what), baselineText(baselineText), speedUp(speedUp) {}
     const char* library;       // benchmark function name
     const char* baseline;      // benchmark function name
     const char* id;            // RATIO id
     const char* what;          // what the library side does
     const char* baselineText;  // what the baseline does
-    bool speedUp = false;      // report baseline / library instead
+    bool speedUp;              // report baseline / library instead
 };
 
 // Keeps each benchmark's seconds per iteration (wall and CPU), keyed by
@@ -120,7 +124,7 @@ inline int RunWithRatios(int argc, char** argv,
         ids.push_back(std::string(a) + "/" + b);
     size_t i = 0;
     for (const auto& [a, b] : pairs)
-        ratios.push_back({a, b, ids[i++].c_str(), a, b});
+        ratios.emplace_back(a, b, ids[i++].c_str(), a, b);
     return RunWithRatios(argc, argv, ratios, rootPrefix);
 }
 
