@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/configstore.h"
+#include "platform/boot.h"
 #include "platform/faultpoint.h"
 #include "platform/hostroot.h"
 #include "platform/log.h"
@@ -160,16 +161,14 @@ public:
         return out;
     }
 
-    bool IsBoot() override {
-        std::lock_guard<std::recursive_mutex> g(_mu);
-        Ready();
-        return Meta("boot") == "1";
-    }
+    // Boot mode is held by the booting process, not stored (see platform/boot.h).
+    bool IsBoot() override { return Platform::Boot::InProgress(); }
 
     void SetBootMode(bool boot) override {
-        std::lock_guard<std::recursive_mutex> g(_mu);
-        Ready();
-        SetMeta("boot", boot ? "1" : "0");
+        if (boot)
+            Platform::Boot::BeginBootMode();
+        else
+            Platform::Boot::EndBootMode();
     }
 
     std::shared_ptr<ConfigStoreObject> GetDesiredUserConfig(const ConfigStoreObjectId& id,

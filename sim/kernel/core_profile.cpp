@@ -141,12 +141,18 @@ void InitHost(const std::string& profileJson) {
     HaldenConfigStore::ResetStore();
 }
 
-void Reboot() {
+std::vector<Platform::Boot::Outcome> Reboot() {
+    // The whole reboot is one boot: a process killed anywhere in it leaves no boot mode behind.
+    Platform::Boot::BootSession session;
+    Platform::Boot::EnterPhase("kernel");
     ResetKernel(CurrentProfile(), true);
-    for (const auto& o : Platform::Boot::RunBoot())
+    std::vector<Platform::Boot::Outcome> outcomes = Platform::Boot::RunBoot();
+    for (const auto& o : outcomes)
         if (!o.ok)
             TarnCtl_LogWarnInt("%s: Boot step %s failed: %s\n", "TarnSim", o.name.c_str(),
                                o.error.c_str());
+    Platform::Boot::EnterPhase("end");
+    return outcomes;
 }
 
 std::string Generate(const GenerateOptions& options) {

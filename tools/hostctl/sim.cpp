@@ -108,8 +108,7 @@ HostCtlTool::CommandGroup gSim("sim", 90, [](CLI::App& app) {
 
     sim->add_subcommand("reboot", "Reset the kernel to the host's profile and run the boot sequence")
         ->callback([] {
-            TarnSim::Profile::ResetKernel(TarnSim::Profile::CurrentProfile(), true);
-            PrintOutcomes(Platform::Boot::RunBoot());
+            PrintOutcomes(TarnSim::Profile::Reboot());
         });
     sim->add_subcommand("upgrade", "Run the upgrade steps")->callback([] {
         PrintOutcomes(Platform::Boot::RunUpgrade());

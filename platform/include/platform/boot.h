@@ -46,6 +46,36 @@ struct Outcome {
 
 // Runs the boot sequence: store boot mode on, every boot step, boot mode off.
 std::vector<Outcome> RunBoot();
+
+// ---- Boot mode ---------------------------------------------------------------
+// Boot mode belongs to the process that runs the boot: it holds an exclusive
+// lock on /var/lib/configstore/boot.lock for the boot's whole duration and
+// writes its pid into the file as the boot-mode flag. A holder that dies, even
+// by SIGKILL, releases the lock, so a crash never leaves the host in boot
+// mode: the next process that looks finds the flag without a holder, logs
+// "The last boot (pid N) was interrupted; boot mode is off" and clears it.
+
+// Takes boot mode for this process, waiting while another process boots.
+// Nests within a process (only the outermost begin and end count).
+void BeginBootMode();
+void EndBootMode();
+// True while a live process (this one or another) runs a boot under this root.
+bool InProgress();
+
+// Boot mode for a scope (the whole reboot: kernel reset, steps, services).
+class BootSession {
+public:
+    BootSession() { BeginBootMode(); }
+    ~BootSession() { EndBootMode(); }
+    BootSession(const BootSession&) = delete;
+    BootSession& operator=(const BootSession&) = delete;
+};
+
+// Test seam: called as a boot enters each phase (the reboot's own phases and
+// "step:NAME" before each boot step), so a test can stop a boot at a known point.
+using PhaseHook = std::function<void(const std::string& phase)>;
+void SetPhaseHook(PhaseHook hook);
+void EnterPhase(const std::string& phase);
 std::vector<Outcome> RunUpgrade();
 // Runs the apply steps of `group` (every group when empty).
 std::vector<Outcome> RunApply(const std::string& group);

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "platform/boot.h"
 #include "sim/kernel.h"
 
 namespace TarnSim::Profile {
@@ -22,9 +24,11 @@ std::string CurrentProfile();
 // for text that is not a JSON object; nothing changes then.
 void InitHost(const std::string& profileJson);
 
-// Resets the kernel to the kept profile (area state and records; injected
-// faults stay) and runs the boot sequence (Platform::Boot::RunBoot).
-void Reboot();
+// Reboots the host as one boot (Platform::Boot::BootSession): resets the
+// kernel to the kept profile (area state and records; injected faults stay)
+// and runs the boot sequence (Platform::Boot::RunBoot). Returns the steps'
+// outcomes.
+std::vector<Platform::Boot::Outcome> Reboot();
 
 // Resets the kernel from `profileJson` without touching the store or the kept
 // profile copy; used by InitHost, Reboot and first use of a fresh root.
