@@ -52,17 +52,28 @@ TEST_F(BootTest, ModuleOptionsFailureIsAStatus) {
 
 TEST_F(BootTest, BootStepsRunFirstAndSucceed) {
     Int("/Mem/IdleTax")->SetValue(33);
-    auto names = Platform::Boot::BootStepNames();
-    auto at = [&](const char* n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
-    // Options come before the module options, and before storage restores.
-    EXPECT_LT(at("advanced.options"), at("advanced.modules"));
-    if (at("storage.devices") < static_cast<long>(names.size())) {
-        EXPECT_LT(at("advanced.modules"), at("storage.devices"));
-    }
-    for (const auto& o : Platform::Boot::RunBoot())
+    // Options come before the module options, and both before the storage restores.
+    const std::vector<std::string> order = {"advanced.options", "advanced.modules", "storage.devices",
+                                            "storage.names", "storage.scrub"};
+    const auto names = Platform::Boot::BootStepNames();
+    std::vector<std::string> registered;
+    for (const auto& n : names)
+        if (std::find(order.begin(), order.end(), n) != order.end())
+            registered.push_back(n);
+    EXPECT_EQ(registered, order);
+
+    const auto outcomes = Platform::Boot::RunBoot();
+    std::vector<std::string> ran;
+    size_t advanced = 0;
+    for (const auto& o : outcomes) {
+        ran.push_back(o.name);
         if (o.name.rfind("advanced.", 0) == 0) {
+            ++advanced;
             EXPECT_TRUE(o.ok) << o.name << ": " << o.error;
         }
+    }
+    EXPECT_EQ(ran, names);
+    EXPECT_EQ(advanced, 2u);
     EXPECT_EQ(Int("/Mem/IdleTax")->GetValue(), 33);
 }
 
