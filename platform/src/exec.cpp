@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <map>
 #include <mutex>
@@ -21,7 +22,7 @@ struct Registry {
     std::map<std::string, Program> exact;
     std::map<std::string, Program> prefixes;  // keys end in '/'
     std::vector<std::vector<std::string>> calls;
-    SignalHandler signalHandler;
+    ProcessTable* processes = nullptr;
     Interceptor interceptor;
 };
 
@@ -43,10 +44,12 @@ std::string Quote(const std::string& arg) {
     return out + "'";
 }
 
-void Record(const Invocation& inv) {
-    std::string line = inv.daemon ? "daemon:" : "exec:";
+// Appends one line to the exec log: "exec: ARGV...", "daemon: ARGV...", or
+// for signals the argv as given ("kill: PID SIG").
+void Record(const Invocation& inv, const char* prefix) {
+    std::string line = prefix;
     for (const auto& a : inv.argv)
-        line += " " + Quote(a);
+        line += (line.empty() ? "" : " ") + Quote(a);
     line += "\n";
     try {
         std::string path = Platform::HostPath("/var/log/tarnctl-exec.log");
@@ -145,7 +148,7 @@ Result Run(const Invocation& inv) {
             }
         }
     }
-    Record(inv);
+    Record(inv, inv.daemon ? "daemon:" : "exec:");
     if (interceptor && !inv.argv.empty())
         if (std::optional<Result> r = interceptor(inv))
             return *r;
@@ -168,24 +171,52 @@ void RegisterInterceptor(Interceptor interceptor) {
     r.interceptor = std::move(interceptor);
 }
 
-void RegisterSignalHandler(SignalHandler handler) {
+void RegisterProcessTable(ProcessTable* table) {
     Registry& r = Reg();
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.signalHandler = std::move(handler);
+    r.processes = table;
 }
 
-bool SignalProcess(const std::string& name, int signal) {
-    SignalHandler handler;
+namespace {
+// Records a signal like a command and returns the process table (or null).
+ProcessTable* RecordSignal(std::vector<std::string> argv) {
     Invocation inv;
-    inv.argv = {"signal:", name, std::to_string(signal)};
+    inv.argv = std::move(argv);
+    ProcessTable* table;
     {
         Registry& r = Reg();
         std::lock_guard<std::mutex> lock(r.mutex);
         r.calls.push_back(inv.argv);
-        handler = r.signalHandler;
+        table = r.processes;
     }
-    Record(inv);
-    return handler ? handler(name, signal) : false;
+    Record(inv, "");
+    return table;
+}
+}  // namespace
+
+int Kill(int pid, int signal) {
+    ProcessTable* table = RecordSignal({"kill:", std::to_string(pid), std::to_string(signal)});
+    return table ? table->Signal(pid, signal) : ESRCH;
+}
+
+bool SignalProcess(const std::string& name, int signal) {
+    ProcessTable* table = RecordSignal({"signal:", name, std::to_string(signal)});
+    if (!table)
+        return false;
+    bool any = false;
+    for (int pid : table->Find(name))
+        any = table->Signal(pid, signal) == 0 || any;
+    return any;
+}
+
+std::vector<int> FindProcesses(const std::string& name) {
+    ProcessTable* table;
+    {
+        Registry& r = Reg();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        table = r.processes;
+    }
+    return table ? table->Find(name) : std::vector<int>{};
 }
 
 std::vector<std::vector<std::string>> RecordedCalls() {

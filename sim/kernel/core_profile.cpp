@@ -13,6 +13,7 @@
 #include "platform/configstore.h"
 #include "platform/log.h"
 #include "platform/misc.h"
+#include "sim/processes.h"
 #include "sim/profile.h"
 
 namespace TarnSim::Generated {
@@ -144,6 +145,8 @@ void InitHost(const std::string& profileJson) {
 std::vector<Platform::Boot::Outcome> Reboot() {
     // The whole reboot is one boot: a process killed anywhere in it leaves no boot mode behind.
     Platform::Boot::BootSession session;
+    Platform::Boot::EnterPhase("processes");
+    EndAllProcesses();
     Platform::Boot::EnterPhase("kernel");
     ResetKernel(CurrentProfile(), true);
     std::vector<Platform::Boot::Outcome> outcomes = Platform::Boot::RunBoot();
@@ -151,6 +154,10 @@ std::vector<Platform::Boot::Outcome> Reboot() {
         if (!o.ok)
             TarnCtl_LogWarnInt("%s: Boot step %s failed: %s\n", "TarnSim", o.name.c_str(),
                                o.error.c_str());
+    // Services come up once the configuration is restored, as the host's rc scripts do.
+    Platform::Boot::EnterPhase("services");
+    for (auto& o : StartEnabledServices())
+        outcomes.push_back(std::move(o));
     Platform::Boot::EnterPhase("end");
     return outcomes;
 }

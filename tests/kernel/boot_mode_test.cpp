@@ -85,9 +85,10 @@ protected:
 };
 
 std::vector<std::string> Phases() {
-    std::vector<std::string> out{"kernel"};
+    std::vector<std::string> out{"processes", "kernel"};
     for (const auto& name : Platform::Boot::BootStepNames())
         out.push_back("step:" + name);
+    out.push_back("services");
     out.push_back("end");
     return out;
 }

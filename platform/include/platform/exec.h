@@ -61,13 +61,29 @@ Result Run(const Invocation& invocation);
 using Interceptor = std::function<std::optional<Result>(const Invocation&)>;
 void RegisterInterceptor(Interceptor interceptor);
 
-// Sends `signal` to the host daemon or process `name` ("syslogd", "consoleui").
-// Goes through the registered signal handler of that name, never to a real
-// process; recorded like a command ("signal: NAME SIG"). False when no such
-// process runs.
-using SignalHandler = std::function<bool(const std::string& name, int signal)>;
-void RegisterSignalHandler(SignalHandler handler);
+// ---- Processes and signals --------------------------------------------------
+// The one seam through which the library finds the host's daemons and signals
+// them. The host's process table answers (the simulation's, sim/processes.h);
+// nothing real is ever signalled.
+class ProcessTable {
+public:
+    virtual ~ProcessTable() = default;
+    // Delivers `signal` to process `pid`: 0, or ESRCH when no such process
+    // runs. Signal 0 only tests that it runs.
+    virtual int Signal(int pid, int signal) = 0;
+    // The ids of the running processes called `name`, ascending.
+    virtual std::vector<int> Find(const std::string& name) = 0;
+};
+void RegisterProcessTable(ProcessTable* table);
+
+// Sends `signal` to process `pid` as kill(2) would: 0, or an errno value
+// (ESRCH: no such process). Recorded as "kill: PID SIGNAL".
+int Kill(int pid, int signal);
+// Sends `signal` to every process called `name` ("ntpd", "corelogd"); false
+// when none runs. Recorded as "signal: NAME SIGNAL".
 bool SignalProcess(const std::string& name, int signal);
+// The ids of the running processes called `name`, ascending.
+std::vector<int> FindProcesses(const std::string& name);
 
 // Calls recorded since the process started (and in the exec log file).
 std::vector<std::vector<std::string>> RecordedCalls();

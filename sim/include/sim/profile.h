@@ -24,10 +24,11 @@ std::string CurrentProfile();
 // for text that is not a JSON object; nothing changes then.
 void InitHost(const std::string& profileJson);
 
-// Reboots the host as one boot (Platform::Boot::BootSession): resets the
-// kernel to the kept profile (area state and records; injected faults stay)
-// and runs the boot sequence (Platform::Boot::RunBoot). Returns the steps'
-// outcomes.
+// Reboots the host as one boot (Platform::Boot::BootSession): ends every
+// simulated process, resets the kernel to the kept profile (area state and
+// records; injected faults stay), runs the boot sequence
+// (Platform::Boot::RunBoot) and starts the services /bin/chkconfig enabled.
+// Returns the steps' outcomes, then one "service:NAME" outcome per service.
 std::vector<Platform::Boot::Outcome> Reboot();
 
 // Resets the kernel from `profileJson` without touching the store or the kept
