@@ -3,6 +3,8 @@
 #pragma once
 
 #include <map>
+#include <set>
+#include <unordered_map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,10 +13,25 @@
 
 namespace TarnSim {
 
+// Numeric keys by value, then text (the order List returns).
+bool NaturalLess(const std::string& a, const std::string& b);
+struct NaturalOrder {
+    bool operator()(const std::string& a, const std::string& b) const { return NaturalLess(a, b); }
+};
+
 struct KernelState::Data {
-    // Records keyed by EncodeKey; ordered, so one node's instances below a
-    // parent are one contiguous range.
-    std::map<std::string, std::string, std::less<>> records;
+    // Records keyed by EncodeKey. Hashed, so a lookup costs the same on a host
+    // of any size; the two indexes below answer the ordered questions. Change
+    // records only through Put and Erase, which keep the indexes in step.
+    std::unordered_map<std::string, std::string> records;
+    // EncodeKey(module, node, parent) -> the keys one level below `parent`
+    // under which the node has records, each with the number of records at or
+    // below it; in List order.
+    std::unordered_map<std::string, std::map<std::string, uint32_t, NaturalOrder>> children;
+    // module '\0' key '\0' key '\0' ... -> the nodes with a record at exactly that
+    // path. Ordered, so everything below one instance (of any node) is one range.
+    std::map<std::string, std::set<uint32_t>> paths;
+
     std::map<std::string, std::map<std::string, std::string>> areas;
     std::vector<Fault> faults;
     std::vector<ProgramFault> programFaults;
@@ -33,6 +50,10 @@ struct KernelState::Data {
     };
     std::vector<Undo> undo;
 
+    void Put(const std::string& key, std::string value);
+    bool Erase(const std::string& key);
+    void ClearRecords();
+
     void Rollback();
     void Clear(bool keepFaults);
     std::string Serialize() const;
@@ -48,8 +69,9 @@ void AppendNodePrefix(std::string& out, std::string_view module, uint32_t node);
 std::string EncodeKey(std::string_view module, uint32_t node, const InstancePath& instance);
 // Splits a key back; false when malformed.
 bool DecodeKey(std::string_view key, std::string* module, uint32_t* node, InstancePath* instance);
-// Numeric keys by value, then text.
-bool NaturalLess(const std::string& a, const std::string& b);
+// module '\0' key '\0' key '\0' ...: the `paths` index key of an instance path.
+std::string EncodePath(std::string_view module, const InstancePath& instance);
+bool DecodePath(std::string_view key, std::string* module, InstancePath* instance);
 
 // Runs `fn` under the cross-process lock on freshly synchronised state and
 // persists the result (used by the profile code and WithState).

@@ -107,6 +107,32 @@ bool DecodeKey(std::string_view key, std::string* module, uint32_t* node, Instan
     return true;
 }
 
+std::string EncodePath(std::string_view module, const InstancePath& instance) {
+    std::string k(module);
+    k.push_back('\0');
+    for (const auto& i : instance) {
+        k.append(i);
+        k.push_back('\0');
+    }
+    return k;
+}
+
+bool DecodePath(std::string_view key, std::string* module, InstancePath* instance) {
+    size_t z = key.find('\0');
+    if (z == std::string_view::npos)
+        return false;
+    *module = std::string(key.substr(0, z));
+    instance->clear();
+    for (size_t pos = z + 1; pos < key.size();) {
+        size_t e = key.find('\0', pos);
+        if (e == std::string_view::npos)
+            return false;
+        instance->emplace_back(key.substr(pos, e - pos));
+        pos = e + 1;
+    }
+    return true;
+}
+
 bool NaturalLess(const std::string& a, const std::string& b) {
     bool da = AllDigits(a), db = AllDigits(b);
     if (da && db) {
@@ -126,6 +152,66 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 
 // ---- Data -------------------------------------------------------------------------
 
+void KernelState::Data::Put(const std::string& key, std::string value) {
+    auto [it, inserted] = records.try_emplace(key, std::move(value));
+    if (!inserted) {
+        it->second = std::move(value);
+        return;
+    }
+    std::string module;
+    uint32_t node;
+    InstancePath path;
+    if (!DecodeKey(key, &module, &node, &path))
+        return;
+    std::string parent;
+    AppendNodePrefix(parent, module, node);
+    for (const auto& k : path) {
+        ++children[parent][k];
+        parent.append(k);
+        parent.push_back('\0');
+    }
+    paths[EncodePath(module, path)].insert(node);
+}
+
+bool KernelState::Data::Erase(const std::string& key) {
+    auto it = records.find(key);
+    if (it == records.end())
+        return false;
+    records.erase(it);
+    std::string module;
+    uint32_t node;
+    InstancePath path;
+    if (!DecodeKey(key, &module, &node, &path))
+        return true;
+    std::string parent;
+    AppendNodePrefix(parent, module, node);
+    for (const auto& k : path) {
+        auto c = children.find(parent);
+        if (c != children.end()) {
+            auto n = c->second.find(k);
+            if (n != c->second.end() && --n->second == 0)
+                c->second.erase(n);
+            if (c->second.empty())
+                children.erase(c);
+        }
+        parent.append(k);
+        parent.push_back('\0');
+    }
+    auto p = paths.find(EncodePath(module, path));
+    if (p != paths.end()) {
+        p->second.erase(node);
+        if (p->second.empty())
+            paths.erase(p);
+    }
+    return true;
+}
+
+void KernelState::Data::ClearRecords() {
+    records.clear();
+    children.clear();
+    paths.clear();
+}
+
 void KernelState::Data::Rollback() {
     for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
         if (it->area) {
@@ -137,9 +223,9 @@ void KernelState::Data::Rollback() {
             if (m.empty())
                 areas.erase(it->a);
         } else if (it->old) {
-            records[it->a] = *it->old;
+            Put(it->a, *it->old);
         } else {
-            records.erase(it->a);
+            Erase(it->a);
         }
     }
     undo.clear();
@@ -147,7 +233,7 @@ void KernelState::Data::Rollback() {
 }
 
 void KernelState::Data::Clear(bool keepFaults) {
-    records.clear();
+    ClearRecords();
     areas.clear();
     if (!keepFaults) {
         faults.clear();
@@ -275,11 +361,11 @@ bool KernelState::Data::ApplyChanges(const std::string& payload) {
         switch (op) {
         case PutRecord: {
             std::string k = r.Str();
-            records[k] = r.Str();
+            Put(k, r.Str());
             break;
         }
         case DelRecord:
-            records.erase(r.Str());
+            Erase(r.Str());
             break;
         case PutArea: {
             std::string a = r.Str();
@@ -340,10 +426,10 @@ bool KernelState::Data::Deserialize(const std::string& bytes) {
     Data d;
     d.generation = r.Num<uint64_t>();
     uint32_t n = r.Num<uint32_t>();
+    d.records.reserve(n);
     for (uint32_t i = 0; r.ok && i < n; ++i) {
         std::string k = r.Str();
-        std::string v = r.Str();
-        d.records.emplace_hint(d.records.end(), std::move(k), std::move(v));
+        d.Put(k, r.Str());
     }
     n = r.Num<uint32_t>();
     for (uint32_t i = 0; r.ok && i < n; ++i) {
@@ -358,6 +444,8 @@ bool KernelState::Data::Deserialize(const std::string& bytes) {
     if (!r.ok)
         return false;
     records = std::move(d.records);
+    children = std::move(d.children);
+    paths = std::move(d.paths);
     areas = std::move(d.areas);
     faults = std::move(d.faults);
     programFaults = std::move(d.programFaults);
@@ -389,96 +477,84 @@ void KernelState::Write(std::string_view module, uint32_t node, const InstancePa
         _d->undo.push_back({false, key, {}, it == _d->records.end() ? std::nullopt
                                                                       : std::optional(it->second)});
     if (it == _d->records.end())
-        _d->records.emplace(std::move(key), std::move(value));
+        _d->Put(key, std::move(value));
     else
         it->second = std::move(value);
     _d->dirty = true;
 }
 
 bool KernelState::Remove(std::string_view module, uint32_t node, const InstancePath& instance) {
-    auto it = _d->records.find(EncodeKey(module, node, instance));
+    std::string key = EncodeKey(module, node, instance);
+    auto it = _d->records.find(key);
     if (it == _d->records.end())
         return false;
     if (_d->journaling)
-        _d->undo.push_back({false, it->first, {}, it->second});
-    _d->records.erase(it);
+        _d->undo.push_back({false, key, {}, it->second});
+    _d->Erase(key);
     _d->dirty = true;
     return true;
 }
 
 size_t KernelState::RemoveBelow(std::string_view module, const InstancePath& prefix) {
-    // Paths are not grouped by instance across nodes, so this walks the module's records.
-    std::string start(module);
-    start.push_back('\0');
-    size_t removed = 0;
-    std::string m;
-    uint32_t node;
-    InstancePath path;
-    for (auto it = _d->records.lower_bound(start);
-         it != _d->records.end() && it->first.compare(0, start.size(), start) == 0;) {
-        if (DecodeKey(it->first, &m, &node, &path) && m == module && path.size() >= prefix.size() &&
-            std::equal(prefix.begin(), prefix.end(), path.begin())) {
-            if (_d->journaling)
-                _d->undo.push_back({false, it->first, {}, it->second});
-            it = _d->records.erase(it);
-            ++removed;
-            _d->dirty = true;
-        } else {
-            ++it;
-        }
+    // Every path below `prefix` is one range of the path index, whatever the node.
+    const std::string start = EncodePath(module, prefix);
+    std::vector<std::string> keys;
+    for (auto it = _d->paths.lower_bound(start);
+         it != _d->paths.end() && it->first.compare(0, start.size(), start) == 0; ++it) {
+        InstancePath path;
+        std::string m;
+        if (!DecodePath(it->first, &m, &path))
+            continue;
+        for (uint32_t node : it->second)
+            keys.push_back(EncodeKey(module, node, path));
     }
-    return removed;
+    for (const auto& key : keys) {
+        auto it = _d->records.find(key);
+        if (it == _d->records.end())
+            continue;
+        if (_d->journaling)
+            _d->undo.push_back({false, key, {}, it->second});
+        _d->Erase(key);
+        _d->dirty = true;
+    }
+    return keys.size();
 }
 
 std::vector<std::string> KernelState::Instances(std::string_view module, uint32_t node,
                                                 const InstancePath& parent) const {
-    std::string prefix = EncodeKey(module, node, parent);
     std::vector<std::string> out;
-    for (auto it = _d->records.lower_bound(prefix);
-         it != _d->records.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
-        std::string_view rest = std::string_view(it->first).substr(prefix.size());
-        size_t z = rest.find('\0');
-        if (z == std::string_view::npos) {
-            ++it;
-            continue;
-        }
-        out.emplace_back(rest.substr(0, z));
-        // Skip the rest of this child's subtree: keys sort right after it.
-        std::string next = prefix;
-        next.append(rest.substr(0, z));
-        next.push_back('\x01');
-        it = _d->records.lower_bound(next);
-    }
-    std::sort(out.begin(), out.end(), NaturalLess);
+    auto it = _d->children.find(EncodeKey(module, node, parent));
+    if (it == _d->children.end())
+        return out;
+    out.reserve(it->second.size());
+    for (const auto& [key, count] : it->second)
+        out.push_back(key);
     return out;
 }
 
 std::vector<InstancePath> KernelState::AllInstances(std::string_view module, uint32_t node) const {
-    std::string prefix;
-    AppendNodePrefix(prefix, module, node);
+    // For tools: a walk of the module's paths, in path order.
+    std::string start(module);
+    start.push_back('\0');
     std::vector<InstancePath> out;
     std::string m;
-    uint32_t n;
     InstancePath path;
-    for (auto it = _d->records.lower_bound(prefix);
-         it != _d->records.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
-        if (DecodeKey(it->first, &m, &n, &path))
+    for (auto it = _d->paths.lower_bound(start);
+         it != _d->paths.end() && it->first.compare(0, start.size(), start) == 0; ++it)
+        if (it->second.count(node) && DecodePath(it->first, &m, &path))
             out.push_back(path);
     return out;
 }
 
 std::vector<std::pair<std::string, uint32_t>> KernelState::Nodes() const {
-    std::vector<std::pair<std::string, uint32_t>> out;
+    std::set<std::pair<std::string, uint32_t>> seen;
     std::string m;
     uint32_t n;
     InstancePath path;
-    for (const auto& [k, v] : _d->records) {
-        if (!DecodeKey(k, &m, &n, &path))
-            continue;
-        if (out.empty() || out.back().first != m || out.back().second != n)
-            out.emplace_back(m, n);
-    }
-    return out;
+    for (const auto& [k, v] : _d->records)
+        if (DecodeKey(k, &m, &n, &path))
+            seen.emplace(m, n);
+    return {seen.begin(), seen.end()};
 }
 
 std::string KernelState::GetAreaValue(const std::string& area, const std::string& key,
