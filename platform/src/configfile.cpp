@@ -144,9 +144,7 @@ bool ConfigFileLocker::TryLock(int timeoutMs) {
         ++_depth;
         return true;
     }
-    std::string real = Platform::HostPath(_path);
-    MakeParentDirs(real);
-    int fd = ::open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = Platform::OpenHostFile(_path, O_RDWR | O_CREAT, 0644);
     if (fd < 0)
         throw HostCtl::Lib::HostCtlException("Unable to open the lock file " + _path);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -185,7 +183,7 @@ void ConfigFileLocker::Unlock() {
 bool ConfigFileLocker::IsLocked() const {
     if (_depth > 0)
         return true;
-    int fd = ::open(Platform::HostPath(_path).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = Platform::OpenHostFile(_path, O_RDONLY);
     if (fd < 0)
         return false;
     bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;

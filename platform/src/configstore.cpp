@@ -89,7 +89,7 @@ public:
         if (flag != 0 && flag != kBootApplied)
             throw InvalidArgumentException(HostCtl::Misc::StrPrintf(
                 "Invalid write flag %d for %s", flag, id.ToString().c_str()));
-        std::string data = object->GetData();
+        std::string data = object->GetStoredData();
         std::lock_guard<std::recursive_mutex> g(_mu);
         Ready();
         InjectedWriteFault("write " + id.ToString());
@@ -202,7 +202,7 @@ public:
             throw InvalidArgumentException("Invalid desired configuration: no object");
         const auto& id = object->GetConfigStoreObjectId();
         CheckId(id, "desired configuration");
-        std::string data = object->GetData();
+        std::string data = object->GetStoredData();
         std::lock_guard<std::recursive_mutex> g(_mu);
         Ready();
         Upsert(_putDesired, id, data, "set desired " + id.ToString());
@@ -475,7 +475,7 @@ private:
     static std::shared_ptr<ConfigStoreObject> ParseRow(const ConfigStoreObjectId& id,
                                                        const std::string& data) {
         try {
-            return ConfigStoreObject::FromData(id, data);
+            return ConfigStoreObject::FromStoredData(id, data);
         } catch (const ConfigStoreException& e) {
             // One damaged object must not hide the others.
             TarnCtl_LogWarnInt("%s: Skipping unreadable object %s: %s\n", "ConfigStore",

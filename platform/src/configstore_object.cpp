@@ -230,6 +230,16 @@ std::shared_ptr<ConfigStoreObject> ConfigStoreObject::CreateSubObject(const SubO
         throw InvalidArgumentException("Invalid sub-object: empty name");
     auto obj = std::make_shared<ConfigStoreObject>(_id);
     auto it = _fields.find(id.name);
+    if (it != _fields.end()) {
+        // An empty list read back from JSON has no element to tell its kind: it
+        // takes objects as well as strings.
+        auto* strings = std::get_if<std::vector<std::string>>(&it->second.v);
+        if (strings && strings->empty())
+            it->second.v = StoreValue::ObjectList{};
+        else if (strings || (!std::holds_alternative<StoreValue::ObjectList>(it->second.v) &&
+                             !std::holds_alternative<std::shared_ptr<ConfigStoreObject>>(it->second.v)))
+            throw InvalidArgumentException("Invalid sub-object " + id.name + ": the field holds a value");
+    }
     if (!id.index) {
         if (it != _fields.end())
             if (auto* l = std::get_if<StoreValue::ObjectList>(&it->second.v)) {
@@ -310,7 +320,7 @@ namespace {
 
 using Alloc = rapidjson::Document::AllocatorType;
 
-void ToJson(const StoreObject& obj, rapidjson::Value& out, Alloc& a) {
+void ToJson(const StoreObject& obj, rapidjson::Value& out, Alloc& a, bool stored) {
     out.SetObject();
     for (const auto& [name, value] : obj.Fields()) {
         rapidjson::Value v;
@@ -331,7 +341,7 @@ void ToJson(const StoreObject& obj, rapidjson::Value& out, Alloc& a) {
                         v.PushBack(rapidjson::Value(s.c_str(), static_cast<rapidjson::SizeType>(s.size()), a), a);
                 } else if constexpr (std::is_same_v<T, std::shared_ptr<ConfigStoreObject>>) {
                     if (x)
-                        ToJson(*x, v, a);
+                        ToJson(*x, v, a, stored);
                     else
                         v.SetNull();
                 } else {
@@ -339,9 +349,13 @@ void ToJson(const StoreObject& obj, rapidjson::Value& out, Alloc& a) {
                     for (const auto& o : x) {
                         rapidjson::Value e;
                         if (o)
-                            ToJson(*o, e, a);
+                            ToJson(*o, e, a, stored);
                         v.PushBack(e, a);
                     }
+                    // The stored form marks an empty list of objects so that it
+                    // reads back as one ([null] is no valid list otherwise).
+                    if (stored && x.empty())
+                        v.PushBack(rapidjson::Value(), a);
                 }
             },
             value.v);
@@ -350,7 +364,7 @@ void ToJson(const StoreObject& obj, rapidjson::Value& out, Alloc& a) {
 }
 
 void FromJson(const ConfigStoreObjectId& id, const rapidjson::Value& in, StoreObject& out,
-              const std::string& where) {
+              const std::string& where, bool stored) {
     for (auto it = in.MemberBegin(); it != in.MemberEnd(); ++it) {
         std::string name(it->name.GetString(), it->name.GetStringLength());
         const auto& v = it->value;
@@ -371,8 +385,10 @@ void FromJson(const ConfigStoreObjectId& id, const rapidjson::Value& in, StoreOb
             sv.v = std::string(v.GetString(), v.GetStringLength());
         } else if (v.IsObject()) {
             auto sub = std::make_shared<ConfigStoreObject>(id);
-            FromJson(id, v, *sub, where + name + ".");
+            FromJson(id, v, *sub, where + name + ".", stored);
             sv.v = sub;
+        } else if (v.IsArray() && stored && v.Size() == 1 && v[0].IsNull()) {
+            sv.v = StoreValue::ObjectList{};
         } else if (v.IsArray()) {
             bool objects = !v.Empty() && v[0].IsObject();
             if (objects) {
@@ -382,7 +398,7 @@ void FromJson(const ConfigStoreObjectId& id, const rapidjson::Value& in, StoreOb
                         throw InvalidArgumentException("Invalid object data: list " + where + name +
                                                        " mixes objects and values");
                     auto sub = std::make_shared<ConfigStoreObject>(id);
-                    FromJson(id, e, *sub, where + name + "[].");
+                    FromJson(id, e, *sub, where + name + "[].", stored);
                     list.push_back(sub);
                 }
                 sv.v = std::move(list);
@@ -403,29 +419,48 @@ void FromJson(const ConfigStoreObjectId& id, const rapidjson::Value& in, StoreOb
 
 }  // namespace
 
-std::string ConfigStoreObject::GetData() const {
+namespace {
+std::string Serialize(const ConfigStoreObject& o, bool stored) {
     rapidjson::Document doc;
-    ToJson(*this, doc, doc.GetAllocator());
+    ToJson(o, doc, doc.GetAllocator(), stored);
     rapidjson::StringBuffer sb;
     rapidjson::Writer<rapidjson::StringBuffer> w(sb);
     doc.Accept(w);
     return std::string(sb.GetString(), sb.GetSize());
 }
 
-std::shared_ptr<ConfigStoreObject> ConfigStoreObject::FromData(const ConfigStoreObjectId& id,
-                                                               const std::string& json) {
+std::shared_ptr<ConfigStoreObject> Parse(const ConfigStoreObjectId& id, const std::string& json, bool stored) {
     rapidjson::Document doc;
     doc.Parse(json.c_str(), json.size());
     if (doc.HasParseError() || !doc.IsObject())
         throw InvalidArgumentException("Invalid object data for " + id.ToString() +
                                        ": not a JSON object");
     auto obj = std::make_shared<ConfigStoreObject>(id);
-    FromJson(id, doc, *obj, "");
+    FromJson(id, doc, *obj, "", stored);
     return obj;
+}
+}  // namespace
+
+std::string ConfigStoreObject::GetData() const {
+    return Serialize(*this, false);
+}
+
+std::shared_ptr<ConfigStoreObject> ConfigStoreObject::FromData(const ConfigStoreObjectId& id,
+                                                               const std::string& json) {
+    return Parse(id, json, false);
+}
+
+std::string ConfigStoreObject::GetStoredData() const {
+    return Serialize(*this, true);
+}
+
+std::shared_ptr<ConfigStoreObject> ConfigStoreObject::FromStoredData(const ConfigStoreObjectId& id,
+                                                                     const std::string& json) {
+    return Parse(id, json, true);
 }
 
 std::shared_ptr<ConfigStoreObject> ConfigStoreObject::Clone() const {
-    return FromData(_id, GetData());
+    return FromStoredData(_id, GetStoredData());
 }
 
 bool ConfigStoreObject::operator==(const ConfigStoreObject& o) const {
@@ -499,7 +534,7 @@ std::shared_ptr<ConfigStoreObject> GetDefaultObject(const ConfigStoreObjectId& i
             return nullptr;
         def = it->second;
     }
-    auto copy = ConfigStoreObject::FromData(id, def->GetData());
+    auto copy = ConfigStoreObject::FromStoredData(id, def->GetStoredData());
     return copy;
 }
 

@@ -5,6 +5,7 @@
 #include "configstore/configfileutil.h"
 #include "fixture.h"
 #include "platform/configfile.h"
+#include "platform/configstore.h"
 
 using namespace TarnCtl::ConfigStoreUtil;
 
@@ -45,9 +46,21 @@ TEST_F(FileAdapterTest, ForwardsToTheHostConfigurationFile) {
         << TarnTest::ReadHost("/etc/tarn/tarn.conf");
 }
 
-TEST(ConfigUtil, StorePathIsTheOneInUse) {
-    EXPECT_TRUE(ConfigUtil::isConfigStoreFeatureEnabled());
-    EXPECT_NE(ConfigFileUtil::GetFile().GetConvertor(), nullptr);
+// What callers get from GetFile() writes to the configuration store, not to the
+// host configuration file.
+TEST_F(FileAdapterTest, TheProcessConfigurationIsTheStore) {
+    ConfigFileUtil file = ConfigFileUtil::GetFile();
+    file.Lock({"halden/network/nics"});
+    auto nic = file.GetArray("/net/pnic/child").NewInstance();
+    nic.SetValue("name", "pnx0");
+    nic.SetValue("rx", 512);
+    file.Write();
+    file.Unlock();
+    auto stored = HaldenConfigStore::ConfigStore::GetStore(HaldenConfigStore::sGlobalNamespace)
+                      ->Get(HaldenConfigStore::ConfigStoreObjectId("nics", "network", "halden", "pnx0"));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->GetData(), R"({"name":"pnx0","ring":{"rx":512}})");
+    EXPECT_EQ(TarnTest::ReadHost("/etc/tarn/tarn.conf"), "");
 }
 
 }  // namespace

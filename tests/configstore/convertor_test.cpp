@@ -186,6 +186,37 @@ TEST_F(ConvertorTest, WriteBackFailures) {
     conv->Unlock();
 }
 
+// The write-back's integer conversion on both sides of the 64-bit range.
+TEST_F(ConvertorTest, WriteBackIntegersAtTheInt64Limits) {
+    PutSwitches();
+    const std::pair<const char*, const char*> rows[] = {
+        {"9223372036854775807", "9223372036854775807"},
+        {"-9223372036854775808", "-9223372036854775808"},
+        {"9223372036854775808", nullptr},
+        {"-9223372036854775809", nullptr},
+        {"99999999999999999999", nullptr},
+    };
+    for (const auto& [text, stored] : rows) {
+        std::string before = Data("switches", "network_vss", "vSwitch1");
+        conv->Lock({kVss});
+        conv->SetValue("/net/vswitch/child[0001]/mtu", std::string(text));
+        if (stored) {
+            conv->Write();
+            auto d = Json(Data("switches", "network_vss", "vSwitch1"));
+            EXPECT_EQ(std::to_string(d["mtu"].GetInt64()), stored) << text;
+        } else {
+            try {
+                conv->Write();
+                ADD_FAILURE() << text;
+            } catch (const ConfigFileException& e) {
+                EXPECT_STREQ(e.what(), "Config Convertor: int64 value expected in /net/vswitch/child[0001]/mtu");
+            }
+            EXPECT_EQ(Data("switches", "network_vss", "vSwitch1"), before) << text;
+        }
+        conv->Unlock();
+    }
+}
+
 TEST_F(ConvertorTest, SingletonEnumerationsMapBothWays) {
     Put("firewall", "network", "", R"({"enabled":true,"default_action":"DROP","allow_IGMP_traffic":false})");
     conv->Lock({"halden/network/firewall"});

@@ -66,8 +66,6 @@ TEST(LegacyParser, StatementsCommentsAndWhiteSpace) {
         {"/a = \"line\none\"", {"a=line\none."}},
         {"", {}},
         {"   \n# only a comment", {}},
-        // The value runs to the end of the file when its quote never closes.
-        {"/a = \"open to the end", {"a=open to the end."}},
         // White space inside a component is kept; only that before "=" goes.
         {"/a b/c  \t= \"v\"", {"a b|c=v."}},
     };
@@ -84,6 +82,10 @@ TEST(LegacyParser, ErrorTextsCarryLineAndColumn) {
         {"/a = ", "ConfigParser: 1,5: quote character expected"},
         // A missing closing quote swallows the next statement's opening quote.
         {"/a = \"x\n/b = \"y\"\n", "ConfigParser: 2,7: forward slash expected"},
+        // A value whose quote never closes is refused at the end of the file.
+        {"/a = \"open to the end", "ConfigParser: 1,21: quote character expected"},
+        {"/a = \"b\"\n/c = \"d\n# not a comment\n", "ConfigParser: 4,0: quote character expected"},
+        {"/a = \"", "ConfigParser: 1,6: quote character expected"},
     };
     for (const auto& [text, message] : rows) EXPECT_EQ(ErrorOf(text), message) << text;
 }

@@ -70,6 +70,51 @@ TEST(ConfigTree, ConversionFailuresNameTheKey) {
     EXPECT_EQ(ThrownText([&] { v->GetByteValue(); }), "Config Convertor: hex byte value expected in /a/v");
 }
 
+// Each typed read on both sides of its type's limits: the largest (smallest)
+// value reads back, one past it is refused with the type's text, never wrapped.
+TEST(ConfigTree, TypedReadsRefuseOverflow) {
+    auto v = Root()->GetBranch("a")->GetValue("v");
+    auto read = [&](const char* text, auto get) -> std::string {
+        v->InitValue(text);
+        try {
+            return std::to_string(get());
+        } catch (const ConfigFileException& e) {
+            return e.what();
+        }
+    };
+    auto asInt = [&] { return static_cast<long long>(v->GetIntValue()); };
+    auto asU32 = [&] { return static_cast<unsigned long long>(v->GetUint32Value()); };
+    auto asU64 = [&] { return static_cast<unsigned long long>(v->GetUint64Value()); };
+    auto asI64 = [&] { return static_cast<long long>(v->GetInt64Value()); };
+    auto asByte = [&] { return static_cast<unsigned>(v->GetByteValue()); };
+    const std::string i = "Config Convertor: integer value expected in /a/v";
+    const std::string u32 = "Config Convertor: uint32 value expected in /a/v";
+    const std::string u64 = "Config Convertor: uint64 value expected in /a/v";
+    const std::string i64 = "Config Convertor: int64 value expected in /a/v";
+    const std::string byte = "Config Convertor: hex byte value expected in /a/v";
+    EXPECT_EQ(read("2147483647", asInt), "2147483647");
+    EXPECT_EQ(read("2147483648", asInt), i);
+    EXPECT_EQ(read("-2147483648", asInt), "-2147483648");
+    EXPECT_EQ(read("-2147483649", asInt), i);
+    EXPECT_EQ(read("4294967295", asU32), "4294967295");
+    EXPECT_EQ(read("4294967296", asU32), u32);
+    EXPECT_EQ(read("0", asU32), "0");
+    EXPECT_EQ(read("-1", asU32), u32);
+    EXPECT_EQ(read("18446744073709551615", asU64), "18446744073709551615");
+    EXPECT_EQ(read("18446744073709551616", asU64), u64);
+    EXPECT_EQ(read("-1", asU64), u64);
+    EXPECT_EQ(read("9223372036854775807", asI64), "9223372036854775807");
+    EXPECT_EQ(read("9223372036854775808", asI64), i64);
+    EXPECT_EQ(read("-9223372036854775808", asI64), "-9223372036854775808");
+    EXPECT_EQ(read("-9223372036854775809", asI64), i64);
+    EXPECT_EQ(read("ff", asByte), "255");
+    EXPECT_EQ(read("100", asByte), byte);
+    EXPECT_EQ(read("0", asByte), "0");
+    EXPECT_EQ(read("-1", asByte), byte);
+    // As scanf: leading blanks and trailing text are read over.
+    EXPECT_EQ(read(" 12kb", asInt), "12");
+}
+
 TEST(ConfigTree, SettingTheCurrentTextLeavesAValueClean) {
     auto root = Root();
     auto v = root->GetBranch("net/vswitch/child[0000]")->GetValue("mtu");

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <limits>
 #include <thread>
 
 #include "fixture.h"
@@ -81,6 +82,134 @@ TEST(StoreObject, TypedReadsConvertOnlyWhenTheValueFits) {
     EXPECT_FALSE(o.GetValue("missing", &s));
     EXPECT_TRUE(o.Remove("text"));
     EXPECT_FALSE(o.Remove("text"));
+}
+
+// Every field kind through the store and back: scalars at their limits, string
+// lists (also empty), a nested object, lists of objects (also empty) holding
+// nested objects and lists of their own.
+TEST_F(StoreTest, EveryFieldKindRoundTripsThroughTheStore) {
+    ConfigStoreObjectId id("every", "net", "halden", "i1");
+    auto o = std::make_shared<ConfigStoreObject>(id);
+    o->SetValue("text", "vSwitch0");
+    o->SetValue("ctext", static_cast<const char*>("c"));
+    o->SetValue("yes", true);
+    o->SetValue("no", false);
+    o->SetValue("int_min", std::numeric_limits<int>::min());
+    o->SetValue("long_max", std::numeric_limits<long>::max());
+    o->SetValue("long_min", std::numeric_limits<long>::min());
+    o->SetValue("uint_max", std::numeric_limits<unsigned int>::max());
+    o->SetValue("ushort", static_cast<unsigned short>(65535));
+    o->SetValue("strings", std::vector<std::string>{"a", "b"});
+    o->SetValue("no_strings", std::vector<std::string>{});
+    auto nested = o->CreateSubObject(SubObjectId("policy"));
+    nested->SetValue("mode", "failover");
+    nested->CreateSubObject(SubObjectId("inner"))->SetValue("depth", 2);
+    auto pg = o->CreateSubObject(SubObjectId("port_groups"));
+    ASSERT_EQ(o->GetSubObjectInstances(SubObjectId("port_groups")).size(), 1u);  // a nested object so far
+    o->DeleteSubObject(SubObjectId("port_groups"));
+    o->MutableFields()["port_groups"].v = StoreValue::ObjectList{};
+    o->MutableFields()["no_objects"].v = StoreValue::ObjectList{};
+    pg = o->CreateSubObject(SubObjectId("port_groups"));  // appends to the list
+    pg->SetValue("name", "VM");
+    pg->SetValue("nics", std::vector<std::string>{"n0"});
+    pg->CreateSubObject(SubObjectId("policy"))->SetValue("vlan", 10);
+    pg->CreateSubObject(SubObjectId("routes", 0))->SetValue("network", "10.0.0.0/8");
+    o->CreateSubObject(SubObjectId("port_groups"))->SetValue("name", "NFS");
+    Store()->Write(o);
+    auto back = Store()->Get(id);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(*back == *o) << back->GetData();
+    EXPECT_TRUE(*o->Clone() == *o);
+    // The kinds as a reader sees them.
+    EXPECT_TRUE(std::holds_alternative<StoreValue::ObjectList>(back->Fields().at("no_objects").v));
+    EXPECT_TRUE(std::holds_alternative<std::vector<std::string>>(back->Fields().at("no_strings").v));
+    std::vector<std::string> strings{"x"};
+    EXPECT_TRUE(back->GetValue("no_strings", &strings));
+    EXPECT_TRUE(strings.empty());
+    EXPECT_FALSE(back->GetValue("no_objects", &strings));
+    long l = 0;
+    EXPECT_TRUE(back->GetValue("long_min", &l));
+    EXPECT_EQ(l, std::numeric_limits<long>::min());
+    unsigned u = 0;
+    EXPECT_TRUE(back->GetValue("uint_max", &u));
+    EXPECT_EQ(u, std::numeric_limits<unsigned int>::max());
+    auto groups = back->GetSubObjectInstances(SubObjectId("port_groups"));
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(groups[0]->GetData(),
+              R"({"name":"VM","nics":["n0"],"policy":{"vlan":10},"routes":[{"network":"10.0.0.0/8"}]})");
+    EXPECT_EQ(back->GetSubObject(SubObjectId("policy"))->GetSubObject(SubObjectId("inner"))->GetData(),
+              R"({"depth":2})");
+    // The JSON form shows an empty list either way.
+    EXPECT_NE(back->GetData().find(R"("no_objects":[])"), std::string::npos) << back->GetData();
+    // Appending to the empty list read back makes a list of one.
+    back->CreateSubObject(SubObjectId("no_objects"))->SetValue("id", 1);
+    Store()->Write(back);
+    auto again = Store()->Get(id);
+    EXPECT_EQ(again->GetSubObjectInstances(SubObjectId("no_objects")).size(), 1u);
+    EXPECT_NE(again->GetData().find(R"("no_objects":[{"id":1}])"), std::string::npos) << again->GetData();
+}
+
+TEST(StoreObject, AppendingWithoutAnIndexAppends) {
+    ConfigStoreObjectId id("k", "g", "halden");
+    // An empty list from JSON takes objects, appended one after the other.
+    auto o = ConfigStoreObject::FromData(id, R"({"l":[],"s":["a"],"n":5})");
+    o->CreateSubObject(SubObjectId("l"))->SetValue("id", 1);
+    o->CreateSubObject(SubObjectId("l"))->SetValue("id", 2);
+    o->CreateSubObject(SubObjectId("l", 2))->SetValue("id", 3);
+    EXPECT_EQ(o->GetData(), R"({"l":[{"id":1},{"id":2},{"id":3}],"n":5,"s":["a"]})");
+    auto e = ConfigStoreObject::FromData(id, R"({"l":[]})");
+    e->CreateSubObject(SubObjectId("l", 0))->SetValue("id", 1);
+    EXPECT_EQ(e->GetData(), R"({"l":[{"id":1}]})");
+    // A field holding values is not replaced by a sub-object.
+    for (const char* field : {"s", "n"}) {
+        try {
+            o->CreateSubObject(SubObjectId(field));
+            ADD_FAILURE() << field;
+        } catch (const InvalidArgumentException& ex) {
+            EXPECT_EQ(std::string(ex.what()), std::string("Invalid sub-object ") + field + ": the field holds a value");
+        }
+    }
+    EXPECT_EQ(o->GetData(), R"({"l":[{"id":1},{"id":2},{"id":3}],"n":5,"s":["a"]})");
+}
+
+// Every integer conversion of a field, on both sides of its limit.
+TEST(StoreObject, IntegerFieldsRefuseWhatOverflows) {
+    ConfigStoreObjectId id("k", "g", "halden");
+    auto o = ConfigStoreObject::FromData(
+        id, R"({"i_hi":2147483647,"i_over":2147483648,"i_lo":-2147483648,"i_under":-2147483649,)"
+            R"("u_hi":4294967295,"u_over":4294967296,"u_zero":0,"u_neg":-1,)"
+            R"("l_hi":9223372036854775807,"l_lo":-9223372036854775808})");
+    int i = 0;
+    unsigned u = 0;
+    long l = 0;
+    EXPECT_TRUE(o->GetValue("i_hi", &i));
+    EXPECT_EQ(i, 2147483647);
+    EXPECT_TRUE(o->GetValue("i_lo", &i));
+    EXPECT_EQ(i, -2147483647 - 1);
+    i = 7;
+    EXPECT_FALSE(o->GetValue("i_over", &i));
+    EXPECT_FALSE(o->GetValue("i_under", &i));
+    EXPECT_EQ(i, 7);  // a refusal leaves the output alone
+    EXPECT_TRUE(o->GetValue("u_hi", &u));
+    EXPECT_EQ(u, 4294967295u);
+    EXPECT_TRUE(o->GetValue("u_zero", &u));
+    EXPECT_EQ(u, 0u);
+    u = 7;
+    EXPECT_FALSE(o->GetValue("u_over", &u));
+    EXPECT_FALSE(o->GetValue("u_neg", &u));
+    EXPECT_EQ(u, 7u);
+    EXPECT_TRUE(o->GetValue("l_hi", &l));
+    EXPECT_EQ(l, std::numeric_limits<long>::max());
+    EXPECT_TRUE(o->GetValue("l_lo", &l));
+    EXPECT_EQ(l, std::numeric_limits<long>::min());
+    for (const char* json : {R"({"x":9223372036854775808})", R"({"x":18446744073709551615})"}) {
+        try {
+            ConfigStoreObject::FromData(id, json);
+            ADD_FAILURE() << json;
+        } catch (const InvalidArgumentException& e) {
+            EXPECT_STREQ(e.what(), "Invalid object data: field x is out of the integer range");
+        }
+    }
 }
 
 TEST(StoreObject, BadDataIsRefusedWithTheReason) {

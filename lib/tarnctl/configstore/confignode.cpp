@@ -4,7 +4,10 @@
 #include "configstore/confignode.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -37,6 +40,29 @@ std::vector<std::string> SplitPath(const std::string& path) {
         i = j + 1;
     }
     return parts;
+}
+
+// Reads a number as scanf would (leading white space, trailing text allowed)
+// but refuses one outside [lo, hi] instead of wrapping it.
+bool ReadSigned(const std::string& text, int base, long long lo, long long hi, long long* out) {
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, base);
+    if (end == text.c_str() || errno == ERANGE || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+bool ReadUnsigned(const std::string& text, int base, unsigned long long hi, unsigned long long* out) {
+    size_t first = text.find_first_not_of(" \t\n\r\f\v");
+    // strtoull takes "-1" as the largest value: a sign is no unsigned number.
+    if (first == std::string::npos || text[first] == '-' || text[first] == '+') return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, base);
+    if (end == text.c_str() || errno == ERANGE || v > hi) return false;
+    *out = v;
+    return true;
 }
 
 }  // namespace
@@ -121,34 +147,34 @@ bool ConfigValue::GetBoolValue() const {
 }
 
 uint8_t ConfigValue::GetByteValue() const {
-    unsigned char v = 0;
-    if (std::sscanf(_value.c_str(), "%hhx", &v) != 1) Throw("Config Convertor: hex byte value expected in " + GetKey());
-    return v;
+    unsigned long long v = 0;
+    if (!ReadUnsigned(_value, 16, UCHAR_MAX, &v)) Throw("Config Convertor: hex byte value expected in " + GetKey());
+    return static_cast<uint8_t>(v);
 }
 
 int ConfigValue::GetIntValue() const {
-    int v = 0;
-    if (std::sscanf(_value.c_str(), "%d", &v) != 1) Throw("Config Convertor: integer value expected in " + GetKey());
-    return v;
+    long long v = 0;
+    if (!ReadSigned(_value, 10, INT_MIN, INT_MAX, &v)) Throw("Config Convertor: integer value expected in " + GetKey());
+    return static_cast<int>(v);
 }
 
 uint32_t ConfigValue::GetUint32Value() const {
-    unsigned v = 0;
-    if (std::sscanf(_value.c_str(), "%u", &v) != 1) Throw("Config Convertor: uint32 value expected in " + GetKey());
-    return v;
+    unsigned long long v = 0;
+    if (!ReadUnsigned(_value, 10, UINT32_MAX, &v)) Throw("Config Convertor: uint32 value expected in " + GetKey());
+    return static_cast<uint32_t>(v);
 }
 
 uint64_t ConfigValue::GetUint64Value() const {
     // Read back with the conversion it was written with, so that values above
     // the signed range survive a round trip.
-    unsigned long v = 0;
-    if (std::sscanf(_value.c_str(), "%lu", &v) != 1) Throw("Config Convertor: uint64 value expected in " + GetKey());
+    unsigned long long v = 0;
+    if (!ReadUnsigned(_value, 10, UINT64_MAX, &v)) Throw("Config Convertor: uint64 value expected in " + GetKey());
     return v;
 }
 
 int64_t ConfigValue::GetInt64Value() const {
-    long v = 0;
-    if (std::sscanf(_value.c_str(), "%ld", &v) != 1) Throw("Config Convertor: int64 value expected in " + GetKey());
+    long long v = 0;
+    if (!ReadSigned(_value, 10, INT64_MIN, INT64_MAX, &v)) Throw("Config Convertor: int64 value expected in " + GetKey());
     return v;
 }
 

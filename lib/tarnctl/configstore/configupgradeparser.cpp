@@ -146,8 +146,10 @@ std::vector<ConfigUpgradeParser::SubKey> ConfigUpgradeParser::GetSubKeys() {
     if (c != '"') Fail("quote character expected");
     SubKey value{kValue, {}, {}};
     size_t valueRoom = kMaxValueChars;
-    // There is no escape: the next quote ends the value (or the end of the file).
-    if (ReadRun(kValueStop.c, &value.text, valueRoom) == '"') Next();
+    // There is no escape: the next quote ends the value. A value still open at
+    // the end of the file is refused rather than taking the rest of the file.
+    if (ReadRun(kValueStop.c, &value.text, valueRoom) != '"') Fail("quote character expected");
+    Next();
     keys.push_back(std::move(value));
     keys.push_back({kEnd, {}, {}});
     return keys;

@@ -4,19 +4,18 @@
 
 #include "configstore/configupgradeparser.h"
 #include "hostctl/exception.h"
-#include "platform/hostroot.h"
+#include "platform/misc.h"
 
 namespace TarnCtl::ConfigStoreUtil {
 
 namespace {
 std::unique_ptr<std::istream> OpenHostFile(const char* path) {
-    std::string real;
+    std::unique_ptr<std::ifstream> in;
     try {
-        real = Platform::HostPath(path ? path : "");
+        in = HostCtl::Misc::GetIfstream(path ? path : "");
     } catch (const HostCtl::Lib::HostCtlException&) {
         throw ConfigUpgradeParser::Exception("ConfigParser: failed to open halden.conf");
     }
-    auto in = std::make_unique<std::ifstream>(real, std::ios::binary);
     if (!in->is_open()) throw ConfigUpgradeParser::Exception("ConfigParser: failed to open halden.conf");
     return in;
 }

@@ -110,7 +110,8 @@ public:
     // The sub-object, or an empty pointer when absent.
     std::shared_ptr<ConfigStoreObject> GetSubObject(const SubObjectId& id) const;
     // Creates (or replaces with an empty one) the sub-object; for a list, an id
-    // without index appends a new element.
+    // without index appends a new element. A field holding a value (or a
+    // non-empty list of strings) is refused with InvalidArgumentException.
     std::shared_ptr<ConfigStoreObject> CreateSubObject(const SubObjectId& id);
     bool DeleteSubObject(const SubObjectId& id);
     // Elements of the object list `filter.name` (a nested object counts as one);
@@ -118,10 +119,16 @@ public:
     std::vector<std::shared_ptr<ConfigStoreObject>> GetSubObjectInstances(
         const SubObjectId& filter, const StoreObject* match = nullptr) const;
 
-    // The fields as JSON text; FromData parses that form back.
+    // The fields as JSON text; FromData parses that form back. An empty list
+    // reads back as an empty list of strings, which still takes sub-objects.
     std::string GetData() const;
     static std::shared_ptr<ConfigStoreObject> FromData(const ConfigStoreObjectId& id,
                                                        const std::string& json);
+    // The form the store keeps: JSON as GetData, except that an empty list of
+    // objects is written [null], so that every list keeps its kind.
+    std::string GetStoredData() const;
+    static std::shared_ptr<ConfigStoreObject> FromStoredData(const ConfigStoreObjectId& id,
+                                                             const std::string& json);
     std::shared_ptr<ConfigStoreObject> Clone() const;
     bool operator==(const ConfigStoreObject& o) const;
 
