@@ -26,7 +26,9 @@ namespace {
 
 constexpr const char* kArea = "processes";       // "%08d" pid -> JSON record
 constexpr const char* kCounter = "process-table";  // "next" -> next pid
-constexpr int kFirstPid = 1000;                    // pids below are the system's own
+// Above PID_MAX_LIMIT (4194304): no real process has these ids, so a check
+// against the caller's own pid can never match a simulated process.
+constexpr int kFirstPid = 4194400;
 
 struct Registry {
     std::mutex mu;
@@ -188,25 +190,28 @@ std::optional<Process> FindProcess(int pid) {
     return out;
 }
 
-int StartProcess(const std::string& program, const std::string& name, const std::vector<std::string>& argv,
-                 const std::string& pidFile) {
+int StartProcess(KernelState& s, const std::string& program, const std::string& name,
+                 const std::vector<std::string>& argv, const std::string& pidFile) {
     bool writePidFile = !pidFile.empty() && !TakeProgramFault(program, ProgramFault::Kind::NoPidFile, nullptr);
     Process p;
     p.name = name;
     p.argv = argv;
     p.pidFile = writePidFile ? pidFile : "";
-    WithState(
-        [&](KernelState& s) {
-            p.pid = std::max(kFirstPid, std::atoi(s.GetAreaValue(kCounter, "next").c_str()));
-            s.SetAreaValue(kCounter, "next", std::to_string(p.pid + 1));
-            s.SetAreaValue(kArea, Key(p.pid), Encode(p));
-        },
-        true);
+    p.pid = std::max(kFirstPid, std::atoi(s.GetAreaValue(kCounter, "next").c_str()));
+    s.SetAreaValue(kCounter, "next", std::to_string(p.pid + 1));
+    s.SetAreaValue(kArea, Key(p.pid), Encode(p));
     if (writePidFile)
         HostCtl::Misc::WriteHostFileAtomic(pidFile, std::to_string(p.pid) + "\n");
     TarnCtl_LogVerboseInt("%s: Started process %d (%s)%s\n", "TarnSim", p.pid, name.c_str(),
                           writePidFile || pidFile.empty() ? "" : " without its PID file");
     return p.pid;
+}
+
+int StartProcess(const std::string& program, const std::string& name, const std::vector<std::string>& argv,
+                 const std::string& pidFile) {
+    int pid = 0;
+    WithState([&](KernelState& s) { pid = StartProcess(s, program, name, argv, pidFile); }, true);
+    return pid;
 }
 
 int SignalPid(int pid, int signal) {

@@ -8,6 +8,7 @@
 #include "platform/console.h"
 #include "platform/misc.h"
 #include "sim/kernel.h"
+#include "sim/processes.h"
 
 namespace TarnSim {
 
@@ -16,13 +17,11 @@ namespace {
 struct Daemon {
     const char* name;
     const char* pidFile;
-    long pid;
 };
 
-// Above PID_MAX_LIMIT (4194304): no real process has these ids.
 const Daemon kDaemons[] = {
-    {"hcui", "/var/run/hcui.pid", 4194401},
-    {"corelogd", "/var/run/quillon/corelogd.pid", 4194402},
+    {"hcui", "/var/run/hcui.pid"},
+    {"corelogd", "/var/run/quillon/corelogd.pid"},
 };
 
 // A keymap as the console driver takes it: text with at least one key binding.
@@ -33,17 +32,21 @@ bool LoadKeymap(const std::string& text) {
 }
 
 struct Registrar {
-    Registrar() { Platform::Console::SetKeymapLoader(LoadKeymap); }
+    Registrar() {
+        Platform::Console::SetKeymapLoader(LoadKeymap);
+        // Their init scripts restart them with the same PID files.
+        for (const auto& d : kDaemons)
+            RegisterService(d.name, {d.pidFile, nullptr});
+    }
 } gRegistrar;
 
 }  // namespace
 
-void StartSystemDaemons(KernelState&) {
+void StartSystemDaemons(KernelState& state) {
     for (const auto& d : kDaemons) {
         std::string name = d.name;
         HostCtl::Misc::WriteHostFileAtomic("/etc/init.d/" + name, "#!/bin/sh\n# " + name + "\n", 0755);
-        HostCtl::Misc::WriteHostFileAtomic("/var/lib/tarnsim/services/" + name, "running");
-        HostCtl::Misc::WriteHostFileAtomic(d.pidFile, std::to_string(d.pid) + "\n");
+        StartProcess(state, "/etc/init.d/" + name, name, {"/etc/init.d/" + name, "start"}, d.pidFile);
     }
 }
 

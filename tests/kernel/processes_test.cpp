@@ -55,14 +55,22 @@ const TarnSim::DaemonRegistration kPlainDaemon("/sbin/ktest-plain", {
 
 class ProcessTest : public TarnTest::HostTest {
 protected:
+    // The processes besides the host's own console and log daemons.
+    static std::vector<TarnSim::Process> Others() {
+        std::vector<TarnSim::Process> out;
+        for (auto& p : TarnSim::Processes())
+            if (p.name != "hcui" && p.name != "corelogd")
+                out.push_back(std::move(p));
+        return out;
+    }
     static int StartDaemon(const std::string& pidFile = "/var/run/kd.pid") {
         EXPECT_TRUE(TarnCtl::Util::TarnCtl_Daemon("/bin/ktest-daemon -pf %s", pidFile.c_str()));
-        auto all = TarnSim::Processes();
+        auto all = Others();
         return all.empty() ? 0 : all.back().pid;
     }
     static std::vector<int> Pids() {
         std::vector<int> out;
-        for (const auto& p : TarnSim::Processes())
+        for (const auto& p : Others())
             out.push_back(p.pid);
         return out;
     }
@@ -101,7 +109,7 @@ TEST_F(ProcessTest, ReleaseAndFailedRunsLeaveNoProcess) {
     EXPECT_EQ(TarnCtl::Util::RunShellCmd(0, "/bin/ktest-daemon -r -pf /var/run/kd.pid", "", out, err), 0);
     EXPECT_EQ(out, "released\n");
     EXPECT_FALSE(TarnCtl::Util::TarnCtl_Daemon("/bin/ktest-daemon --fail -pf /var/run/kd.pid"));
-    EXPECT_TRUE(TarnSim::Processes().empty());
+    EXPECT_TRUE(Others().empty());
     EXPECT_FALSE(Exists("/var/run/kd.pid"));
 }
 
@@ -157,7 +165,7 @@ TEST_F(ProcessTest, NoPidFileFaultStartsTheProcessWithoutItsPidFileOnce) {
 TEST_F(ProcessTest, ExitFaultOnADaemonStartsNothing) {
     TarnSim::InjectProgramFault({"/bin/ktest-daemon", TarnSim::ProgramFault::Kind::ExitStatus, 4});
     EXPECT_FALSE(TarnCtl::Util::TarnCtl_Daemon("/bin/ktest-daemon -pf /var/run/kd.pid"));
-    EXPECT_TRUE(TarnSim::Processes().empty());
+    EXPECT_TRUE(Others().empty());
     EXPECT_FALSE(Exists("/var/run/kd.pid"));
 }
 
@@ -168,8 +176,8 @@ TEST_F(ProcessTest, ProcessesAndSignalsAreSharedBetweenProcesses) {
     int st = 0;
     waitpid(child, &st, 0);
     ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-    ASSERT_EQ(TarnSim::Processes().size(), 1u);
-    int pid = TarnSim::Processes()[0].pid;
+    ASSERT_EQ(Others().size(), 1u);
+    int pid = Others()[0].pid;
     EXPECT_EQ(Platform::Exec::Kill(pid, SIGHUP), 0);
     child = fork();
     if (child == 0) {
@@ -241,7 +249,7 @@ TEST_F(ProcessTest, ARebootEndsEveryProcessAndStartsTheEnabledServices) {
 
     auto outcomes = TarnSim::Profile::Reboot();
 
-    std::vector<TarnSim::Process> now = TarnSim::Processes();
+    std::vector<TarnSim::Process> now = Others();
     ASSERT_EQ(now.size(), 1u);
     EXPECT_EQ(now[0].name, "ntpd");
     EXPECT_EQ(now[0].argv, (std::vector<std::string>{"/etc/init.d/ntpd", "start"}));
@@ -257,6 +265,35 @@ TEST_F(ProcessTest, ARebootEndsEveryProcessAndStartsTheEnabledServices) {
     EXPECT_EQ(services, 1u);
 }
 
+TEST_F(ProcessTest, TheHostsOwnDaemonsRunAfterInitAndAfterEveryReboot) {
+    TarnSim::Profile::InitHost(TarnSim::Profile::DefaultProfile());
+    auto own = [] {
+        std::map<std::string, int> out;
+        for (const auto& p : TarnSim::Processes())
+            if (p.name == "hcui" || p.name == "corelogd")
+                out[p.name] = p.pid;
+        return out;
+    };
+    auto before = own();
+    ASSERT_EQ(before.size(), 2u);
+    EXPECT_EQ(TarnTest::ReadHost("/var/run/hcui.pid"), std::to_string(before["hcui"]) + "\n");
+    EXPECT_EQ(TarnTest::ReadHost("/var/run/quillon/corelogd.pid"), std::to_string(before["corelogd"]) + "\n");
+    // Simulated pids are never a real process's.
+    EXPECT_GT(before["hcui"], 4194304);
+    ASSERT_EQ(Platform::Exec::Kill(before["corelogd"], SIGKILL), 0);
+    TarnSim::Profile::Reboot();
+    auto after = own();
+    ASSERT_EQ(after.size(), 2u);
+    // The killed log daemon runs again.
+    EXPECT_TRUE(TarnSim::FindProcess(after["corelogd"]).has_value());
+    EXPECT_EQ(TarnTest::ReadHost("/var/run/quillon/corelogd.pid"), std::to_string(after["corelogd"]) + "\n");
+    // Their init scripts control them like any service.
+    EXPECT_TRUE(Run("/etc/init.d/hcui stop"));
+    EXPECT_FALSE(Exists("/var/run/hcui.pid"));
+    EXPECT_TRUE(Run("/etc/init.d/hcui start"));
+    EXPECT_EQ(TarnTest::ReadHost("/var/run/hcui.pid"), std::to_string(own()["hcui"]) + "\n");
+}
+
 TEST_F(ProcessTest, AServiceThatFailsToStartAtBootIsAFailedOutcome) {
     TarnSim::Profile::InitHost(TarnSim::Profile::DefaultProfile());
     Script("ntpd");
@@ -267,7 +304,7 @@ TEST_F(ProcessTest, AServiceThatFailsToStartAtBootIsAFailedOutcome) {
     EXPECT_EQ(outcomes.back().name, "service:ntpd");
     EXPECT_FALSE(outcomes.back().ok);
     EXPECT_EQ(outcomes.back().error, "exit status 5: /etc/init.d/ntpd: failed (injected exit status 5)");
-    EXPECT_TRUE(TarnSim::Processes().empty());
+    EXPECT_TRUE(Others().empty());
 }
 
 }  // namespace

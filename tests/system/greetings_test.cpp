@@ -11,6 +11,7 @@
 #include "platform/hostroot.h"
 #include "platform/log.h"
 #include "platform/misc.h"
+#include "sim/processes.h"
 #include "system_fixture.h"
 
 namespace SystemTest {
@@ -204,8 +205,14 @@ TEST_F(GreetingTest, WelcomeMessageSignalsTheSimulatedConsoleOnly) {
     system.SetWelcomeMessage("hi");
     EXPECT_EQ(SignalCalls(), (std::vector<std::vector<std::string>>{{"signal:", "hcui", std::to_string(SIGUSR1)}}));
     EXPECT_TRUE(capture.Contains("SystemInfo: Notifying HCUI of configuration change", Platform::Log::Level::Info));
-    // The console's pid is one no real process can have.
-    EXPECT_GT(std::stol(TarnTest::ReadHost("/var/run/hcui.pid")), 4194304L);
+    // The signal reached the simulated console process its PID file names, whose
+    // pid no real process can have.
+    int pid = std::stoi(TarnTest::ReadHost("/var/run/hcui.pid"));
+    EXPECT_GT(pid, 4194304);
+    auto console = TarnSim::FindProcess(pid);
+    ASSERT_TRUE(console.has_value());
+    EXPECT_EQ(console->name, "hcui");
+    EXPECT_EQ(console->signals, std::vector<int>{SIGUSR1});
 }
 
 TEST_F(GreetingTest, NoConsolePidFileMeansNoSignal) {
@@ -226,19 +233,23 @@ TEST_F(GreetingTest, InsideTheConsoleItselfNothingIsSignalled) {
 }
 
 TEST_F(GreetingTest, StoppedConsoleIsLoggedNotThrown) {
-    HostCtl::Misc::WriteHostFileAtomic("/var/lib/tarnsim/services/hcui", "stopped");
+    // Killed outright, the console leaves its PID file behind.
+    std::string pid = std::to_string(std::stoi(TarnTest::ReadHost("/var/run/hcui.pid")));
+    ASSERT_EQ(Platform::Exec::Kill(std::stoi(pid), SIGKILL), 0);
+    Platform::Exec::ClearRecordedCalls();
     Platform::Log::Capture capture;
     system.SetWelcomeMessage("hi");
     EXPECT_EQ(SignalCalls().size(), 1u);
-    EXPECT_TRUE(capture.Contains("SystemInfo: Unable to notify HCUI [pid=4194401]", Platform::Log::Level::Warning));
+    EXPECT_TRUE(capture.Contains("SystemInfo: Unable to notify HCUI [pid=" + pid + "]", Platform::Log::Level::Warning));
     EXPECT_EQ(StoreText("welcome_message", "message"), "hi");
 }
 
 TEST_F(GreetingTest, LogDaemonIsSignalledOrItsAbsenceReported) {
     TarnCtl::System::NotifyCorelogd();
     EXPECT_EQ(SignalCalls(), (std::vector<std::vector<std::string>>{{"signal:", "corelogd", std::to_string(SIGUSR2)}}));
-    HostCtl::Misc::WriteHostFileAtomic("/var/lib/tarnsim/services/corelogd", "stopped");
-    EXPECT_EQ(ErrorOf([] { TarnCtl::System::NotifyCorelogd(); }), "Unable to notify corelogd pid 4194402");
+    int pid = std::stoi(TarnTest::ReadHost("/var/run/quillon/corelogd.pid"));
+    ASSERT_EQ(Platform::Exec::Kill(pid, SIGKILL), 0);
+    EXPECT_EQ(ErrorOf([] { TarnCtl::System::NotifyCorelogd(); }), "Unable to notify corelogd pid " + std::to_string(pid));
     ::unlink(Platform::HostPath("/var/run/quillon/corelogd.pid").c_str());
     Platform::Exec::ClearRecordedCalls();
     TarnCtl::System::NotifyCorelogd();

@@ -87,6 +87,10 @@ std::optional<Process> FindProcess(int pid);
 // fires). Returns the pid.
 int StartProcess(const std::string& program, const std::string& name,
                  const std::vector<std::string>& argv, const std::string& pidFile);
+// The same inside a kernel-state transaction (a profile's init starting its daemons).
+class KernelState;
+int StartProcess(KernelState& state, const std::string& program, const std::string& name,
+                 const std::vector<std::string>& argv, const std::string& pidFile);
 // Delivers a signal (the process table behind Platform::Exec::Kill): 0, or ESRCH.
 int SignalPid(int pid, int signal);
 // Ends every process and removes their PID files (the first part of a reboot).
