@@ -246,17 +246,22 @@ TEST_F(ConvertorTest, NestedLockNeitherBlocksNorRebuilds) {
     conv->Unlock();
     EXPECT_EQ(conv->GetNestingCount(), 1u);
 
+    // Another thread gets in only once this one has let go: whenever it runs, it
+    // finds no nesting but its own.
     std::atomic<bool> locked{false};
+    std::atomic<uint32_t> nestingSeen{0};
     std::thread other([&] {
         conv->Lock({kVss});
+        nestingSeen = conv->GetNestingCount();
         locked = true;
         conv->Unlock();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a broken lock to let it in
     EXPECT_FALSE(locked.load());
     conv->Unlock();
     other.join();
     EXPECT_TRUE(locked.load());
+    EXPECT_EQ(nestingSeen.load(), 1u);
     EXPECT_EQ(conv->GetNestingCount(), 0u);
 }
 
