@@ -1,5 +1,5 @@
 // Domain objects of the host that so far identify and print themselves only:
-// hardware, resources, and the further domains (drivers,
+// resources, and the further domains (drivers,
 // device tree, graphics, security, flash cache, I/O filters, user groups,
 // RDMA, NVMe, clock devices, smart NICs, accelerators).
 #pragma once
@@ -10,6 +10,7 @@
 #include "hostctl/dpu.h"
 #include "hostctl/drivers.h"
 #include "hostctl/graphics.h"
+#include "hardware/hardware_info_impl.h"
 #include "hostctl/hardware.h"
 #include "hostctl/hyperclock.h"
 #include "hostctl/nvme.h"
@@ -32,7 +33,6 @@
     };                                                                                         \
     }
 
-TARN_SIMPLE_DOMAIN(Hardware, HardwareInfoImpl, HardwareInfo, "Hardware Info", "hardware")
 TARN_SIMPLE_DOMAIN(Resource, ResourceInfoImpl, ResourceInfo, "Resource Info", "resources")
 TARN_SIMPLE_DOMAIN(Drivers, DriverInfoImpl, DriverInfo, "Driver Info", "drivers")
 TARN_SIMPLE_DOMAIN(Drivers, DeviceInfoImpl, DeviceInfo, "Generic Device Tree Info", "devices")

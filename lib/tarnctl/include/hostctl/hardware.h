@@ -1,12 +1,211 @@
-// PCI devices and the hardware inventory.
+// PCI devices, passthrough and the hardware inventory: the PCI device and
+// inventory interfaces, the processor, memory and NUMA summaries, the host's
+// firmware facts, and the PCI name database's free functions.
 #pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "hostctl/object.h"
 
 namespace HostCtl::Hardware {
 
+// One PCI function's address; text forms in ParsePciString / GetSBDFString.
+struct PciAddress {
+    uint16_t seg = 0;
+    uint8_t bus = 0;
+    uint8_t slot = 0;
+    uint8_t func = 0;
+    bool operator==(const PciAddress&) const = default;
+};
+
+struct PciCapability {
+    uint32_t id;
+    uint32_t offset;
+    bool extended;
+};
+
+struct PciBar {
+    uint64_t address;
+    uint64_t size;
+    bool io;
+    bool is64;
+    bool prefetchable;
+};
+
+class PciDevice : public virtual HostCtl::Lib::HostCtlObject {
+public:
+    enum PciDeviceOwner { OWNER_TARNOS = 0, OWNER_PASSTHRU = 1 };
+    enum PciResetMethod {
+        RESET_NONE = 0, RESET_DEFAULT, RESET_FUNCTION, RESET_POWER_STATE, RESET_LINK, RESET_BRIDGE,
+        RESET_QUIRK, RESET_SOFTWARE,
+    };
+
+    virtual uint16_t GetSeg() = 0;
+    virtual uint8_t GetBus() = 0;
+    virtual uint8_t GetSlot() = 0;
+    virtual uint8_t GetFunction() = 0;
+    virtual uint32_t GetPhysicalSlot() = 0;
+    virtual int32_t GetNumaNode() = 0;
+    virtual uint16_t GetVendorId() = 0;
+    virtual std::string GetVendor() = 0;
+    virtual uint16_t GetDeviceId() = 0;
+    virtual uint16_t GetSubVendorId() = 0;
+    virtual uint16_t GetSubDeviceId() = 0;
+    virtual std::string GetDevice() = 0;
+    virtual uint8_t GetType() = 0;
+    virtual uint8_t GetProgIF() = 0;
+    virtual uint8_t GetRevisionId() = 0;
+    virtual uint8_t GetSpawnedBus() = 0;
+    virtual std::vector<PciCapability> GetCapabilities() = 0;
+    virtual bool HasCapability(uint32_t id, bool extended) = 0;
+    virtual int GetPciExpressPortType() = 0;
+    virtual bool IsHaldenioReservedDevice() = 0;
+    virtual bool IsBootDevice() = 0;
+    virtual std::string GetSBDFString() = 0;
+    virtual std::string GetPfSbdfString() = 0;
+    virtual std::string GetTarnosDeviceName() = 0;
+    virtual std::string GetSlotDescription() = 0;
+    virtual uint64_t GetDlBusAddress() = 0;
+    virtual bool IsInPassthruUseByVM() = 0;
+    virtual PciDeviceOwner GetRuntimeDeviceOwner() = 0;
+    virtual void SetRuntimeDeviceOwner(PciDeviceOwner owner) = 0;
+    virtual bool HasConfiguredDeviceOwner() = 0;
+    virtual PciDeviceOwner GetConfiguredDeviceOwner() = 0;
+    virtual void SetConfiguredDeviceOwner(PciDeviceOwner owner) = 0;
+    virtual std::unique_ptr<PciDevice> GetParentDevice() = 0;
+    virtual std::vector<std::unique_ptr<PciDevice>> GetDependantDevice() = 0;
+    virtual std::vector<std::unique_ptr<PciDevice>> GetDependentChildDevices() = 0;
+    virtual bool IsPassthruCapable() = 0;
+    virtual bool IsSriovCapable() = 0;
+    virtual uint32_t GetMaxVFsSupported() = 0;
+    virtual void SetConfiguredMaxVfs(uint32_t n) = 0;
+    virtual uint32_t GetCurrentNumVfs() = 0;
+    virtual void SetRuntimeMaxVfs(uint32_t n) = 0;
+    virtual uint32_t GetRuntimeMaxVfs() = 0;
+    virtual bool HasConfiguredMaxVfs() = 0;
+    virtual uint32_t GetConfiguredMaxVfs() = 0;
+    virtual uint32_t GetSupportedNumVfs() = 0;
+    virtual bool IsVirtualFunction() = 0;
+    virtual uint16_t GetDeviceClass() = 0;
+    virtual std::string GetDeviceClassName() = 0;
+    virtual uint8_t GetInterruptLine() = 0;
+    virtual uint32_t GetIrq() = 0;
+    virtual uint32_t GetInterruptVector() = 0;
+    virtual uint8_t GetPciPin() = 0;
+    virtual uint32_t GetFlags() = 0;
+    virtual uint32_t GetModuleId() = 0;
+    virtual std::string GetModuleName() = 0;
+    virtual uint32_t GetChassis() = 0;
+    virtual PciResetMethod GetPciResetMethod() = 0;
+    virtual std::string GetResetMethodString() = 0;
+    virtual std::string GetHardwareLabel() = 0;
+    virtual void SetHardwareLabel(const std::string& label) = 0;
+    virtual uint32_t GetVfId() = 0;
+    virtual bool IsHotplugSlot() = 0;
+    virtual uint32_t GetHotplugSlotNum() = 0;
+    virtual bool GetDPC() = 0;
+    virtual bool GetAttnIndicator() = 0;
+    virtual void SetAttnIndicator(bool on) = 0;
+    virtual std::vector<PciBar> GetBARInfo() = 0;
+    virtual bool IsPciExpress() = 0;
+    virtual bool IsP2PBridge() = 0;
+    virtual std::string GetDeviceDriver() = 0;
+    virtual std::string GetDeviceDriverType() = 0;
+    virtual bool GetFPTShareable() = 0;
+    virtual void RestoreResetAttr() = 0;
+    virtual void RestoreFptShareableAttr() = 0;
+};
+
+class PciInfo : public virtual HostCtl::Lib::HostCtlObject {
+public:
+    virtual std::vector<std::unique_ptr<PciDevice>> GetAllPciDevices() = 0;
+    virtual std::vector<std::unique_ptr<PciDevice>> GetTarnosPciDevices() = 0;
+    virtual std::vector<std::unique_ptr<PciDevice>> GetPassthruPciDevices() = 0;
+    virtual bool PciPassthruDisabled() = 0;
+};
+
+struct CpuSummary {
+    uint32_t numPackages, numCores, numThreads;
+    bool htActive, htSupported, htEnabled, htMitigated;
+    uint32_t hvSupport;
+    std::string modelName;
+    std::string rawCpuid;  // "0x%08x,0x%08x,0x%08x,0x%08x"
+};
+
+struct MemoryTierSummary {
+    std::string type;
+    std::string media;
+    uint64_t bytes;
+};
+
+struct MemorySummary {
+    uint64_t physicalBytes, reservedBytes;
+    std::string tieringType;
+    std::vector<MemoryTierSummary> tiers;
+};
+
+struct NumaNodeSummary {
+    uint32_t id;
+    uint64_t bytes;
+};
+
+class CpuInfo : public virtual HostCtl::Lib::HostCtlObject {
+public:
+    virtual CpuSummary GetSummary() = 0;
+    virtual void SetHyperthreadingEnabled(bool on) = 0;
+};
+
+class MemoryInfo : public virtual HostCtl::Lib::HostCtlObject {
+public:
+    virtual MemorySummary GetSummary() = 0;
+};
+
+class NumaInfo : public virtual HostCtl::Lib::HostCtlObject {
+public:
+    virtual std::vector<NumaNodeSummary> GetNodes() = 0;
+};
+
+struct BootDevice {
+    uint16_t id;
+    std::string description;
+};
+
 class HardwareInfo : public virtual HostCtl::Lib::HostCtlObject {
 public:
+    virtual std::unique_ptr<PciInfo> GetPciInfo() = 0;
+    virtual bool IsSmcPresent() = 0;
+    virtual std::unique_ptr<MemoryInfo> GetMemoryInfo() = 0;
+    virtual std::unique_ptr<CpuInfo> GetCpuInfo() = 0;
+    virtual uint32_t GetPowerManagementCurrentPolicy() = 0;
+    virtual uint32_t GetPowerManagementHardwareSupport() = 0;
+    virtual std::unique_ptr<NumaInfo> GetNumaInfo() = 0;
+    virtual std::string GetHardwareUuid() = 0;
+    virtual std::string GetProductName() = 0;
+    virtual std::string GetVendorName() = 0;
+    virtual std::string GetSerialNumber() = 0;
+    virtual uint64_t GetHardwareUptime() = 0;
+    virtual std::vector<BootDevice> GetBootDevices() = 0;
+    virtual void SwapBootDeviceOrder(uint16_t a, uint16_t b) = 0;
+    virtual bool IsIPMISupported() = 0;
+    virtual std::string GetBiosInfo() = 0;
 };
+
+// ---- PCI addresses and the name database (free functions).
+
+// Parses "%04x:%02x:%02x.%x", "%05d:%03d:%02d.%d", "%02x:%02x.%x" or
+// "%03d:%02d.%d", told apart by the widths of their fields; anything else
+// throws "Invalid PCI address: " + text.
+PciAddress ParsePciString(const std::string& text);
+// The canonical text "%04x:%02x:%02x.%x".
+std::string GetSBDFString(const PciAddress& address);
+
+// Vendor and model names of an id set; never fails (falls back to "Unknown").
+void GetVendorModelFromPCI(std::string& vendorName, std::string& modelName, uint16_t vendorId,
+                           uint16_t deviceId, uint16_t subVendorId, uint16_t subDeviceId);
+// The name of a class << 8 | subclass code, "Unknown" when none.
+std::string GetPCIClass(uint16_t classCode);
 
 }  // namespace HostCtl::Hardware

@@ -1,0 +1,146 @@
+// The PCI inventory and its boot step. Enumeration walks the kernel's
+// segment, bus, slot and function levels once; a device that fails to read
+// is logged and left out, never failing the listing.
+#include "hardware/pci_info_impl.h"
+
+#include <algorithm>
+
+#include "hardware/pci_names.h"
+#include "hostctl/exception.h"
+#include "platform/boot.h"
+#include "platform/configstore.h"
+#include "platform/log.h"
+#include "platform/printer.h"
+#include "platform/sysinfo.h"
+#include "system/kernel_opts.h"
+
+namespace TarnCtl::Hardware {
+
+namespace {
+
+const char* kTag = "PciInfo";
+
+std::vector<long> ListLevel(unsigned int node, const std::vector<long>& path) {
+    TarnCtl::Util::Sysinfo si(node);
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (i == 0)
+            si.SetInstance(path[i]);
+        else
+            si.AddInstancePath(path[i]);
+    }
+    std::vector<long> out;
+    si.List(out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace
+
+std::vector<PciAddress> ScanPciBus() {
+    std::vector<PciAddress> out;
+    for (long seg : ListLevel(KSI_NODE_hardware_pci_seg, {}))
+        for (long bus : ListLevel(KSI_NODE_hardware_pci_seg_bus, {seg}))
+            for (long slot : ListLevel(KSI_NODE_hardware_pci_seg_bus_slot, {seg, bus}))
+                for (long fn : ListLevel(KSI_NODE_hardware_pci_seg_bus_slot_func, {seg, bus, slot})) {
+                    if (seg < 0 || seg > 0xffff || bus < 0 || bus > 0xff || slot < 0 || slot > 0x1f || fn < 0 || fn > 7) {
+                        TarnCtl_LogWarnInt("%s: Skipping invalid PCI address %ld:%ld:%ld.%ld\n", kTag, seg, bus, slot, fn);
+                        continue;
+                    }
+                    out.push_back({static_cast<uint16_t>(seg), static_cast<uint8_t>(bus), static_cast<uint8_t>(slot),
+                                   static_cast<uint8_t>(fn)});
+                }
+    return out;
+}
+
+std::set<uint32_t> PreBuildMap() {
+    std::set<uint32_t> present;
+    for (const auto& a : ScanPciBus()) {
+        Ksi::Hardware::PciConfigHeader h{};
+        TarnCtl::Util::Sysinfo si(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigHeader);
+        si.SetThrowOnError(false);
+        si.SetInstance(static_cast<long>(a.seg));
+        si.AddInstancePath(static_cast<long>(a.bus));
+        si.AddInstancePath(static_cast<long>(a.slot));
+        si.AddInstancePath(static_cast<long>(a.func));
+        if (si.Get(&h, sizeof h) == TARN_OK) present.insert(static_cast<uint32_t>(h.vendorId) << 16 | h.deviceId);
+    }
+    return present;
+}
+
+std::vector<std::unique_ptr<PciDevice>> PciInfoImpl::GetAllPciDevices() {
+    RefreshPciNameCache();
+    std::vector<std::unique_ptr<PciDevice>> out;
+    for (const auto& a : ScanPciBus()) {
+        try {
+            out.push_back(std::make_unique<PciDeviceImpl>(a));
+        } catch (const HostCtl::Lib::HostCtlException& e) {
+            TarnCtl_LogWarnInt("%s: Skipping PCI device %s: %s\n", kTag, HostCtl::Hardware::GetSBDFString(a).c_str(),
+                               e.GetDetailedMessage().c_str());
+        }
+    }
+    return out;
+}
+
+std::vector<std::unique_ptr<PciDevice>> PciInfoImpl::GetTarnosPciDevices() {
+    std::vector<std::unique_ptr<PciDevice>> out;
+    for (auto& d : GetAllPciDevices())
+        if (d->GetRuntimeDeviceOwner() == PciDevice::OWNER_TARNOS) out.push_back(std::move(d));
+    return out;
+}
+
+std::vector<std::unique_ptr<PciDevice>> PciInfoImpl::GetPassthruPciDevices() {
+    std::vector<std::unique_ptr<PciDevice>> out;
+    for (auto& d : GetAllPciDevices())
+        if (d->GetRuntimeDeviceOwner() == PciDevice::OWNER_PASSTHRU) out.push_back(std::move(d));
+    return out;
+}
+
+bool PciInfoImpl::PciPassthruDisabled() { return System::KernelOpts::GetRuntimeValueBool("disablePciPassthrough"); }
+
+void PciInfoImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {
+    printer->SetType("PCI Info");
+    printer->BeginObject();
+    {
+        TarnCtl::Lib::ObjectPrinter::VectorPrinterHelper all("All Pci Devices", printer);
+        for (auto& d : GetAllPciDevices()) all.Print(dynamic_cast<TarnCtl::Lib::TarnCtlObject*>(d.get()));
+    }
+    {
+        TarnCtl::Lib::ObjectPrinter::VectorPrinterHelper tarnos("Tarnos Pci Devices", printer);
+        for (auto& d : GetTarnosPciDevices()) tarnos.Print(dynamic_cast<TarnCtl::Lib::TarnCtlObject*>(d.get()));
+    }
+    printer->EndObject();
+}
+
+void PciInfoImpl::RestoreAll() {
+    // Physical functions first: their VFs must exist before a VF's stored owner applies.
+    for (const auto& a : ScanPciBus()) {
+        try {
+            auto d = std::make_unique<PciDeviceImpl>(a);
+            d->LoadConfig();
+        } catch (const HostCtl::Lib::HostCtlException& e) {
+            TarnCtl_LogWarnInt("%s: Verification of passthru config for %s failed: %s\n", kTag,
+                               HostCtl::Hardware::GetSBDFString(a).c_str(), e.GetDetailedMessage().c_str());
+        }
+    }
+    // The VFs made by the walk above were not seen by it: their stored owners now.
+    auto store = HaldenConfigStore::ConfigStore::GetStore(HaldenConfigStore::sGlobalNamespace);
+    auto filter = std::make_shared<HaldenConfigStore::FilterSpecObject>(PciDeviceImpl::StoreId(""));
+    for (const auto& o : store->List(filter)) {
+        const std::string& sbdf = o->GetConfigStoreObjectId().GetInstanceId();
+        try {
+            PciDeviceImpl d(sbdf);
+            d.ApplyDeviceOwnershipConfig();
+        } catch (const HostCtl::Lib::HostCtlException& e) {
+            TarnCtl_LogWarnInt("%s: Verification of passthru config for %s failed: %s\n", kTag, sbdf.c_str(),
+                               e.GetDetailedMessage().c_str());
+        }
+    }
+}
+
+namespace {
+// After the boot options (95) so that passthrough switches are known, before
+// the network and storage restores take their devices.
+const Platform::Boot::Step kPciRestore("hardware.pci", 150, [] { PciInfoImpl::RestoreAll(); });
+}  // namespace
+
+}  // namespace TarnCtl::Hardware

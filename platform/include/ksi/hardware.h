@@ -1,0 +1,172 @@
+// Kernel records of the PCI and hardware-inventory nodes (/hardware/pci/...,
+// /hardware/bios, /uefi, /memory, /timer, /power), shared by the library and
+// the simulated kernel. Layouts are packed; texts are NUL-padded arrays.
+#pragma once
+
+#include <cstdint>
+
+namespace Ksi::Hardware {
+
+inline constexpr unsigned int kPciConfigSpaceMax = 4096;
+inline constexpr unsigned int kPciAddressLength = 16;  // "ssss:bb:dd.f" + NUL
+inline constexpr unsigned int kMaxBars = 6;
+inline constexpr unsigned int kMaxBootEntries = 32;
+
+// Header flags.
+enum PciFlags : uint32_t {
+    kPciFlagBootDevice = 1u << 0,  // the device the host booted from
+    kPciFlagReserved = 1u << 1,    // kept by the system, never handed away
+    kPciFlagHotplugSlot = 1u << 2,
+    kPciFlagPciExpress = 1u << 3,
+};
+
+// Owners as the kernel and the store number them.
+enum PciOwner : uint32_t { kOwnerTarnos = 0, kOwnerPassthru = 1 };
+
+// Reset methods (kernel numbering).
+enum PciResetMethod : uint32_t {
+    kResetNone = 0, kResetDefault, kResetFunction, kResetPowerState, kResetLink, kResetBridge,
+    kResetQuirk, kResetSoftware,
+};
+
+#pragma pack(push, 1)
+
+// .../func/pciConfigHeader, instance: seg/bus/slot/func.
+struct PciConfigHeader {
+    uint16_t vendorId;
+    uint16_t deviceId;
+    uint16_t subVendorId;
+    uint16_t subDeviceId;
+    uint16_t classCode;  // class << 8 | subclass
+    uint8_t progIf;
+    uint8_t revision;
+    uint8_t headerType;  // 0 endpoint, 1 PCI-to-PCI bridge
+    uint8_t interruptLine;
+    uint8_t pin;
+    uint8_t spawnedBus;  // secondary bus of a bridge
+    uint32_t irq;
+    uint32_t vector;
+    uint32_t flags;      // PciFlags
+    uint32_t moduleId;
+    uint32_t chassis;
+    uint32_t physicalSlot;
+    int32_t numaNode;
+    uint64_t dlBusAddress;  // device-layer address of the device-tree node
+    char deviceName[32];    // kernel device name ("pnx0", "hbx1"), "" when none
+    char moduleName[32];    // driver module bound to it
+    char slotDescription[64];
+};
+
+// .../func/pciConfigSpace: the raw space, `length` bytes valid (256 or 4096).
+struct PciConfigSpace {
+    uint32_t length;
+    uint8_t data[kPciConfigSpaceMax];
+};
+
+struct PciBar {
+    uint64_t address;
+    uint64_t size;
+    uint32_t flags;  // bit 0 I/O, bit 1 64-bit, bit 2 prefetchable
+};
+// .../func/BARInfo.
+struct PciBarInfo {
+    uint32_t count;
+    PciBar bars[kMaxBars];
+};
+
+// .../func/parent, .../func/passthruDependent, .../func/vfProperties: one
+// address ("" for none: a device directly under the host bridge has no parent).
+struct PciAddressText {
+    char sbdf[kPciAddressLength];
+};
+
+// .../func/owner: run-time owner; Set takes the owner as one integer input.
+struct PciOwnerState {
+    uint32_t owner;      // PciOwner
+    uint32_t inUseByVm;  // a running VM holds the device
+};
+
+// .../func/hotplugSlotInfo.
+struct PciHotplugSlot {
+    uint32_t slotNumber;
+    uint32_t adapterPresent;
+    uint32_t surpriseEnabled;
+    uint32_t attnButtonPresent;
+};
+
+// .../func/DPC.
+struct PciDpc {
+    uint32_t capable;
+    uint32_t enabled;
+    uint32_t containmentDone;
+    uint32_t inProgress;
+};
+
+// /hardware/bios/dmiInfo.
+struct DmiInfo {
+    char productName[64];
+    char vendorName[64];
+    char serialNumber[64];
+    char biosVendor[64];
+    char biosVersion[64];
+    char biosReleaseDate[32];
+    uint8_t uuid[16];
+};
+
+// /uefi/variable, instance "BootOrder": the boot order; instance "BootNNNN":
+// one entry's description.
+struct UefiBootOrder {
+    uint32_t count;
+    uint16_t entries[kMaxBootEntries];
+};
+struct UefiBootEntry {
+    char description[128];
+};
+
+// /hardware/cpu/cpuInfo.
+struct CpuInfo {
+    uint32_t numPackages;
+    uint32_t numCores;
+    uint32_t numThreads;
+    uint32_t htActive;
+    uint32_t htSupported;
+    uint32_t htMitigated;
+    uint32_t hvSupport;  // 0 none, 1 disabled, 2 enabled
+    uint32_t cpuid[4];   // leaf 1: eax, ebx, ecx, edx
+};
+// /hardware/cpu/cpuList, instance: CPU id.
+struct Cpu {
+    uint32_t id;
+    uint32_t package;
+    uint32_t core;
+    uint32_t thread;
+    uint64_t mhz;
+};
+
+// /memory/memInfo.
+struct MemInfo {
+    uint64_t physicalBytes;
+    uint64_t reservedBytes;
+    uint32_t numaNodes;
+};
+// /memory/nodeList, instance: NUMA node id.
+struct NumaNode {
+    uint32_t id;
+    uint64_t bytes;
+};
+// /memory/tiers/info, instance: tier index.
+struct MemoryTier {
+    uint32_t type;   // 0 memoryTier ... 4 vmOverheadTier
+    uint32_t media;  // 0 DRAM, 1 PMem, 2 NVMe
+    uint64_t bytes;
+};
+
+// /timer/info.
+struct TimerInfo {
+    uint64_t uptimeMicros;
+    uint64_t tscHz;
+};
+
+#pragma pack(pop)
+
+}  // namespace Ksi::Hardware

@@ -1,0 +1,210 @@
+// The simulated host's firmware and inventory facts, from the "hardware"
+// profile section (DMI, UEFI boot entries, CPU packages, memory and NUMA,
+// power, IPMI, uptime), and its hardware data files: the PCI id database is
+// copied from the build machine's pci.ids package into
+// /usr/share/hwdata/pci.ids (the section's "pciIds" names another file), and
+// the project's OEM and driver names and passthrough and driver maps are
+// written at their host paths. Files already equal are left alone, so a
+// reboot does not touch the directories the name database watches.
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <rapidjson/document.h>
+
+#include "hostctl/status.h"
+#include "ksi/hardware.h"
+#include "platform/log.h"
+#include "platform/misc.h"
+#include "sim/kernel.h"
+
+namespace TarnSim::Generated {
+struct HwDataFile {
+    const char* path;
+    const unsigned char* data;
+    size_t size;
+};
+extern const HwDataFile kHwDataFiles[];
+extern const size_t kHwDataFileCount;
+}  // namespace TarnSim::Generated
+
+namespace TarnSim {
+
+namespace {
+
+using Value = rapidjson::Value;
+using namespace Ksi::Hardware;
+
+std::string Str(const Value* o, const char* key, const char* fallback = "") {
+    if (!o || !o->IsObject()) return fallback;
+    auto it = o->FindMember(key);
+    return it != o->MemberEnd() && it->value.IsString() ? it->value.GetString() : fallback;
+}
+int64_t Int(const Value* o, const char* key, int64_t fallback = 0) {
+    if (!o || !o->IsObject()) return fallback;
+    auto it = o->FindMember(key);
+    return it != o->MemberEnd() && it->value.IsInt64() ? it->value.GetInt64() : fallback;
+}
+const Value* Sub(const Value* o, const char* key) {
+    if (!o || !o->IsObject()) return nullptr;
+    auto it = o->FindMember(key);
+    return it != o->MemberEnd() ? &it->value : nullptr;
+}
+void CopyText(char* out, size_t size, const std::string& text) {
+    std::memset(out, 0, size);
+    std::memcpy(out, text.data(), std::min(text.size(), size - 1));
+}
+
+void WriteIfChanged(const std::string& hostPath, const std::string& content) {
+    std::string old;
+    if (HostCtl::Misc::ReadHostFile(hostPath, &old) && old == content) return;
+    HostCtl::Misc::WriteHostFileAtomic(hostPath, content);
+}
+
+void InstallHwData(const Value* section) {
+    for (size_t i = 0; i < Generated::kHwDataFileCount; ++i) {
+        const auto& f = Generated::kHwDataFiles[i];
+        WriteIfChanged(f.path, std::string(reinterpret_cast<const char*>(f.data), f.size));
+    }
+    std::string source = Str(section, "pciIds", "/usr/share/misc/pci.ids");
+    std::ifstream in(source, std::ios::binary);
+    std::ostringstream bytes;
+    if (!in.is_open() || !(bytes << in.rdbuf())) {
+        TarnCtl_LogWarnInt("%s: PCI id database %s not found, devices stay unnamed\n", "TarnSim", source.c_str());
+        return;
+    }
+    WriteIfChanged("/usr/share/hwdata/pci.ids", bytes.str());
+}
+
+bool ParseUuid(const std::string& text, uint8_t* out) {
+    std::string hex;
+    for (char c : text)
+        if (c != '-') hex += c;
+    if (hex.size() != 32) return false;
+    for (size_t i = 0; i < 16; ++i) out[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    return true;
+}
+
+uint32_t TierType(const std::string& t) {
+    static const char* names[] = {"memoryTier", "persistentTier", "cachingTier", "unmappableTier", "vmOverheadTier"};
+    for (uint32_t i = 0; i < 5; ++i)
+        if (t == names[i]) return i;
+    return static_cast<uint32_t>(std::strtoul(t.c_str(), nullptr, 10));
+}
+uint32_t Media(const std::string& m) {
+    if (m == "DRAM") return 0;
+    if (m == "PMem") return 1;
+    if (m == "NVMe") return 2;
+    return static_cast<uint32_t>(std::strtoul(m.c_str(), nullptr, 10));
+}
+uint32_t Tiering(const std::string& t) {
+    if (t == "noTiering") return 0;
+    if (t == "hardwareTiering") return 1;
+    if (t == "softwareTiering") return 2;
+    return static_cast<uint32_t>(std::strtoul(t.c_str(), nullptr, 10));
+}
+
+std::string BootKey(uint16_t id) { return HostCtl::Misc::StrPrintf("Boot%04X", id); }
+
+void InitHardware(KernelState& s, const Value* section) {
+    InstallHwData(section);
+    const Value* dmi = Sub(section, "dmi");
+    DmiInfo d{};
+    CopyText(d.productName, sizeof d.productName, Str(dmi, "product"));
+    CopyText(d.vendorName, sizeof d.vendorName, Str(dmi, "vendor"));
+    CopyText(d.serialNumber, sizeof d.serialNumber, Str(dmi, "serial"));
+    CopyText(d.biosVendor, sizeof d.biosVendor, Str(dmi, "biosVendor"));
+    CopyText(d.biosVersion, sizeof d.biosVersion, Str(dmi, "biosVersion"));
+    CopyText(d.biosReleaseDate, sizeof d.biosReleaseDate, Str(dmi, "biosDate"));
+    ParseUuid(Str(dmi, "uuid"), d.uuid);
+    s.Put(KSI_NODE_hardware_bios_dmiInfo, {}, d);
+
+    if (const Value* boot = Sub(section, "bootOrder"); boot && boot->IsArray()) {
+        UefiBootOrder order{};
+        for (const auto& e : boot->GetArray()) {
+            if (order.count >= kMaxBootEntries) break;
+            uint16_t id = static_cast<uint16_t>(Int(&e, "id"));
+            order.entries[order.count++] = id;
+            UefiBootEntry entry{};
+            CopyText(entry.description, sizeof entry.description, Str(&e, "description"));
+            s.Put(KSI_NODE_uefi_variable, {BootKey(id)}, entry);
+        }
+        s.Put(KSI_NODE_uefi_variable, {"BootOrder"}, order);
+    }
+
+    const Value* cpu = Sub(section, "cpu");
+    CpuInfo ci{};
+    ci.numPackages = static_cast<uint32_t>(Int(cpu, "packages", 1));
+    ci.numCores = ci.numPackages * static_cast<uint32_t>(Int(cpu, "coresPerPackage", 4));
+    uint32_t threadsPerCore = static_cast<uint32_t>(Int(cpu, "threadsPerCore", 1));
+    ci.numThreads = ci.numCores * threadsPerCore;
+    ci.htSupported = threadsPerCore > 1;
+    ci.htActive = threadsPerCore > 1;
+    ci.htMitigated = static_cast<uint32_t>(Int(cpu, "htMitigated", 0));
+    ci.hvSupport = static_cast<uint32_t>(Int(cpu, "hvSupport", 3));
+    if (const Value* id = Sub(cpu, "cpuid"); id && id->IsArray())
+        for (rapidjson::SizeType i = 0; i < id->Size() && i < 4; ++i)
+            ci.cpuid[i] = (*id)[i].IsUint() ? (*id)[i].GetUint() : 0;
+    s.Put(KSI_NODE_hardware_cpu_cpuInfo, {}, ci);
+    std::string model = Str(cpu, "model", "Generic x86-64 CPU");
+    s.Write("", KSI_NODE_hardware_cpu_cpuModelName, {}, model.c_str(), model.size() + 1);
+    uint32_t perPackage = ci.numPackages ? ci.numThreads / ci.numPackages : 0;
+    for (uint32_t p = 0; p < ci.numPackages; ++p) s.Put(KSI_NODE_hardware_cpu_packageList, {std::to_string(p)}, p);
+    for (uint32_t t = 0; t < ci.numThreads; ++t) {
+        Cpu c{t, perPackage ? t / perPackage : 0, t / threadsPerCore, t % threadsPerCore,
+              static_cast<uint64_t>(Int(cpu, "mhz", 2000))};
+        s.Put(KSI_NODE_hardware_cpu_cpuList, {std::to_string(t)}, c);
+    }
+
+    const Value* mem = Sub(section, "memory");
+    const Value* numa = Sub(mem, "numa");
+    MemInfo mi{static_cast<uint64_t>(Int(mem, "physicalBytes", 1ll << 34)),
+               static_cast<uint64_t>(Int(mem, "reservedBytes", 0)),
+               numa && numa->IsArray() ? numa->Size() : 1};
+    s.Put(KSI_NODE_memory_memInfo, {}, mi);
+    if (numa && numa->IsArray())
+        for (const auto& n : numa->GetArray()) {
+            NumaNode node{static_cast<uint32_t>(Int(&n, "id")), static_cast<uint64_t>(Int(&n, "bytes"))};
+            s.Put(KSI_NODE_memory_nodeList, {std::to_string(node.id)}, node);
+        }
+    s.Put(KSI_NODE_memory_tieringType, {}, Tiering(Str(mem, "tiering", "noTiering")));
+    if (const Value* tiers = Sub(mem, "tiers"); tiers && tiers->IsArray()) {
+        uint32_t i = 0;
+        for (const auto& t : tiers->GetArray()) {
+            MemoryTier tier{TierType(Str(&t, "type")), Media(Str(&t, "media")), static_cast<uint64_t>(Int(&t, "bytes"))};
+            s.Put(KSI_NODE_memory_tiers_info, {std::to_string(i++)}, tier);
+        }
+    }
+
+    const Value* power = Sub(section, "power");
+    s.Put(KSI_NODE_power_currentPolicy, {}, static_cast<uint32_t>(Int(power, "policy", 1)));
+    s.Put(KSI_NODE_power_hardwareSupport, {}, static_cast<uint32_t>(Int(power, "hardwareSupport", 0)));
+    s.Put(KSI_NODE_timer_info, {},
+          TimerInfo{static_cast<uint64_t>(Int(section, "uptimeMicros", 0)), static_cast<uint64_t>(Int(section, "tscHz", 2993000000ll))});
+}
+
+// The boot order is written whole; every entry must name an existing Boot#### variable.
+const NodeRegistration rUefi(KSI_NODE_uefi_variable, [] {
+    NodeHandler h;
+    h.setStruct = [](Call& c, const void* buffer, unsigned int length) {
+        if (c.instance != InstancePath{"BootOrder"}) return TARN_NOT_SUPPORTED;
+        if (!c.state.Has("", c.node, c.instance)) return TARN_NOT_SUPPORTED;
+        if (length != sizeof(UefiBootOrder)) return TARN_BAD_PARAM;
+        UefiBootOrder order{};
+        std::memcpy(&order, buffer, sizeof order);
+        if (order.count > kMaxBootEntries) return TARN_BAD_PARAM;
+        for (uint32_t i = 0; i < order.count; ++i)
+            if (!c.state.Has("", c.node, {BootKey(order.entries[i])})) return TARN_BAD_PARAM;
+        c.state.Put(c.node, c.instance, order);
+        return TARN_OK;
+    };
+    return h;
+}());
+
+const AreaRegistration area({.name = "hardware", .order = 12, .init = InitHardware});
+
+}  // namespace
+
+}  // namespace TarnSim
