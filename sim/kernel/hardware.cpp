@@ -5,7 +5,8 @@
 // /usr/share/hwdata/pci.ids (the section's "pciIds" names another file), and
 // the project's OEM and driver names and passthrough and driver maps are
 // written at their host paths. Files already equal are left alone, so a
-// reboot does not touch the directories the name database watches.
+// reboot does not touch the directories the name database watches, and the
+// maps under /etc, once there, are the administrator's to change.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -66,7 +67,10 @@ void WriteIfChanged(const std::string& hostPath, const std::string& content) {
 void InstallHwData(const Value* section) {
     for (size_t i = 0; i < Generated::kHwDataFileCount; ++i) {
         const auto& f = Generated::kHwDataFiles[i];
-        WriteIfChanged(f.path, std::string(reinterpret_cast<const char*>(f.data), f.size));
+        std::string path = f.path;
+        // Files under /etc are the administrator's once written; package data follows the build.
+        if (path.rfind("/etc/", 0) == 0 && HostCtl::Misc::HostFileExists(path)) continue;
+        WriteIfChanged(path, std::string(reinterpret_cast<const char*>(f.data), f.size));
     }
     std::string source = Str(section, "pciIds", "/usr/share/misc/pci.ids");
     std::ifstream in(source, std::ios::binary);

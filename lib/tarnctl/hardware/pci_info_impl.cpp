@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "hardware/pci_config.h"
 #include "hardware/pci_names.h"
 #include "hostctl/exception.h"
 #include "platform/boot.h"
@@ -52,17 +53,34 @@ std::vector<PciAddress> ScanPciBus() {
     return out;
 }
 
+// The VFs a physical function may bring count as present: they appear when
+// the VF count is set, long after the names were built.
 std::set<uint32_t> PreBuildMap() {
     std::set<uint32_t> present;
     for (const auto& a : ScanPciBus()) {
+        auto node = [&](unsigned int id) {
+            auto si = std::make_unique<TarnCtl::Util::Sysinfo>(id);
+            si->SetThrowOnError(false);
+            si->SetInstance(static_cast<long>(a.seg));
+            si->AddInstancePath(static_cast<long>(a.bus));
+            si->AddInstancePath(static_cast<long>(a.slot));
+            si->AddInstancePath(static_cast<long>(a.func));
+            return si;
+        };
         Ksi::Hardware::PciConfigHeader h{};
-        TarnCtl::Util::Sysinfo si(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigHeader);
-        si.SetThrowOnError(false);
-        si.SetInstance(static_cast<long>(a.seg));
-        si.AddInstancePath(static_cast<long>(a.bus));
-        si.AddInstancePath(static_cast<long>(a.slot));
-        si.AddInstancePath(static_cast<long>(a.func));
-        if (si.Get(&h, sizeof h) == TARN_OK) present.insert(static_cast<uint32_t>(h.vendorId) << 16 | h.deviceId);
+        if (node(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigHeader)->Get(&h, sizeof h) != TARN_OK) continue;
+        present.insert(static_cast<uint32_t>(h.vendorId) << 16 | h.deviceId);
+        uint32_t maxVfs = 0;  // only SR-IOV functions have the node
+        if (node(KSI_NODE_hardware_pci_seg_bus_slot_func_maxNumVFs)->Get(&maxVfs, sizeof maxVfs) != TARN_OK) continue;
+        auto cs = std::make_unique<Ksi::Hardware::PciConfigSpace>();
+        if (node(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigSpace)->Get(cs.get(), sizeof *cs) != TARN_OK) continue;
+        try {
+            SriovFacts f = ReadSriov(cs->data, std::min<uint32_t>(cs->length, Ksi::Hardware::kPciConfigSpaceMax),
+                                     HostCtl::Hardware::GetSBDFString(a));
+            if (f.present) present.insert(static_cast<uint32_t>(h.vendorId) << 16 | f.vfDeviceId);
+        } catch (const HostCtl::Lib::HostCtlException&) {
+            // A broken capability list names no VFs; the device itself is named.
+        }
     }
     return present;
 }

@@ -37,8 +37,9 @@ struct PciBar {
 
 class PciDevice : public virtual HostCtl::Lib::HostCtlObject {
 public:
-    enum PciDeviceOwner { OWNER_TARNOS = 0, OWNER_PASSTHRU = 1 };
-    enum PciResetMethod {
+    // A fixed underlying type: an owner read from outside may hold any value.
+    enum PciDeviceOwner : int { OWNER_TARNOS = 0, OWNER_PASSTHRU = 1 };
+    enum PciResetMethod : int {
         RESET_NONE = 0, RESET_DEFAULT, RESET_FUNCTION, RESET_POWER_STATE, RESET_LINK, RESET_BRIDGE,
         RESET_QUIRK, RESET_SOFTWARE,
     };

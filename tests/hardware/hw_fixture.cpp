@@ -1,0 +1,101 @@
+// The hardware tests' host and helpers.
+#include "hw_fixture.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "hardware/pci_info_impl.h"
+#include "hardware/pci_names.h"
+#include "sim/faults.h"
+#include "sim/profile.h"
+
+namespace HwTest {
+
+std::string Profile(const std::string& devicesJson) {
+    rapidjson::Document doc;
+    doc.Parse(TarnSim::Profile::DefaultProfile().c_str());
+    if (!devicesJson.empty()) {
+        rapidjson::Document devices(&doc.GetAllocator());
+        devices.Parse(devicesJson.c_str());
+        if (devices.HasParseError()) throw std::runtime_error("bad devices JSON: " + devicesJson);
+        doc["pci"]["devices"].CopyFrom(devices, doc.GetAllocator());
+    }
+    rapidjson::StringBuffer out;
+    rapidjson::Writer<rapidjson::StringBuffer> w(out);
+    doc.Accept(w);
+    return out.GetString();
+}
+
+void HardwareTest::SetUp() {
+    TarnTest::HostTest::SetUp();
+    InitHost(Profile());
+}
+
+void HardwareTest::TearDown() {
+    TarnCtl::Hardware::ResetPciNameCache();
+    TarnTest::HostTest::TearDown();
+}
+
+void HardwareTest::InitHost(const std::string& profile) { TarnSim::Profile::InitHost(profile); }
+
+std::shared_ptr<HaldenConfigStore::ConfigStore> HardwareTest::Store() {
+    return HaldenConfigStore::ConfigStore::GetStore(HaldenConfigStore::sGlobalNamespace);
+}
+
+std::shared_ptr<HaldenConfigStore::ConfigStoreObject> HardwareTest::Stored(const std::string& sbdf) {
+    return Store()->Get(TarnCtl::Hardware::PciDeviceImpl::StoreId(sbdf));
+}
+
+std::vector<std::string> HardwareTest::StoredDevices() {
+    std::vector<std::string> out;
+    for (const auto& id : Store()->ListIds("hardware"))
+        if (id.GetKey() == "pci_devices") out.push_back(id.GetInstanceId());
+    return out;
+}
+
+std::vector<std::string> HardwareTest::Addresses() {
+    std::vector<std::string> out;
+    for (const auto& a : TarnCtl::Hardware::ScanPciBus()) out.push_back(HostCtl::Hardware::GetSBDFString(a));
+    return out;
+}
+
+void HardwareTest::AddSwitch(const std::string& name, const std::vector<std::string>& nics) {
+    auto o = std::make_shared<HaldenConfigStore::ConfigStoreObject>(
+        HaldenConfigStore::ConfigStoreObjectId("switches", "network_vss", "halden", name));
+    o->SetValue("name", name);
+    o->CreateSubObject(HaldenConfigStore::SubObjectId("bridge"))->SetValue("nics", nics);
+    Store()->Write(o);
+}
+
+Outcome HardwareTest::Hostctl(std::vector<std::string> args) {
+    args.insert(args.begin(), {TEST_HOSTCTL, "--root", Root()});
+    std::string outPath = Root() + "/.out", errPath = Root() + "/.err";
+    pid_t pid = fork();
+    if (pid == 0) {
+        freopen(outPath.c_str(), "w", stdout);
+        freopen(errPath.c_str(), "w", stderr);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    auto slurp = [](const std::string& p) {
+        std::ifstream in(p);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    };
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath)};
+}
+
+}  // namespace HwTest
