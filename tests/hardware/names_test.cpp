@@ -132,7 +132,8 @@ TEST_F(NamesTest, LookupFallbacks) {
 TEST_F(NamesTest, LinesOfOtherShapesAreIgnored) {
     Write("/usr/share/hwdata/pci.ids",
           "# comment\n1234  Acme\n\t0001 One space\n\t001  Three digits\n\t0002  Two\tTabbed\n"
-          "\t\t1234 0005 One space sub\n\t0003  Three\n 5678  Indented vendor\n");
+          "\t\t1234 0005 One space sub\n\t0003  Three\n 5678  Indented vendor\n9abc  Tab\tVendor\n"
+          "def0 One space vendor\n12345  Five digits\n");
     PciNameDb db;
     db.ScanFile(Platform::HostPath("/usr/share/hwdata/pci.ids"));
     EXPECT_EQ(db.DeviceCount(), 1u);  // only 0003
