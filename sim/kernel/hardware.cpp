@@ -20,6 +20,7 @@
 #include "platform/log.h"
 #include "platform/misc.h"
 #include "sim/kernel.h"
+#include "hardware_json.h"
 
 namespace TarnSim::Generated {
 struct HwDataFile {
@@ -38,25 +39,7 @@ namespace {
 using Value = rapidjson::Value;
 using namespace Ksi::Hardware;
 
-std::string Str(const Value* o, const char* key, const char* fallback = "") {
-    if (!o || !o->IsObject()) return fallback;
-    auto it = o->FindMember(key);
-    return it != o->MemberEnd() && it->value.IsString() ? it->value.GetString() : fallback;
-}
-int64_t Int(const Value* o, const char* key, int64_t fallback = 0) {
-    if (!o || !o->IsObject()) return fallback;
-    auto it = o->FindMember(key);
-    return it != o->MemberEnd() && it->value.IsInt64() ? it->value.GetInt64() : fallback;
-}
-const Value* Sub(const Value* o, const char* key) {
-    if (!o || !o->IsObject()) return nullptr;
-    auto it = o->FindMember(key);
-    return it != o->MemberEnd() ? &it->value : nullptr;
-}
-void CopyText(char* out, size_t size, const std::string& text) {
-    std::memset(out, 0, size);
-    std::memcpy(out, text.data(), std::min(text.size(), size - 1));
-}
+using namespace HardwareJson;
 
 void WriteIfChanged(const std::string& hostPath, const std::string& content) {
     std::string old;

@@ -31,6 +31,7 @@
 #include "platform/log.h"
 #include "platform/misc.h"
 #include "sim/kernel.h"
+#include "hardware_json.h"
 
 namespace TarnSim {
 
@@ -41,32 +42,10 @@ using namespace Ksi::Hardware;
 
 const char* kArea = "pci";
 
-std::string Str(const Value* o, const char* key, const char* fallback = "") {
-    if (!o || !o->IsObject()) return fallback;
-    auto it = o->FindMember(key);
-    return it != o->MemberEnd() && it->value.IsString() ? it->value.GetString() : fallback;
-}
-int64_t Int(const Value* o, const char* key, int64_t fallback = 0) {
-    if (!o || !o->IsObject()) return fallback;
-    auto it = o->FindMember(key);
-    return it != o->MemberEnd() && it->value.IsInt64() ? it->value.GetInt64() : fallback;
-}
-bool Bool(const Value* o, const char* key, bool fallback = false) {
-    if (!o || !o->IsObject()) return fallback;
-    auto it = o->FindMember(key);
-    return it != o->MemberEnd() && it->value.IsBool() ? it->value.GetBool() : fallback;
-}
-const Value* Sub(const Value* o, const char* key) {
-    if (!o || !o->IsObject()) return nullptr;
-    auto it = o->FindMember(key);
-    return it != o->MemberEnd() ? &it->value : nullptr;
-}
+using namespace HardwareJson;
+
 uint16_t Hex16(const Value* o, const char* key) {
     return static_cast<uint16_t>(std::strtoul(Str(o, key, "0").c_str(), nullptr, 16));
-}
-void CopyText(char* out, size_t size, const std::string& text) {
-    std::memset(out, 0, size);
-    std::memcpy(out, text.data(), std::min(text.size(), size - 1));
 }
 
 struct Sbdf {

@@ -39,14 +39,16 @@ PciDeviceImpl::PciDeviceImpl(const PciAddress& address)
 PciDeviceImpl::PciDeviceImpl(const std::string& address)
     : PciDeviceImpl(HostCtl::Hardware::ParsePciString(address)) {}
 
-std::unique_ptr<TarnCtl::Util::Sysinfo> PciDeviceImpl::Node(unsigned int node) {
+std::unique_ptr<TarnCtl::Util::Sysinfo> PciNode(unsigned int node, const PciAddress& address) {
     auto si = std::make_unique<TarnCtl::Util::Sysinfo>(node);
-    si->SetInstance(static_cast<long>(_address.seg));
-    si->AddInstancePath(static_cast<long>(_address.bus));
-    si->AddInstancePath(static_cast<long>(_address.slot));
-    si->AddInstancePath(static_cast<long>(_address.func));
+    si->SetInstance(static_cast<long>(address.seg));
+    si->AddInstancePath(static_cast<long>(address.bus));
+    si->AddInstancePath(static_cast<long>(address.slot));
+    si->AddInstancePath(static_cast<long>(address.func));
     return si;
 }
+
+std::unique_ptr<TarnCtl::Util::Sysinfo> PciDeviceImpl::Node(unsigned int node) { return PciNode(node, _address); }
 
 void PciDeviceImpl::Refresh() {
     auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigHeader);
@@ -275,11 +277,11 @@ std::string PciDeviceImpl::GetDeviceDriverType() {
     return e ? e->type : "(Unknown)";
 }
 
-void PciDeviceImpl::RestoreResetAttr() {
-    PassthruAttrs attrs = GetPassthruAttrs(GetVendorId(), GetDeviceId());
+// Writes one passthrough-map attribute to its node; a refusal is logged, the boot goes on.
+void PciDeviceImpl::RestoreAttrInt(unsigned int node, unsigned long value) {
     try {
-        auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_resetMethod);
-        si->AddInput(static_cast<unsigned long>(attrs.resetMethod));
+        auto si = Node(node);
+        si->AddInput(value);
         si->Set();
     } catch (const HostCtlException& e) {
         TarnCtl_LogWarnInt("%s: Restoring passthru map attributes for device %s failed: %s\n", "PciDevice",
@@ -287,16 +289,14 @@ void PciDeviceImpl::RestoreResetAttr() {
     }
 }
 
+void PciDeviceImpl::RestoreResetAttr() {
+    RestoreAttrInt(KSI_NODE_hardware_pci_seg_bus_slot_func_resetMethod,
+                   GetPassthruAttrs(GetVendorId(), GetDeviceId()).resetMethod);
+}
+
 void PciDeviceImpl::RestoreFptShareableAttr() {
-    PassthruAttrs attrs = GetPassthruAttrs(GetVendorId(), GetDeviceId());
-    try {
-        auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_fptShareable);
-        si->AddInput(attrs.fptShareable);
-        si->Set();
-    } catch (const HostCtlException& e) {
-        TarnCtl_LogWarnInt("%s: Restoring passthru map attributes for device %s failed: %s\n", "PciDevice",
-                           _sbdf.c_str(), e.GetDetailedMessage().c_str());
-    }
+    RestoreAttrInt(KSI_NODE_hardware_pci_seg_bus_slot_func_fptShareable,
+                   GetPassthruAttrs(GetVendorId(), GetDeviceId()).fptShareable);
 }
 
 std::string PciDeviceImpl::OwnerText(PciDeviceOwner owner) {

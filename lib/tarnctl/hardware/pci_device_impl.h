@@ -139,6 +139,7 @@ private:
     // "sbdf" and "dl_bus_address" on the first write).
     void UpdateStore(const std::function<void(HaldenConfigStore::ConfigStoreObject&)>& change);
     void RequireSriov(const char* message);
+    void RestoreAttrInt(unsigned int node, unsigned long value);
 
     PciAddress _address;
     std::string _sbdf;
@@ -147,6 +148,9 @@ private:
     std::optional<Ksi::Hardware::PciConfigSpace> _space;
     std::string _vendor, _model;
 };
+
+// A Sysinfo addressed at the function `address` of `node`.
+std::unique_ptr<TarnCtl::Util::Sysinfo> PciNode(unsigned int node, const PciAddress& address);
 
 // The name of the standard switch that has the NIC `nicName` as an uplink, ""
 // when none does. The switches' own area answers; this is the one place the

@@ -59,12 +59,8 @@ std::set<uint32_t> PreBuildMap() {
     std::set<uint32_t> present;
     for (const auto& a : ScanPciBus()) {
         auto node = [&](unsigned int id) {
-            auto si = std::make_unique<TarnCtl::Util::Sysinfo>(id);
+            auto si = PciNode(id, a);
             si->SetThrowOnError(false);
-            si->SetInstance(static_cast<long>(a.seg));
-            si->AddInstancePath(static_cast<long>(a.bus));
-            si->AddInstancePath(static_cast<long>(a.slot));
-            si->AddInstancePath(static_cast<long>(a.func));
             return si;
         };
         Ksi::Hardware::PciConfigHeader h{};
