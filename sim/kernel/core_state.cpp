@@ -234,7 +234,9 @@ void KernelState::Data::Rollback() {
 
 void KernelState::Data::Clear(bool keepFaults) {
     ClearRecords();
-    areas.clear();
+    // Media contents (areas named "disk.*") survive a reboot, as faults do.
+    for (auto it = areas.begin(); it != areas.end();)
+        it = keepFaults && it->first.rfind("disk.", 0) == 0 ? std::next(it) : areas.erase(it);
     if (!keepFaults) {
         faults.clear();
         programFaults.clear();

@@ -65,6 +65,12 @@ Platform::Exec::Result SetPartitionTable(const Platform::Exec::Invocation& call)
                     s.Remove("", KSI_NODE_storage_scsifw_devices_partitions, {disk, n});
                     s.Remove("", KSI_NODE_storage_scsifw_devices_partitions_info, {disk, n});
                 }
+            // The table is on the medium: it outlives a reboot (see the kdfs area).
+            std::string media;
+            for (const auto& e : entries)
+                media += std::to_string(e.number) + " " + std::to_string(e.start) + " " + std::to_string(e.end) +
+                         " " + e.guid + "\n";
+            s.SetAreaValue("disk.partitions", disk, media);
             for (const auto& e : entries) {
                 KsiStoragePartitionInfo p{};
                 p.startSector = e.start;

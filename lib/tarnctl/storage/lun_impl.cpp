@@ -10,6 +10,7 @@
 #include "platform/misc.h"
 #include "platform/printer.h"
 #include "platform/sysinfo.h"
+#include "platform/tarnfs.h"
 #include "storage/scsi_interface_impl.h"
 #include "storage/scsi_path_impl.h"
 #include "storage/storage_info_impl.h"
@@ -267,16 +268,17 @@ void LunImpl::WriteValue(uint32_t node, uint32_t value) {
 
 // ---- Reservation -----------------------------------------------------------------
 
-// Disk reservations go through the file-system library, which this host does
-// not carry; the kernel's "not supported" code is what callers see.
+// Disk reservations go through the file-system library.
 void LunImpl::Reserve() {
-    throw HostCtlException("Reserve failed with error code: " +
-                           HostCtl::Lib::StatusHex(TARN_NOT_SUPPORTED));
+    TARN_ReturnStatus st = TarnfsLib_ReserveDisk(_name, "reserve");
+    if (st != TARN_OK)
+        throw HostCtlException("Reserve failed with error code: " + HostCtl::Lib::StatusHex(st));
 }
 
 void LunImpl::Reset() {
-    throw HostCtlException("Reset failed with error code: " +
-                           HostCtl::Lib::StatusHex(TARN_NOT_SUPPORTED));
+    TARN_ReturnStatus st = TarnfsLib_ReserveDisk(_name, "lunreset");
+    if (st != TARN_OK)
+        throw HostCtlException("Reset failed with error code: " + HostCtl::Lib::StatusHex(st));
 }
 
 // ---- Queue tuning ----------------------------------------------------------------

@@ -10,11 +10,6 @@ namespace TarnCtl::Storage {
 
 using VolumeList = std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>>;
 
-// The disk file-system enumeration replaces this with its scan of every device.
-VolumeList ListUnresolvedKdfsVolumes(bool) {
-    return {};
-}
-
 namespace {
 // Who computes the lists; tests put a counting producer here. Set before any
 // storage query runs, read under each cache's mutex.
@@ -73,11 +68,22 @@ public:
 
 }  // namespace
 
-VolumeList StorageInfoImpl::GetUnresolvedVolumes() {
+VolumeList CachedUnresolvedKdfsVolumes(bool snapshots) {
     UnresolvedKdfsVolumeCache::List cached;
-    if (UnresolvedKdfsVolumeCache::Instance().Get(cached) && cached)
+    auto& cache = snapshots ? static_cast<UnresolvedKdfsVolumeCacheBase&>(UnresolvedKdfsVolumeCache::Instance())
+                            : UnresolvedKdfsVolumeNoSnapShotCache::Instance();
+    if (cache.Get(cached) && cached)
         return *cached;
-    return gProducer(true);
+    return gProducer(snapshots);
+}
+
+// Only copies are unresolved; unmounted originals are listed as volumes.
+VolumeList StorageInfoImpl::GetUnresolvedVolumes() {
+    VolumeList out;
+    for (auto& v : CachedUnresolvedKdfsVolumes(true))
+        if (v->IsSnapshot())
+            out.push_back(v);
+    return out;
 }
 
 }  // namespace TarnCtl::Storage

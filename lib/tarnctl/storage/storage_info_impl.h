@@ -18,6 +18,9 @@
 namespace TarnCtl::Storage {
 
 class LunImpl;
+class StorageInfoExtensionImpl;
+// Made in the volume code, which owns the extension's definition.
+std::shared_ptr<StorageInfoExtensionImpl> MakeStorageInfoExtension();
 
 class StorageInfoImpl : public virtual HostCtl::Storage::StorageInfo, public virtual TarnCtl::Lib::TarnCtlObject {
 public:
@@ -84,6 +87,20 @@ public:
 
     std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> GetUnresolvedVolumes() override;
 
+    // Disk file-system volumes (storage_info_volumes.cpp, through the extension).
+    std::vector<std::unique_ptr<HostCtl::Storage::FileSystem>> GetFileSystems() override;
+    std::vector<std::unique_ptr<HostCtl::Storage::VmFileSystem>> GetKdfsFileSystems(const std::string& device) override;
+    std::unique_ptr<HostCtl::Storage::FileSystem> GetFileSystemByUUID(const std::string& uuid) override;
+    std::unique_ptr<HostCtl::Storage::FileSystem> GetFileSystemByLabel(const std::string& label) override;
+    std::unique_ptr<HostCtl::Storage::FileSystem> GetFileSystemByPath(const std::string& path) override;
+    void RescanKdfs() override;
+    void RescanOneKdfsVolume(const std::string& uuid, bool force) override;
+    void RescanKdfsDevices(const std::string& device) override;
+    void AutomountVolumes() override;
+    void DeleteKdfsFileSystemState(const std::string& uuid) override;
+    StorageInfoExtensionImpl& Extension() { return *_extension; }
+    StorageLockFile& Lock() { return _lock; }
+
     std::string RescanAdapters(const std::string& adapter, const std::string& type, bool skipClaim) override;
     void PsaPostBootScrub() override;
 
@@ -125,6 +142,7 @@ private:
     StorageLockFile _lock{kLockFile};
     std::string _netstack = "defaultTcpipStack";
     std::function<void(const std::string&)> _progress;
+    std::shared_ptr<StorageInfoExtensionImpl> _extension = MakeStorageInfoExtension();
 };
 
 // Lists of unresolved volumes, with and without snapshot detection; filled
@@ -134,5 +152,7 @@ std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> ListUnresol
 // (tests); null restores ListUnresolvedKdfsVolumes.
 void SetUnresolvedVolumeProducer(
     std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> (*producer)(bool snapshots));
+// The same through the process-wide cache when a scoped cache enables it.
+std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsVolume>> CachedUnresolvedKdfsVolumes(bool snapshots);
 
 }  // namespace TarnCtl::Storage

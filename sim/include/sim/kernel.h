@@ -97,7 +97,8 @@ public:
     }
 
     // ---- Per-area model state: free-form key/value text (JSON is fine) that
-    // persists with the kernel and is cleared when the kernel is reset.
+    // persists with the kernel and is cleared when the kernel is reset. Areas
+    // named "disk.<x>" hold media contents: a reboot keeps them, an init clears them.
     std::string GetAreaValue(const std::string& area, const std::string& key,
                              const std::string& fallback = "") const;
     bool HasAreaValue(const std::string& area, const std::string& key) const;

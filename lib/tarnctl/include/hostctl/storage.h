@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hostctl/object.h"
+#include "hostctl/storage_volumes.h"
 
 namespace HostCtl::Storage {
 
@@ -371,8 +372,6 @@ public:
 
 // ---- Volumes (enumerated by the disk file system code) -------------------------
 
-class UnresolvedKdfsVolume : public virtual HostCtl::Lib::HostCtlObject {};
-
 // Brackets a batch of storage queries: while it lives, the expensive lists of
 // unresolved volumes are computed once for this thread (or, after
 // EnableGlobal, for every thread) and reused.
@@ -454,8 +453,26 @@ public:
     // The native multipathing plug-in; empty when it is not loaded.
     virtual std::unique_ptr<Nmp::NmpPsaPlugin> GetNmpPsaPlugin() = 0;
 
-    // Unresolved (snapshot) volumes; empty until volumes are enumerated.
+    // Unresolved (snapshot) volumes.
     virtual std::vector<std::shared_ptr<UnresolvedKdfsVolume>> GetUnresolvedVolumes() = 0;
+
+    // ---- Disk file-system volumes.
+    // Every volume of the host (disk file-system volumes; other kinds as their
+    // domains are built).
+    virtual std::vector<std::unique_ptr<FileSystem>> GetFileSystems() = 0;
+    // Mounted and unmounted volumes; with a device, those with an extent on it.
+    virtual std::vector<std::unique_ptr<VmFileSystem>> GetKdfsFileSystems(const std::string& device = "") = 0;
+    // Empty when none matches.
+    virtual std::unique_ptr<FileSystem> GetFileSystemByUUID(const std::string& uuid) = 0;
+    virtual std::unique_ptr<FileSystem> GetFileSystemByLabel(const std::string& label) = 0;
+    // A mounted volume by "/kdfs/volumes/<UUID or label>[/...]".
+    virtual std::unique_ptr<FileSystem> GetFileSystemByPath(const std::string& path) = 0;
+    virtual void RescanKdfs() = 0;
+    virtual void RescanOneKdfsVolume(const std::string& uuid, bool force) = 0;
+    virtual void RescanKdfsDevices(const std::string& device) = 0;
+    // Mounts every unmounted volume the user did not unmount.
+    virtual void AutomountVolumes() = 0;
+    virtual void DeleteKdfsFileSystemState(const std::string& uuid) = 0;
 
     // Rescans `adapter` ("*" for all) by `type` ("add", "delete", "update",
     // anything else: all steps); returns the per-adapter error text.
