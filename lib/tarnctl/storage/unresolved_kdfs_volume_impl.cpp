@@ -172,8 +172,14 @@ UnresolvedKdfsVolume::ResolveError UnresolvedKdfsVolumeImpl::CheckExtents() cons
     // The volume's extent count is what its head says; without a head, the
     // largest count any extent knows.
     uint32_t count = 0;
-    for (const auto& e : _r.extents)
-        count = e.index == 0 ? e.count : std::max(count, e.count);
+    bool head = false;
+    for (const auto& e : _r.extents) {
+        if (e.index == 0 && !head)
+            count = e.count;
+        else if (!head)
+            count = std::max(count, e.count);
+        head |= e.index == 0;
+    }
     std::set<uint32_t> seen;
     bool duplicate = false, extra = false;
     for (const auto& e : _r.extents) {
