@@ -381,7 +381,7 @@ void Publish(KernelState& s, const std::string& uuidText) {
     v.diskBlockSize = 512;
     v.physDiskBlockSize = 512;
     v.flags = (v.flags & (KSI_FS_READ_ONLY | KSI_FS_FORCE_MOUNTED)) | KSI_FS_ACCESSIBLE |
-              (head.ats ? KSI_FS_ATS_ONLY : 0) | (head.major >= 6 ? KSI_FS_NATIVE_SNAPSHOT : 0);
+              (head.ats ? uint32_t{KSI_FS_ATS_ONLY} : 0u) | (head.major >= 6 ? uint32_t{KSI_FS_NATIVE_SNAPSHOT} : 0u);
     v.extentCount = static_cast<uint32_t>(extents.size());
     s.Put(KSI_NODE_system_fsSwitch_volumes, {uuidText}, v);
     KsiFsVolumeLabel l{};
@@ -489,7 +489,7 @@ TARN_ReturnStatus MountSet(KernelState& s, std::vector<std::string> keys, const 
     SaveHeader(s, keys.front(), head);
     KsiFsVolume v{};
     Copy(v.uuid, uuidText);
-    v.flags = (mode == "ro" ? KSI_FS_READ_ONLY : 0) | (snapshot ? KSI_FS_FORCE_MOUNTED : 0);
+    v.flags = (mode == "ro" ? uint32_t{KSI_FS_READ_ONLY} : 0u) | (snapshot ? uint32_t{KSI_FS_FORCE_MOUNTED} : 0u);
     s.Put(KSI_NODE_system_fsSwitch_volumes, {uuidText}, v);
     Publish(s, uuidText);
     SyncDirs(s);

@@ -19,15 +19,6 @@ std::string Create(const std::string& partition, const std::string& label, int v
     return VmFileSystemImpl::CreateFileSystem(partition, label, version, blockSize, count, nullptr, flag, 0);
 }
 
-std::string Message(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
 const std::string kFreeExtent = std::string(kRoomy) + ":1";  // holds the unmounted "old" volume
 const std::string kLabel129(129, 'x');
 

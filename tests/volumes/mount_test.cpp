@@ -16,15 +16,6 @@ namespace {
 using HostCtl::Storage::VmFileSystem;
 using TarnCtl::Storage::VmFileSystemImpl;
 
-std::string Message(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
 bool FaultPending(uint32_t node) {
     for (const auto& f : TarnSim::Faults())
         if (f.module == KSI_LVM_MODULE && f.node == node)

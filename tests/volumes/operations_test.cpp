@@ -3,6 +3,8 @@
 // and disk reservations through the file-system library.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "hostctl/exception.h"
 #include "ksi/adv.h"
 #include "ksi/kdfs.h"
@@ -17,15 +19,6 @@ namespace {
 
 using HostCtl::Storage::VmFileSystem;
 using HostCtl::Storage::VolumeUnmapProperty;
-
-std::string Message(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
 
 TEST_F(VolumeHostTest, RenameMovesTheLabelLinkAndSurvivesAReboot) {
     Volume(kSharedUuid)->SetVolumeName("renamed");
@@ -282,6 +275,59 @@ TEST_F(VolumeHostTest, ActiveVolumeFollowsHeartbeats) {
     library.fail["CheckForExistingFS"] = TARN_FAILURE;
     EXPECT_EQ(Message([&] { Volume(kSharedUuid)->IsActiveVolume(false); }),
               "Unable to query live KDFS state of volume.");
+}
+
+// The transports under a volume: every extent's device counts, not only the head's.
+struct TransportCase {
+    const char* name;
+    const char* from;  // text of the profile replaced ...
+    const char* to;    // ... by this
+    bool fc, tcp, nvme;
+};
+
+class VolumeTransportTest : public VolumeHostTest, public ::testing::WithParamInterface<TransportCase> {
+protected:
+    void SetUp() override {
+        TarnTest::HostTest::SetUp();
+        std::string profile = Profile();
+        const size_t at = profile.find(GetParam().from);
+        ASSERT_NE(at, std::string::npos);
+        Init(profile.replace(at, std::strlen(GetParam().from), GetParam().to));
+    }
+};
+
+TEST_P(VolumeTransportTest, SharedVolumeReportsItsTransports) {
+    const auto& c = GetParam();
+    auto shared = Volume(kSharedUuid);
+    EXPECT_EQ(shared->HasFibreChannelTransport(), c.fc);
+    EXPECT_EQ(shared->HasTcpTransport(), c.tcp);
+    EXPECT_EQ(shared->IsNVMe(), c.nvme);
+    // The local datastore sits on a SAS disk throughout.
+    auto local = Volume(kLocalUuid);
+    EXPECT_FALSE(local->HasFibreChannelTransport());
+    EXPECT_FALSE(local->HasTcpTransport());
+    EXPECT_FALSE(local->IsNVMe());
+}
+
+const std::string kSecondExtent = std::string(R"("uid": ")") + kArray2 + R"(", "type": "disk")";
+const std::string kSecondExtentNvme = std::string(R"("uid": ")") + kArray2 + R"(", "nvme": true, "type": "disk")";
+const TransportCase kTransports[] = {
+    {"FibreChannel", R"("transport": "fc")", R"("transport": "fc")", true, false, false},
+    {"FibreChannelOverEthernet", R"("transport": "fc")", R"("transport": "fcoe")", true, false, false},
+    {"Tcp", R"("transport": "fc")", R"("transport": "tcp")", false, true, false},
+    {"Iscsi", R"("transport": "fc")", R"("transport": "iscsi")", false, false, false},
+    {"NvmeSecondExtent", kSecondExtent.c_str(), kSecondExtentNvme.c_str(), true, false, true},
+};
+INSTANTIATE_TEST_SUITE_P(Volumes, VolumeTransportTest, ::testing::ValuesIn(kTransports),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VolumeHostTest, ClusteredDiskStateReachesTheLibrary) {
+    Volume(kSharedUuid)->SetClusteredVmdkState(2);
+    EXPECT_EQ(CountCalls("TarnfsLib_SetClusteredVMDKState(/kdfs/volumes/" + std::string(kSharedUuid) + ", 2) = 0x0"),
+              1u);
+    Volume(kSharedUuid)->Unmount(VmFileSystem::UNMOUNT_TRANSIENT);
+    EXPECT_EQ(Message([&] { Volume(kSharedUuid)->SetClusteredVmdkState(1); }),
+              "Unable to set clustered virtual disk state of volume: Not found");
 }
 
 }  // namespace

@@ -18,15 +18,6 @@ namespace {
 using HostCtl::Storage::UnresolvedKdfsVolume;
 using HostCtl::Storage::VmFileSystem;
 
-std::string Message(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
 std::string CopyOf(const std::string& device, const std::string& of, int extents) {
     return R"({"extent": ")" + device + R"(:1", "of": ")" + of + R"(:1", "extents": )" + std::to_string(extents) + "}";
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "hostctl/exception.h"
 #include "platform/boot.h"
 #include "platform/misc.h"
 #include "sim/kernel.h"
@@ -168,6 +169,15 @@ std::string IndependentUuidText(const uint8_t (&b)[16]) {
         out << static_cast<unsigned>(b[i]);
     }
     return out.str();
+}
+
+std::string Message(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const HostCtl::Lib::HostCtlException& e) {
+        return e.what();
+    }
+    return "(no exception)";
 }
 
 }  // namespace VolumeTest

@@ -4,6 +4,7 @@
 // after its only partition. Each test gets a fresh root made from it.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -78,6 +79,9 @@ public:
 private:
     Platform::Tarnfs::Backend* _previous;
 };
+
+// The text of the HostCtlException `fn` throws, or "(no exception)".
+std::string Message(const std::function<void()>& fn);
 
 // The UUID text formed independently of the library: 32-bit little-endian
 // words read byte by byte.

@@ -84,6 +84,19 @@ void UpdateDatastore(const std::string& uuid, const std::function<void(ConfigSto
         TarnCtl_LogInfoInt("%s: New entry created in config store for UUID %s.\n", "VmFileSystem", uuid.c_str());
 }
 
+void RecordOrPutBack(const std::function<void()>& record, const std::function<TARN_ReturnStatus()>& putBack,
+                     const std::string& what) {
+    try {
+        record();
+    } catch (const HostCtl::Lib::HostCtlException&) {
+        // The kernel follows the store back, so the next boot and now agree.
+        TARN_ReturnStatus st = putBack();
+        if (st != TARN_OK)
+            TarnCtl_LogWarnInt("%s: Unable to put back %s: %s\n", "VmFileSystem", what.c_str(), StatusText(st).c_str());
+        throw;
+    }
+}
+
 std::vector<std::shared_ptr<ConfigStoreObject>> ListDatastores() {
     return Store()->List(std::make_shared<HaldenConfigStore::FilterSpecObject>(
         HaldenConfigStore::ConfigStoreObjectId("kdfs_datastores", "storage", "halden")));

@@ -40,6 +40,11 @@ std::shared_ptr<HaldenConfigStore::ConfigStoreObject> GetDatastore(const std::st
 // (and logging so) when absent. Nothing is written in boot mode.
 void UpdateDatastore(const std::string& uuid, const std::function<void(HaldenConfigStore::ConfigStoreObject&)>& change);
 HaldenConfigStore::ConfigStoreObjectId DatastoreId(const std::string& uuid);
+// Runs `record`, the store half of a change the kernel already took; when it
+// throws, `putBack` returns the kernel to where it was (a failure of that is
+// logged under `what`) and the store's error is rethrown.
+void RecordOrPutBack(const std::function<void()>& record, const std::function<TARN_ReturnStatus()>& putBack,
+                     const std::string& what);
 // Every kdfs_datastores object.
 std::vector<std::shared_ptr<HaldenConfigStore::ConfigStoreObject>> ListDatastores();
 

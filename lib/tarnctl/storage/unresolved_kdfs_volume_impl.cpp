@@ -276,7 +276,9 @@ void UnresolvedKdfsVolumeImpl::ForceMountKdfs(bool persistent, bool readOnly) {
     if (st != TARN_OK)
         throw HostCtlException("Unable to mount this KDFS volume due to " + Kdfs::StatusText(st));
     if (persistent && !InBootMode()) {
-        RecordForceMount(_r.uuid, _r.lvm, readOnly, ExtentNames());
+        Kdfs::RecordOrPutBack([&] { RecordForceMount(_r.uuid, _r.lvm, readOnly, ExtentNames()); },
+                              [&] { return Kdfs::WriteLvm(KSI_LVM_NODE_UNMOUNT, {_r.uuid}); },
+                              "the unmount of volume " + _r.uuid);
         TarnCtl_LogInfoInt("%s: Forced mount info stored in config store for UUID %s.\n", "UnresolvedKdfsVolume",
                            _r.uuid.c_str());
     }

@@ -20,6 +20,7 @@
 #include "platform/tarnfs.h"
 #include "storage/disk_lun_impl.h"
 #include "storage/kdfs_util.h"
+#include "storage/lun_impl.h"
 #include "storage/storage_info_impl.h"
 #include "storage/storage_util.h"
 
@@ -425,6 +426,63 @@ void VmFileSystemImpl::SetClusteredVmdkVolume(bool enabled) {
         throw HostCtlException("Unable to set clustered virtual disk support of volume: " + Kdfs::StatusText(st));
 }
 
+void VmFileSystemImpl::SetClusteredVmdkState(uint32_t state) {
+    Kdfs::EnsureLibrary();
+    TARN_ReturnStatus st = TarnfsLib_SetClusteredVMDKState(LibraryPath(), state);
+    if (st != TARN_OK)
+        throw HostCtlException("Unable to set clustered virtual disk state of volume: " + Kdfs::StatusText(st));
+}
+
+// ---- Transports -----------------------------------------------------------------------------
+
+namespace {
+
+// The devices under a volume's extents, each once, in extent order.
+std::vector<std::string> ExtentDevices(const std::vector<std::string>& extents) {
+    std::vector<std::string> devices;
+    for (const auto& e : extents) {
+        std::string device = e.substr(0, e.rfind(':'));
+        if (std::find(devices.begin(), devices.end(), device) == devices.end())
+            devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+}  // namespace
+
+bool VmFileSystemImpl::AnyExtentPathOver(
+    std::initializer_list<HostCtl::Storage::ScsiInterface::ScsiInterfaceType> types) {
+    for (const auto& device : ExtentDevices(GetExtents())) {
+        auto lun = StorageInfoImpl::GetLun(device, true);
+        if (!lun)
+            continue;
+        for (const auto& path : lun->GetPaths()) {
+            auto adapter = path->GetAdapter();
+            if (adapter && std::find(types.begin(), types.end(), adapter->GetInterfaceType()) != types.end())
+                return true;
+        }
+    }
+    return false;
+}
+
+bool VmFileSystemImpl::HasFibreChannelTransport() {
+    using T = HostCtl::Storage::ScsiInterface;
+    return AnyExtentPathOver({T::SCSI_IFACE_TYPE_FC, T::SCSI_IFACE_TYPE_FCOE, T::SCSI_IFACE_TYPE_FC_LEGACY});
+}
+
+bool VmFileSystemImpl::HasTcpTransport() {
+    return AnyExtentPathOver({HostCtl::Storage::ScsiInterface::SCSI_IFACE_TYPE_TCP});
+}
+
+bool VmFileSystemImpl::IsNVMe() {
+    for (const auto& device : ExtentDevices(GetExtents())) {
+        auto lun = StorageInfoImpl::GetLun(device, true);
+        if (lun && lun->IsNVMe())
+            return true;
+    }
+    return false;
+}
+
 // ---- Mounting -------------------------------------------------------------------------------
 
 void VmFileSystemImpl::MountInternal(const std::string& mode) {
@@ -473,27 +531,45 @@ void VmFileSystemImpl::Mount(MountOption option) {
             UpgradeOnMount();
     }
     MountInternal("rw");
-    if (Kdfs::GetDatastore(_uuid))
-        Kdfs::UpdateDatastore(_uuid, [](HaldenConfigStore::ConfigStoreObject& o) { o.SetValue("unmounted", false); });
+    if (!Kdfs::GetDatastore(_uuid))
+        return;
+    Kdfs::RecordOrPutBack(
+        [&] {
+            Kdfs::UpdateDatastore(_uuid,
+                                  [](HaldenConfigStore::ConfigStoreObject& o) { o.SetValue("unmounted", false); });
+        },
+        [&] { return Kdfs::WriteLvm(KSI_LVM_NODE_UNMOUNT, {_uuid}); }, "the unmount of volume " + _uuid);
 }
 
 void VmFileSystemImpl::Unmount(UnmountOption option) {
     StorageLockGuard guard;
     // Diagnostic files live on volumes only once core-dump files exist on this
     // host; there is none to move away first.
+    const bool record = option == UNMOUNT_PERSISTENT && !InBootMode();
+    // What mounting it back takes, should the record fail.
+    std::vector<std::string> remount;
+    if (record && Kdfs::IsMountedUuid(_uuid)) {
+        Refresh();
+        remount = {_lvm, IsReadOnly() ? "ro" : "rw"};
+        remount.insert(remount.end(), _extents.begin(), _extents.end());
+    }
     TARN_ReturnStatus st = Kdfs::WriteLvm(KSI_LVM_NODE_UNMOUNT, {_uuid});
     if (st == TARN_NOT_FOUND)
         throw HostCtlException("Can't retrieve logical volume information");
     if (st != TARN_OK)
         throw HostCtlException("Unable to unmount volume " + GetName() + ": " + Kdfs::StatusText(st));
     _stale = true;
-    if (option == UNMOUNT_PERSISTENT && !InBootMode()) {
-        Kdfs::UpdateDatastore(_uuid, [](HaldenConfigStore::ConfigStoreObject& o) {
-            o.SetValue("unmounted", true);
-            o.DeleteSubObject(HaldenConfigStore::SubObjectId("snap_volume"));
-        });
-        TarnCtl_LogInfoInt("%s: Volume unmount info stored in config store\n", kComponent);
-    }
+    if (!record)
+        return;
+    Kdfs::RecordOrPutBack(
+        [&] {
+            Kdfs::UpdateDatastore(_uuid, [](HaldenConfigStore::ConfigStoreObject& o) {
+                o.SetValue("unmounted", true);
+                o.DeleteSubObject(HaldenConfigStore::SubObjectId("snap_volume"));
+            });
+        },
+        [&] { return Kdfs::WriteLvm(KSI_LVM_NODE_MOUNT, remount); }, "the mount of volume " + _uuid);
+    TarnCtl_LogInfoInt("%s: Volume unmount info stored in config store\n", kComponent);
 }
 
 void VmFileSystemImpl::SetPersistentMount(bool persistent) {

@@ -4,11 +4,13 @@
 // logical-volume driver, and its kdfs_datastores record.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "hostctl/storage.h"
 #include "hostctl/storage_volumes.h"
 #include "lib/tarnctl_object.h"
 #include "storage/unresolved_kdfs_volume_impl.h"
@@ -74,6 +76,10 @@ public:
     void DeleteState() override;
     bool GetClusteredVmdkVolume() override;
     void SetClusteredVmdkVolume(bool enabled) override;
+    void SetClusteredVmdkState(uint32_t state) override;
+    bool HasFibreChannelTransport() override;
+    bool HasTcpTransport() override;
+    bool IsNVMe() override;
 
     // ---- Class operations.
     // Formats `partition` (device:n or its /kdfs/devices/disks path); returns the UUID.
@@ -96,6 +102,8 @@ private:
     void UpgradeOnMount();
     std::string LibraryPath();
     void RequireMounted(const char* message);
+    // True when a path of a device under an extent runs over an adapter of one of `types`.
+    bool AnyExtentPathOver(std::initializer_list<HostCtl::Storage::ScsiInterface::ScsiInterfaceType> types);
 
     std::string _uuid;
     bool _stale = true;

@@ -89,6 +89,13 @@ public:
     virtual void DeleteState() = 0;
     virtual bool GetClusteredVmdkVolume() = 0;
     virtual void SetClusteredVmdkVolume(bool enabled) = 0;
+    // Passed to the file-system library unchanged.
+    virtual void SetClusteredVmdkState(uint32_t state) = 0;
+    // Whether a device under any extent is reached over Fibre Channel (or
+    // FCoE), over NVMe/TCP, or is an NVMe device.
+    virtual bool HasFibreChannelTransport() = 0;
+    virtual bool HasTcpTransport() = 0;
+    virtual bool IsNVMe() = 0;
 };
 
 // One extent of an unresolved volume.
