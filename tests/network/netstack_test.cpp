@@ -11,6 +11,8 @@
 #include "network/netstack_instance_impl.h"
 #include "network/network_info_impl.h"
 #include "network_fixture.h"
+#include "system/kernel_opts.h"
+#include "platform/bootconfig.h"
 #include "platform/configfile.h"
 #include "platform/misc.h"
 #include "platform/sysinfo.h"
@@ -426,6 +428,9 @@ TEST_F(NetstackTest, MaximumSwitchesTakeEffectAtTheNextBoot) {
     EXPECT_EQ(Data("options", "tarnos", ""), "<absent>");
     net.SetConfiguredMaxVirtualSwitches(512);
     EXPECT_EQ(Data("options", "tarnos", ""), R"({"net_num_portsets":512})");
+    // It is a boot option like any other: the boot-option table sees it too.
+    EXPECT_EQ(TarnCtl::System::KernelOpts::GetOption("netNumPortsets")->GetValueString(), "512");
+    EXPECT_EQ(Platform::BootConfig::FormatKernelOptions(Platform::BootConfig::KernelOptions()), "netNumPortsets=512");
     NetworkInfoImpl fresh;
     EXPECT_EQ(fresh.GetMaxVirtualSwitches(), 1024u);
     EXPECT_EQ(fresh.GetConfiguredMaxVirtualSwitches(), 512u);

@@ -496,5 +496,107 @@ TEST_F(PnicTest, ReplaySkipsAModeTheNicNoLongerOffersAndGoesOn) {
     EXPECT_EQ(Rings("pnx0").rx, 512u);
 }
 
+// ---- Store failures put the NIC back ----------------------------------------------------------
+
+struct StoreFaultCase {
+    const char* name;
+    TarnSim::StoreFault::Op op;
+    const char* text;
+};
+const StoreFaultCase kNicStoreFaults[] = {
+    {"write", TarnSim::StoreFault::Op::Write, "Unable to write halden/network/nics/pnx0: injected fault"},
+    {"commit", TarnSim::StoreFault::Op::Commit, "Unable to commit the store transaction: injected fault"},
+};
+
+TEST_F(PnicTest, LinkModeIsPutBackWhenTheStoreRefusesIt) {
+    PnicImpl nic("pnx0");
+    for (const auto& c : kNicStoreFaults) {
+        SCOPED_TRACE(c.name);
+        TarnSim::InjectStoreFault({c.op});
+        EXPECT_EQ(Thrown([&] { nic.SetLinkSpeedAndDuplex(LINK_SPEED_1000, LINK_DUPLEX_FULL); }), c.text);
+        EXPECT_EQ(Link("pnx0").autoNeg, 1u);
+        EXPECT_EQ(Link("pnx0").speed, 10000u);
+        EXPECT_EQ(Nic("pnx0"), "<absent>");
+    }
+    // From one manual mode to another: the first one comes back.
+    nic.SetLinkSpeedAndDuplex(LINK_SPEED_1000, LINK_DUPLEX_FULL);
+    const std::string recorded = Nic("pnx0");
+    TarnSim::InjectStoreFault({TarnSim::StoreFault::Op::Commit});
+    EXPECT_EQ(Thrown([&] { nic.SetLinkSpeedAndDuplex(LINK_SPEED_100, LINK_DUPLEX_HALF); }),
+              "Unable to commit the store transaction: injected fault");
+    EXPECT_EQ(Link("pnx0").speed, 1000u);
+    EXPECT_EQ(Link("pnx0").duplex, 1u);
+    EXPECT_EQ(Link("pnx0").autoNeg, 0u);
+    EXPECT_EQ(Nic("pnx0"), recorded);
+    // And back from manual to automatic.
+    TarnSim::InjectStoreFault({TarnSim::StoreFault::Op::Write});
+    EXPECT_EQ(Thrown([&] { nic.SetLinkSpeedAndDuplex(LINK_SPEED_AUTO, LINK_DUPLEX_AUTO); }),
+              "Unable to write halden/network/nics/pnx0: injected fault");
+    EXPECT_EQ(Link("pnx0").speed, 1000u);
+    EXPECT_EQ(Link("pnx0").autoNeg, 0u);
+    EXPECT_EQ(Nic("pnx0"), recorded);
+}
+
+TEST_F(PnicTest, LegacyLinkModeIsPutBackThroughTheChannel) {
+    RecordingNetDev dev;
+    TarnSim::InjectStoreFault({TarnSim::StoreFault::Op::Commit});
+    EXPECT_EQ(Thrown([] { PnicImpl("pnx1").SetLinkSpeedAndDuplex(LINK_SPEED_1000, LINK_DUPLEX_FULL); }),
+              "Unable to commit the store transaction: injected fault");
+    EXPECT_EQ(dev.commands, (std::vector<uint32_t>{ETHTOOL_GSET, ETHTOOL_SSET, ETHTOOL_GSET, ETHTOOL_SSET}));
+    EXPECT_EQ(Link("pnx1").autoNeg, 1u);
+    EXPECT_EQ(Nic("pnx1"), "<absent>");
+}
+
+TEST_F(PnicTest, AManualModeOfALinkWithoutCarrierComesBackFromTheStore) {
+    // The mode the NIC is set to, which a link without carrier does not show.
+    auto mode = [] {
+        std::string m;
+        Kernel([&](TarnSim::KernelState& s) { m = s.GetAreaValue("network.pnics", "pnx2/mode", "auto"); });
+        return m;
+    };
+    PnicImpl nic("pnx2");
+    nic.SetLinkSpeedAndDuplex(LINK_SPEED_1000, LINK_DUPLEX_FULL);
+    ASSERT_EQ(Link("pnx2").speed, 0u);  // no carrier: the kernel shows no speed
+    ASSERT_EQ(mode(), "1000/1");
+    TarnSim::InjectStoreFault({TarnSim::StoreFault::Op::Commit});
+    EXPECT_EQ(Thrown([&] { nic.SetLinkSpeedAndDuplex(LINK_SPEED_10000, LINK_DUPLEX_FULL); }),
+              "Unable to commit the store transaction: injected fault");
+    EXPECT_EQ(mode(), "1000/1");
+    EXPECT_EQ(Link("pnx2").autoNeg, 0u);
+    EXPECT_EQ(nic.GetConfiguredLinkSpeed(), LINK_SPEED_1000);
+}
+
+TEST_F(PnicTest, AdministrativeStateIsPutBackWhenTheStoreRefusesIt) {
+    PnicImpl nic("pnx3");
+    for (auto op : {TarnSim::StoreFault::Op::Write, TarnSim::StoreFault::Op::Commit}) {
+        TarnSim::InjectStoreFault({op});
+        EXPECT_NE(Thrown([&] { nic.SetEnabled(false); }), "");
+        EXPECT_EQ(Link("pnx3").adminUp, 1u);
+        EXPECT_EQ(Link("pnx3").linkUp, 1u);
+        EXPECT_EQ(Nic("pnx3"), "<absent>");
+    }
+    nic.SetEnabled(false);
+    TarnSim::InjectStoreFault({TarnSim::StoreFault::Op::Commit});
+    EXPECT_EQ(Thrown([&] { nic.SetEnabled(true); }), "Unable to commit the store transaction: injected fault");
+    EXPECT_EQ(Link("pnx3").adminUp, 0u);
+    EXPECT_EQ(Nic("pnx3"), R"({"enabled":false,"mac":"0c:42:a1:5d:70:11","name":"pnx3"})");
+}
+
+TEST_F(PnicTest, AFailedPutBackIsLoggedAndTheStoreErrorThrown) {
+    Platform::Log::Capture log;
+    TarnSim::InjectStoreFault({TarnSim::StoreFault::Op::Commit});
+    TarnSim::Fault f;  // the second write, the put-back, fails
+    f.node = KSI_NODE_net_pNics_linkSet;
+    f.instance = "pnx3";
+    f.status = TARN_BUSY;
+    f.skip = 1;
+    TarnSim::InjectFault(f);
+    EXPECT_EQ(Thrown([] { PnicImpl("pnx3").SetEnabled(false); }),
+              "Unable to commit the store transaction: injected fault");
+    EXPECT_TRUE(log.Contains("PnicImpl: Unable to put back the administrative state of pnic pnx3: Unable to bring "
+                             "pnic pnx3 up" + HostCtl::Lib::StatusTail(TARN_BUSY)));
+    EXPECT_EQ(Link("pnx3").adminUp, 0u);
+}
+
 }  // namespace
 }  // namespace NetTest

@@ -9,6 +9,8 @@
 #include "hostctl/host.h"
 #include "platform/misc.h"
 #include "system/domains.h"
+#include "system/kernel_opt_impl.h"
+#include "system/kernel_opts.h"
 
 namespace TarnCtl::Network {
 
@@ -65,24 +67,18 @@ void SetAdvString(const std::string& branch, const std::string& option, const st
 // ---- Boot option and module option -------------------------------------------------
 
 namespace {
-const ConfigStoreObjectId kBootOptions("options", "tarnos", kHalden);
+const char* const kNetNumPortsets = "netNumPortsets";
 const ConfigStoreObjectId kTcpip4Settings("module_settings", "tarnos", kHalden, "tcpip4");
 }  // namespace
 
 uint32_t GetBootOptionNetNumPortsets() {
-    long n = 0;
-    if (auto o = NetStore()->Get(kBootOptions)) o->GetValue("net_num_portsets", &n);
-    return n > 0 ? static_cast<uint32_t>(n) : 0;
+    auto option = TarnCtl::System::KernelOpts::GetOption(kNetNumPortsets);
+    auto* typed = dynamic_cast<HostCtl::System::KernelTypedOption<uint32_t>*>(option.get());
+    return typed ? typed->GetValue() : 0;
 }
 
 void SetBootOptionNetNumPortsets(uint32_t n) {
-    auto store = NetStore();
-    ConfigStoreTransaction t(store);
-    auto o = store->Get(kBootOptions);
-    if (!o) o = std::make_shared<ConfigStoreObject>(kBootOptions);
-    o->SetValue("net_num_portsets", static_cast<long>(n));
-    store->Write(o);
-    t.Commit();
+    TarnCtl::System::KernelOpts::SetOption(kNetNumPortsets, static_cast<long>(n));
 }
 
 namespace {

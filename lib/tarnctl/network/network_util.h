@@ -47,9 +47,9 @@ void SetAdvInt(const std::string& branch, const std::string& option, int64_t val
 std::string GetAdvString(const std::string& branch, const std::string& option);
 void SetAdvString(const std::string& branch, const std::string& option, const std::string& value);
 
-// The kernel boot option "netNumPortsets": the value configured for the next
-// boot (0 when none is), and setting it. Kept here alone until the boot-option
-// objects of the system domain take it over.
+// The kernel boot option "netNumPortsets" through the boot-option table: the
+// value configured for the next boot (the option's default when none is), and
+// recording one (store, boot configuration and audit, as every boot option).
 uint32_t GetBootOptionNetNumPortsets();
 void SetBootOptionNetNumPortsets(uint32_t n);
 

@@ -347,6 +347,22 @@ void PnicImpl::Record(const std::function<void(ConfigBranchUtil&)>& apply) {
     config->Write();
 }
 
+void PnicImpl::RecordOrPutBack(const char* what, const std::function<void()>& record,
+                               const std::function<void()>& putBack) {
+    try {
+        record();
+    } catch (const HostCtlException&) {
+        // The store decides the next boot; the NIC follows it now.
+        try {
+            putBack();
+        } catch (const HostCtlException& e) {
+            TarnCtl_LogWarnInt("%s: Unable to put back %s of pnic %s: %s\n", "PnicImpl", what, _name.c_str(),
+                               e.GetDetailedMessage().c_str());
+        }
+        throw;
+    }
+}
+
 LinkSpeed PnicImpl::GetConfiguredLinkSpeed() {
     auto o = NetStore()->Get(StoreId(_name));
     std::string speed;
@@ -420,27 +436,44 @@ void PnicImpl::SetLinkModeInternal(LinkSpeed speed, Duplex duplex) {
 void PnicImpl::SetLinkSpeedAndDuplex(LinkSpeed speed, Duplex duplex) {
     if ((speed == LINK_SPEED_AUTO) != (duplex == LINK_DUPLEX_AUTO))
         throw HostCtlException("Must set both speed and duplex to auto or both to manual settings.");
+    if (IsBootMode()) {
+        SetLinkModeInternal(speed, duplex);
+        return;
+    }
+    // The mode to go back to: a link that is down reports no speed, so a
+    // manual mode is then taken from the store.
+    const KsiPnicLinkStatus before = ReadLinkStatus();
+    LinkSpeed oldSpeed = LINK_SPEED_AUTO;
+    Duplex oldDuplex = LINK_DUPLEX_AUTO;
+    if (!before.autoNeg && before.speed != 0) {
+        oldSpeed = static_cast<LinkSpeed>(before.speed);
+        oldDuplex = before.duplex == 2 ? LINK_DUPLEX_HALF : LINK_DUPLEX_FULL;
+    } else if (!before.autoNeg) {
+        oldSpeed = GetConfiguredLinkSpeed();
+        oldDuplex = GetConfiguredDuplex();
+    }
     SetLinkModeInternal(speed, duplex);
-    if (IsBootMode()) return;
-    auto store = NetStore();
-    ConfigStoreTransaction t(store);
-    auto o = store->Get(StoreId(_name));
-    if (!o) {
-        o = std::make_shared<ConfigStoreObject>(StoreId(_name));
-        o->SetValue("name", _name);
-        o->SetValue("mac", GetMacAddress().GetStringAddress());
-    }
-    if (speed == LINK_SPEED_AUTO) {
-        o->SetValue("auto_negotiation", true);
-        o->Remove("link_speed_mb");
-        o->Remove("duplex");
-    } else {
-        o->SetValue("auto_negotiation", false);
-        o->SetValue("link_speed_mb", "SPEED_" + std::to_string(static_cast<uint32_t>(speed)));
-        o->SetValue("duplex", duplex == LINK_DUPLEX_FULL);
-    }
-    store->Write(o);
-    t.Commit();
+    RecordOrPutBack("speed/duplex", [&] {
+        auto store = NetStore();
+        ConfigStoreTransaction t(store);
+        auto o = store->Get(StoreId(_name));
+        if (!o) {
+            o = std::make_shared<ConfigStoreObject>(StoreId(_name));
+            o->SetValue("name", _name);
+            o->SetValue("mac", GetMacAddress().GetStringAddress());
+        }
+        if (speed == LINK_SPEED_AUTO) {
+            o->SetValue("auto_negotiation", true);
+            o->Remove("link_speed_mb");
+            o->Remove("duplex");
+        } else {
+            o->SetValue("auto_negotiation", false);
+            o->SetValue("link_speed_mb", "SPEED_" + std::to_string(static_cast<uint32_t>(speed)));
+            o->SetValue("duplex", duplex == LINK_DUPLEX_FULL);
+        }
+        store->Write(o);
+        t.Commit();
+    }, [&] { SetLinkModeInternal(oldSpeed, oldDuplex); });
 }
 
 void PnicImpl::RestartNegotiation() {
@@ -471,8 +504,15 @@ void PnicImpl::SetEnabledInternal(bool on) {
 }
 
 void PnicImpl::SetEnabled(bool on) {
+    if (IsBootMode()) {
+        SetEnabledInternal(on);
+        return;
+    }
+    const bool wasUp = ReadLinkStatus().adminUp != 0;
     SetEnabledInternal(on);
-    Record([&](ConfigBranchUtil& e) { e.SetValue("nicEnabled", on); });
+    RecordOrPutBack("the administrative state",
+                    [&] { Record([&](ConfigBranchUtil& e) { e.SetValue("nicEnabled", on); }); },
+                    [&] { SetEnabledInternal(wasUp); });
 }
 
 void PnicImpl::SetWakeOnLANEnabled(bool on) {

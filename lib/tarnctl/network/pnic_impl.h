@@ -143,6 +143,9 @@ private:
     void SetSettings(const SettingNode* nodes, uint32_t count, const HostCtl::Network::PnicSettingBits& info);
     // Records values in the NIC's entry (made when absent); nothing in boot mode.
     void Record(const std::function<void(ConfigStoreUtil::ConfigBranchUtil&)>& apply);
+    // Runs `record` after a kernel change; when it throws, `putBack` undoes the
+    // kernel change (a failure of that is logged) and the error is rethrown.
+    void RecordOrPutBack(const char* what, const std::function<void()>& record, const std::function<void()>& putBack);
 
     std::string _name;
 };
