@@ -1,10 +1,15 @@
-// Storage enumeration cost on generated hosts: GetLuns and GetScsiInterfaces
-// against a baseline loop of the raw kernel reads those calls need, at 256,
-// 1,024 and 4,096 devices with 4 and 8 paths each. Reports time per device and
-// the ratio to the baseline measured in the same run.
+// Storage enumeration cost on generated hosts, each operation against a loop
+// of the raw kernel (and store) work it needs, measured in the same run:
+// GetLuns and GetScsiInterfaces at 256, 1,024 and 4,096 devices; every path
+// and every device's multipathing configuration at 256, 4,096 and 16,384
+// devices; the boot replay of 4,096 devices' recorded policies. Each reports
+// its cost per device or per path and the ratio to its baseline; the end of
+// the run prints how the per-unit cost changes from the smallest host to the
+// largest (flat is 1.0).
 #include <benchmark/benchmark.h>
 
-#include <chrono>
+#include <ctime>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -82,57 +87,81 @@ size_t RawAdapterReads() {
     return n;
 }
 
-// Seconds per call of `fn`, repeated for at least a third of a second.
+// The process's CPU time in seconds. The machine these run on is shared, so
+// wall time mostly measures the wait for a core; CPU time measures the work.
+double CpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// CPU seconds per call of `fn`, repeated for at least a third of a second.
 template <typename Fn>
 double SecondsPerCall(Fn&& fn) {
-    auto start = std::chrono::steady_clock::now();
+    const double start = CpuSeconds();
     int reps = 0;
     double elapsed = 0;
     do {
         benchmark::DoNotOptimize(fn());
         ++reps;
-        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        elapsed = CpuSeconds() - start;
     } while (elapsed < 0.33 || reps < 3);
     return elapsed / reps;
 }
 
-void Report(benchmark::State& state, double libraryTotal, int64_t iterations, double baseline, long devices) {
-    double perCall = libraryTotal / static_cast<double>(iterations);
-    state.counters["ns_per_device"] = perCall * 1e9 / devices;
-    state.counters["baseline_ns_per_device"] = baseline * 1e9 / devices;
-    state.counters["ratio_to_baseline"] = perCall / baseline;
+// Per-unit cost of each measured run by benchmark, unit and paths per device,
+// then devices; the last run of a configuration is the one that counts.
+struct UnitCost {
+    double seconds = 0;  // library, per unit
+    double ratio = 0;    // library / baseline
+};
+std::map<std::string, std::map<long, UnitCost>> perUnit;
+
+// The body every benchmark here shares: the baseline timed on its own, then
+// `library` (which returns "" or what went wrong) timed alone per iteration;
+// reports CPU ns per unit for both and their ratio.
+template <typename Baseline, typename Library>
+void Measure(benchmark::State& state, const char* name, const char* unit, long units, Baseline&& baseline,
+             Library&& library) {
+    const double base = SecondsPerCall(baseline);
+    double total = 0;
+    for (auto _ : state) {
+        const double start = CpuSeconds();
+        const std::string error = library();
+        total += CpuSeconds() - start;
+        if (!error.empty()) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+    }
+    const double perCall = total / static_cast<double>(state.iterations());
+    const double n = static_cast<double>(units);
+    state.counters[std::string("ns_per_") + unit] = perCall * 1e9 / n;
+    state.counters[std::string("baseline_ns_per_") + unit] = base * 1e9 / n;
+    state.counters["ratio_to_baseline"] = perCall / base;
+    perUnit[std::string(name) + " per " + unit + ", " + std::to_string(state.range(1)) +
+            " paths"][state.range(0)] = {perCall / n, perCall / base};
 }
 
 void BM_GetLuns(benchmark::State& state) {
-    const long devices = state.range(0), paths = state.range(1);
-    UseHost(devices, paths);
+    const long devices = state.range(0);
+    UseHost(devices, state.range(1));
     TarnCtl::Storage::StorageInfoImpl storage;
     storage.GetLuns(false, false);  // the once-a-day stamping happens outside the timing
-    const double baseline = SecondsPerCall(RawDeviceReads);
-    double total = 0;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
+    Measure(state, "GetLuns", "device", devices, RawDeviceReads, [&]() -> std::string {
         auto luns = storage.GetLuns(false, false);
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (static_cast<long>(luns.size()) != devices)
-            state.SkipWithError(("wrong device count " + std::to_string(luns.size())).c_str());
-    }
-    Report(state, total, state.iterations(), baseline, devices);
+        return static_cast<long>(luns.size()) == devices ? "" : "wrong device count " + std::to_string(luns.size());
+    });
 }
 
 void BM_GetScsiInterfaces(benchmark::State& state) {
-    const long devices = state.range(0), paths = state.range(1);
-    UseHost(devices, paths);
+    const long devices = state.range(0);
+    UseHost(devices, state.range(1));
     TarnCtl::Storage::StorageInfoImpl storage;
-    const double baseline = SecondsPerCall(RawAdapterReads);
-    double total = 0;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
-        auto adapters = storage.GetScsiInterfaces();
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        benchmark::DoNotOptimize(adapters.size());
-    }
-    Report(state, total, state.iterations(), baseline, devices);
+    Measure(state, "GetScsiInterfaces", "device", devices, RawAdapterReads, [&]() -> std::string {
+        benchmark::DoNotOptimize(storage.GetScsiInterfaces().size());
+        return "";
+    });
 }
 
 const std::vector<std::vector<int64_t>> kSizes = {{256, 1024, 4096}, {4, 8}};
@@ -170,24 +199,16 @@ void BM_ListPaths(benchmark::State& state) {
     const long devices = state.range(0), paths = state.range(1);
     UseHost(devices, paths);
     TarnCtl::Storage::StorageInfoImpl storage;
-    const double baseline = SecondsPerCall(RawPathReads);
-    double total = 0;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
-        size_t live = 0;
+    Measure(state, "ListPaths", "path", devices * paths, RawPathReads, [&]() -> std::string {
+        long listed = 0;
         for (auto& p : storage.GetScsiPaths()) {
             benchmark::DoNotOptimize(p->GetIdentifier());
             benchmark::DoNotOptimize(p->GetMultipathPluginIdentifier());
-            live += p->GetState() == HostCtl::Storage::ScsiPath::ACTIVE;
+            benchmark::DoNotOptimize(p->GetState());
+            ++listed;
         }
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        benchmark::DoNotOptimize(live);
-    }
-    const double perCall = total / static_cast<double>(state.iterations());
-    const double pathCount = static_cast<double>(devices * paths);
-    state.counters["ns_per_path"] = perCall * 1e9 / pathCount;
-    state.counters["baseline_ns_per_path"] = baseline * 1e9 / pathCount;
-    state.counters["ratio_to_baseline"] = perCall / baseline;
+        return listed == devices * paths ? "" : "wrong path count " + std::to_string(listed);
+    });
 }
 
 // What a multipathing listing needs: the device list, each device's info
@@ -219,10 +240,7 @@ void BM_ListNmpDevices(benchmark::State& state) {
     UseHost(devices, paths);
     TarnCtl::Storage::StorageInfoImpl storage;
     storage.GetLuns(false, false);
-    const double baseline = SecondsPerCall(RawNmpReads);
-    double total = 0;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
+    Measure(state, "ListNmpDevices", "device", devices, RawNmpReads, [&]() -> std::string {
         size_t working = 0;
         for (auto& lun : storage.GetLuns(false, false)) {
             auto config = lun->GetDeviceConfig();
@@ -230,11 +248,9 @@ void BM_ListNmpDevices(benchmark::State& state) {
             benchmark::DoNotOptimize(config->GetPathSelectionPolicyName());
             working += config->GetWorkingPathSetRuntimeNames().size();
         }
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (static_cast<long>(working) != devices * paths)
-            state.SkipWithError(("wrong working path count " + std::to_string(working)).c_str());
-    }
-    Report(state, total, state.iterations(), baseline, devices);
+        return static_cast<long>(working) == devices * paths ? ""
+                                                             : "wrong working path count " + std::to_string(working);
+    });
 }
 
 // Every device recorded with round robin at an IOPS limit of 10.
@@ -277,23 +293,19 @@ size_t RawReplay() {
 }
 
 void BM_BootReplay(benchmark::State& state) {
-    const long devices = state.range(0), paths = state.range(1);
-    UseHost(devices, paths);
+    const long devices = state.range(0);
+    UseHost(devices, state.range(1));
     RecordPolicies();
     auto store = TarnCtl::Storage::Store();
     store->SetBootMode(true);
-    const double baseline = SecondsPerCall(RawReplay);
-    double total = 0;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
+    Measure(state, "BootReplay", "device", devices, RawReplay, [] {
         TarnCtl::Storage::Nmp::RestoreMultipathing();
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
+        return std::string();
+    });
     store->SetBootMode(false);
     if (TarnCtl::Storage::Nmp::NmpDeviceConfigImpl(List(KSI_NODE_storage_scsifw_devices).front())
             .GetPathSelectionPolicyName() != "QUIL_PSP_RR")
         state.SkipWithError("the replay did not set the policy");
-    Report(state, total, state.iterations(), baseline, devices);
 }
 
 const std::vector<std::vector<int64_t>> kPathSizes = {{256, 4096, 16384}, {4, 8}};
@@ -311,6 +323,16 @@ int main(int argc, char** argv) {
     reporter.PrintCounterRatios("ratio_to_baseline", "storage.", "Storage enumeration (`bench_storage`)",
                                 "raw kernel reads those calls need");
     benchmark::Shutdown();
+    // Cost per unit of the largest host over the smallest, absolute and as
+    // the ratio to the raw work measured beside it.
+    for (const auto& [name, bySize] : perUnit) {
+        const UnitCost& small = bySize.begin()->second;
+        const UnitCost& large = bySize.rbegin()->second;
+        if (bySize.size() > 1 && small.seconds > 0 && small.ratio > 0)
+            std::printf("%s: %ld devices / %ld devices = %.2f (ratio to baseline %.2f -> %.2f: %.2f)\n",
+                        name.c_str(), bySize.rbegin()->first, bySize.begin()->first, large.seconds / small.seconds,
+                        small.ratio, large.ratio, large.ratio / small.ratio);
+    }
     // The generated hosts are scratch.
     for (const auto& [key, dir] : roots)
         nftw(dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,
