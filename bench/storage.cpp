@@ -139,8 +139,8 @@ void Measure(benchmark::State& state, const char* name, const char* unit, long u
     state.counters[std::string("ns_per_") + unit] = perCall * 1e9 / n;
     state.counters[std::string("baseline_ns_per_") + unit] = base * 1e9 / n;
     state.counters["ratio_to_baseline"] = perCall / base;
-    perUnit[std::string(name) + " per " + unit + ", " + std::to_string(state.range(1)) +
-            " paths"][state.range(0)] = {perCall / n, perCall / base};
+    perUnit[std::string(name) + "." + unit + "." + std::to_string(state.range(1)) + "paths"][state.range(0)] = {
+        perCall / n, perCall / base};
 }
 
 void BM_GetLuns(benchmark::State& state) {
@@ -324,14 +324,19 @@ int main(int argc, char** argv) {
                                 "raw kernel reads those calls need");
     benchmark::Shutdown();
     // Cost per unit of the largest host over the smallest, absolute and as
-    // the ratio to the raw work measured beside it.
-    for (const auto& [name, bySize] : perUnit) {
+    // the ratio to the raw work measured beside it (flat is 1.00).
+    for (const auto& [key, bySize] : perUnit) {
         const UnitCost& small = bySize.begin()->second;
         const UnitCost& large = bySize.rbegin()->second;
-        if (bySize.size() > 1 && small.seconds > 0 && small.ratio > 0)
-            std::printf("%s: %ld devices / %ld devices = %.2f (ratio to baseline %.2f -> %.2f: %.2f)\n",
-                        name.c_str(), bySize.rbegin()->first, bySize.begin()->first, large.seconds / small.seconds,
-                        small.ratio, large.ratio, large.ratio / small.ratio);
+        if (bySize.size() < 2 || small.seconds <= 0 || small.ratio <= 0)
+            continue;
+        const std::string sizes = std::to_string(bySize.rbegin()->first) + " over " +
+                                  std::to_string(bySize.begin()->first) + " devices";
+        BenchRatios::PrintRatio("storage.growth." + key, large.seconds / small.seconds,
+                                "Cost per unit of " + key + " (`bench_storage`), " + sizes, "the smaller host");
+        BenchRatios::PrintRatio("storage.growth_over_baseline." + key, large.ratio / small.ratio,
+                                "Ratio to the raw reads of " + key + " (`bench_storage`), " + sizes,
+                                "the smaller host");
     }
     // The generated hosts are scratch.
     for (const auto& [key, dir] : roots)
