@@ -11,6 +11,7 @@
 #include "network/netstack_instance_impl.h"
 #include "network/network_info_impl.h"
 #include "network_fixture.h"
+#include "system/kernel_opt_impl.h"
 #include "system/kernel_opts.h"
 #include "platform/bootconfig.h"
 #include "platform/configfile.h"
