@@ -10,9 +10,11 @@
 
 #include "hostctl/exception.h"
 #include "ksi/network.h"
+#include "network/dns_config_impl.h"
 #include "network/netstack_instance_impl.h"
 #include "network/network_util.h"
 #include "network/pnic_impl.h"
+#include "network/routing_info_impl.h"
 #include "platform/log.h"
 #include "platform/misc.h"
 #include "platform/printer.h"
@@ -60,11 +62,13 @@ void NetworkInfoImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {
 // ---- Areas of the domain ---------------------------------------------------------------
 
 std::unique_ptr<RoutingInfo> NetworkInfoImpl::GetRoutingInfo(const std::string& netstackKey) {
-    ThrowNotAvailable("Routing");
+    IsNetworkObjectNameValid(netstackKey, true);
+    return std::make_unique<RoutingInfoImpl>(netstackKey);
 }
 
 std::unique_ptr<DnsConfig> NetworkInfoImpl::GetDnsConfig(const std::string& netstackKey) {
-    ThrowNotAvailable("DNS configuration");
+    IsNetworkObjectNameValid(netstackKey, true);
+    return std::make_unique<DnsConfigImpl>(netstackKey);
 }
 
 std::unique_ptr<IpSecConfig> NetworkInfoImpl::GetIpSecConfig() { ThrowNotAvailable("IPsec configuration"); }

@@ -31,6 +31,92 @@ struct KsiTcpipText {
     char text[16];
 };
 
+// ---- Kernel-NIC addresses, gateways, routes and neighbours of a netstack ------
+
+enum : unsigned { KSI_TCPIP_IFNAME_LEN = 32 };
+
+// /net/tcpip/instances/vNics/v4/ipaddrmask, instance: netstack, NIC. Both words
+// in network order; address 0 when the NIC has no IPv4 address.
+struct KsiVnicIpv4Address {
+    uint32_t address;
+    uint32_t netmask;
+};
+
+// /net/tcpip/instances/vNics/v6/addresses, instance: netstack, NIC, index.
+struct KsiVnicIpv6Address {
+    uint8_t address[16];
+    uint32_t prefix;
+};
+
+// /net/tcpip/instances/v4/gateway and v6/gateway, instance: netstack. Set takes
+// one input, the address text ("0.0.0.0" / "::" removes the gateway); Get gives
+// the gateway in effect and the interface that reaches it.
+struct KsiIpv4Gateway {
+    uint32_t address;  // network order
+    char interface[KSI_TCPIP_IFNAME_LEN];
+};
+struct KsiIpv6Gateway {
+    uint8_t address[16];
+    char interface[KSI_TCPIP_IFNAME_LEN];
+};
+
+// How a route came to be.
+enum KsiRouteKind : uint32_t {
+    KSI_ROUTE_STATIC = 0,   // added through the route node
+    KSI_ROUTE_SUBNET = 1,   // made by the kernel for a NIC's own network
+    KSI_ROUTE_DEFAULT = 2,  // the default gateway
+};
+
+// /net/tcpip/instances/v4/route: List with instance {netstack} gives the route
+// keys ("network/prefix"), Get {netstack, key} one route. Set {netstack} takes
+// "add" or "del", the network, the netmask and the gateway (texts).
+struct KsiIpv4Route {
+    uint32_t network;  // network order
+    uint32_t netmask;
+    uint32_t gateway;
+    char interface[KSI_TCPIP_IFNAME_LEN];
+    uint32_t kind;     // KsiRouteKind
+};
+
+// /net/tcpip/instances/v6/route: as the IPv4 node; Set takes "add" or "del",
+// the network, the prefix length and the gateway.
+struct KsiIpv6Route {
+    uint8_t network[16];
+    uint32_t prefix;
+    uint8_t gateway[16];
+    char interface[KSI_TCPIP_IFNAME_LEN];
+    uint32_t kind;
+};
+
+// Neighbour entry types and IPv6 neighbour states.
+enum KsiNeighborType : uint32_t { KSI_NEIGHBOR_DYNAMIC = 0, KSI_NEIGHBOR_STATIC = 1, KSI_NEIGHBOR_LOCAL = 2 };
+enum KsiNeighborState : uint32_t {
+    KSI_ND_INCOMPLETE = 0,
+    KSI_ND_REACHABLE = 1,
+    KSI_ND_STALE = 2,
+    KSI_ND_DELAY = 3,
+    KSI_ND_PROBE = 4,
+};
+
+// /net/tcpip/instances/v4/neighbors and v6/neighbors: List {netstack} gives the
+// neighbour addresses, Get {netstack, address} one entry. Set {netstack} takes
+// "del" and an address, or "clear".
+struct KsiIpv4Neighbor {
+    uint32_t address;  // network order
+    uint8_t mac[6];
+    uint8_t reserved[2];
+    char interface[KSI_TCPIP_IFNAME_LEN];
+    uint32_t type;     // KsiNeighborType
+};
+struct KsiIpv6Neighbor {
+    uint8_t address[16];
+    uint8_t mac[6];
+    uint8_t reserved[2];
+    char interface[KSI_TCPIP_IFNAME_LEN];
+    uint32_t type;
+    uint32_t state;    // KsiNeighborState
+};
+
 // ---- Physical-NIC capability and queue settings ----------------------------
 
 // The 0/1 nodes of a NIC's capability masks and queue-balancing features, each
