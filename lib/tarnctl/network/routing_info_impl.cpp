@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
+#include <optional>
 
 #include "hostctl/exception.h"
 #include "ksi/network.h"
@@ -738,22 +739,41 @@ void RoutingInfoImpl::LoadConfig() {
             step();
         } catch (const HostCtlException& e) {
             TarnCtl_LogWarnInt("%s: Unable to restore Tarnos %s (%s) :%s\n", kTag, what, item.c_str(), e.what());
-        } catch (const std::exception& e) {
-            TarnCtl_LogWarnInt("%s: Found Bad Route, Skipping.\n", kTag);
         }
     };
     if (!gateway.empty())
         attempt("default gateway", gateway, [&] { SetTarnosDefaultGatewayInternal(Ipv4Address(gateway)); });
-    for (const Entry& r : routes)
-        attempt("route", r.network, [&] { AddTarnosRouteInternal(Ipv4Network(r.network), Ipv4Address(r.gateway)); });
+    // An entry whose texts are not a network and an address is bad; one the kernel refuses is logged as such.
+    for (const Entry& r : routes) {
+        std::optional<Ipv4Network> net;
+        std::optional<Ipv4Address> gw;
+        try {
+            net.emplace(r.network);
+            gw.emplace(r.gateway);
+        } catch (const std::exception&) {
+            TarnCtl_LogWarnInt("%s: Found Bad Route, Skipping.\n", kTag);
+            continue;
+        }
+        attempt("route", r.network, [&] { AddTarnosRouteInternal(*net, *gw); });
+    }
     if (!v6gateway.empty())
         attempt("IPv6 default gateway", v6gateway,
                 [&] { SetIpv6TarnosDefaultGatewayInternal(Ipv6Address(v6gateway)); });
-    for (const Entry& r : v6routes)
+    for (const Entry& r : v6routes) {
+        std::optional<Ipv6Network> net;
+        std::optional<Ipv6Address> gw;
+        try {
+            net.emplace(r.network);
+            gw.emplace(r.gateway);
+        } catch (const std::exception&) {
+            TarnCtl_LogWarnInt("%s: Found Bad Route, Skipping.\n", kTag);
+            continue;
+        }
         attempt("IPv6 route", r.network, [&] {
             RequireIpv6();
-            AddIpv6TarnosRouteInternal(Ipv6Network(r.network), Ipv6Address(r.gateway));
+            AddIpv6TarnosRouteInternal(*net, *gw);
         });
+    }
 }
 
 void RoutingInfoImpl::RemoveConfig(bool write) {
