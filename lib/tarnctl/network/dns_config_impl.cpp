@@ -228,14 +228,16 @@ void DnsConfigImpl::SaveToResolvConf() {
     }
 }
 
-void DnsConfigImpl::PersistInt() {
+void DnsConfigImpl::EnsureRecorded() {
     // A running netstack that was never recorded (the default one on a new host) is recorded first.
-    {
-        SynchronizedConfigFileUtil config({kNetstacksRoot});
-        if (!config->GetArray(NetstackInstanceImpl::kConfigArray).FindInstanceWithValue("key", _key) &&
-            NetstackConfigEntry(config.GetFile(), _key, true))
-            config->Write();
-    }
+    SynchronizedConfigFileUtil config({kNetstacksRoot});
+    if (!config->GetArray(NetstackInstanceImpl::kConfigArray).FindInstanceWithValue("key", _key) &&
+        NetstackConfigEntry(config.GetFile(), _key, true))
+        config->Write();
+}
+
+void DnsConfigImpl::PersistInt() {
+    EnsureRecorded();
     auto store = NetStore();
     const ConfigStoreObjectId id = NetstackId(_key);
     HaldenConfigStore::BootAwareTransaction tx(store);
@@ -323,7 +325,10 @@ void DnsConfigImpl::UpgradeFromResolvConf() {
         TarnCtl_LogInfoInt("%s: No %s to upgrade from\n", kTag, _path.c_str());
         return;
     }
-    Refresh();
+    // What the store holds already stays; the file adds to it.
+    _lists = Lists();
+    ReadStore(&_lists, false);
+    _stale = false;
     for (const std::string& s : found.servers) {
         if (Ipv4Address::IsValidAddress(s) || Ipv6Address::IsValidAddress(s))
             AppendNew(_lists.servers, {s});
@@ -556,6 +561,7 @@ void DnsConfigImpl::SetFqdnInt(const std::string& fqdn, bool persist, const std:
     }
     if (!persist || IsBootMode()) return;
     try {
+        EnsureRecorded();
         auto store = NetStore();
         const ConfigStoreObjectId id = NetstackId(_key);
         auto object = store->Get(id);

@@ -87,6 +87,8 @@ private:
     void Change(const std::function<void()>& change);
     // Writes the lists to the store; throws on failure.
     void PersistInt();
+    // Records the netstack when it runs but was never recorded.
+    void EnsureRecorded();
     void RequireDefault(const char* what);
     void SetFqdnInt(const std::string& fqdn, bool persist, const std::string& userHostName);
     std::vector<std::string> Configured() const;
