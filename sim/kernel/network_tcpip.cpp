@@ -112,6 +112,12 @@ TARN_ReturnStatus Destroy(Call& c) {
     // Interfaces still plumbed keep the instance alive.
     if (!c.state.Instances("", KSI_NODE_net_tcpip_instances_vNics_properties, {key}).empty()) return TARN_BUSY;
     for (uint32_t node : kInstanceNodes) c.state.Remove("", node, {key});
+    // Routing goes with the instance: gateways, static routes, neighbours.
+    for (uint32_t node : {KSI_NODE_net_tcpip_instances_v4_route, KSI_NODE_net_tcpip_instances_v6_route,
+                          KSI_NODE_net_tcpip_instances_v4_neighbors, KSI_NODE_net_tcpip_instances_v6_neighbors})
+        for (const std::string& k : c.state.Instances("", node, {key})) c.state.Remove("", node, {key, k});
+    c.state.Remove("", KSI_NODE_net_tcpip_instances_v4_gateway, {key});
+    c.state.Remove("", KSI_NODE_net_tcpip_instances_v6_gateway, {key});
     return TARN_OK;
 }
 

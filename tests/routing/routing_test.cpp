@@ -478,5 +478,24 @@ TEST_F(RoutingTest, ReachabilityAsksTheInstalledSource) {
     EXPECT_TRUE(routing.HasLocalRouteToAddress(Ipv4Address("192.168.10.1")));
 }
 
+// ---- Netstack removal ----------------------------------------------------------------------
+
+TEST_F(RoutingTest, RemovedNetstackTakesItsKernelRoutesAlong) {
+    auto start = [] {
+        TarnCtl::Network::NetworkInfoImpl net;
+        auto ns = net.GetNetstackInstanceByKey("vmo");
+        net.AddNetstackInstance(ns.get(), false);
+    };
+    start();
+    TarnCtl::Util::Sysinfo si(KSI_NODE_net_tcpip_instances_v4_route);
+    si.SetInstance("vmo");
+    for (const char* in : {"add", "10.20.0.0", "255.255.0.0", "10.0.0.1"}) si.AddInput(in);
+    si.Set();
+    EXPECT_EQ(RoutingInfoImpl("vmo").GetCurrentTarnosRoutes(PORTSET_GET_ALL).size(), 1u);
+    TarnCtl::Network::NetworkInfoImpl().RemoveNetstackInstance("vmo", false);
+    start();
+    EXPECT_TRUE(RoutingInfoImpl("vmo").GetCurrentTarnosRoutes(PORTSET_GET_ALL).empty());
+}
+
 }  // namespace
 }  // namespace NetTest
