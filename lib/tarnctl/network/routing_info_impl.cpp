@@ -83,6 +83,34 @@ TARN_ReturnStatus KernelSet(uint32_t node, const std::string& key, const std::ve
 
 std::string Reason(TARN_ReturnStatus status) { return TARN_ReturnStatusToString(status); }
 
+// The kernel's answer to a route "add" or "del" as the caller sees it.
+void CheckRouteStatus(TARN_ReturnStatus status, bool add, const std::string& net, const std::string& gw) {
+    if (status == TARN_OK) return;
+    if (add && status == TARN_EXISTS)
+        throw SysinfoException("Duplicate route to network " + net + " found.  Please delete the old route first.",
+                               status);
+    if (!add && status == TARN_NOT_FOUND)
+        throw SysinfoException("Unable to find route " + net + " with gateway " + gw, status);
+    throw SysinfoException(std::string(add ? "Unable to add route to network " : "Unable to delete route to network ") +
+                               net + HostCtl::Lib::StatusTail(status),
+                           status);
+}
+
+// The element of `list` ("routes" / "v6routes") for `net`, made when absent, with its store id.
+void RecordChild(ConfigBranchUtil& route, const std::string& list, const std::string& net, const std::string& gw) {
+    auto routes = route.GetArray(list + "/child");
+    ConfigBranchUtil child = routes.FindInstanceWithValue("network", net);
+    if (!child) child = routes.NewInstance();
+    child.SetValue("network", net);
+    child.SetValue("gateway", gw);
+    child.RegisterConfigStoreId(list + "/" + std::to_string(child.GetArrayIndex()));
+}
+
+void RemoveChild(ConfigBranchUtil& route, const std::string& list, const std::string& net) {
+    auto routes = route.GetArray(list + "/child");
+    if (routes.FindInstanceWithValue("network", net)) routes.RemoveInstance("network", net);
+}
+
 std::string Field(const char* text, size_t size) { return std::string(text, strnlen(text, size)); }
 
 Ipv6Address V6(const uint8_t* bytes) {
@@ -164,6 +192,21 @@ void RoutingInfoImpl::Record(const std::function<void(ConfigBranchUtil& route)>&
     config->Write();
 }
 
+void RoutingInfoImpl::RecordOrUndo(const std::function<void(ConfigBranchUtil& route)>& change,
+                                   const std::function<void()>& undo) {
+    try {
+        Record(change);
+    } catch (...) {
+        try {
+            undo();
+        } catch (const HostCtlException& e) {
+            TarnCtl_LogWarnInt("%s: Unable to take back a routing change of netstack %s: %s\n", kTag, _key.c_str(),
+                               e.GetDetailedMessage().c_str());
+        }
+        throw;
+    }
+}
+
 // ---- Reachability -------------------------------------------------------------------------
 
 bool RoutingInfoImpl::HasLocalRouteToAddress(const Ipv4Address& a) {
@@ -203,6 +246,11 @@ bool RoutingInfoImpl::HasLocalRouteToAddress(const Ipv6Address& a) {
 
 // ---- IPv4 default gateway -------------------------------------------------------------------
 
+void RoutingInfoImpl::SetKernelGateway(const Ipv4Address& gw) {
+    KernelSet(KSI_NODE_net_tcpip_instances_v4_gateway, _key, {gw.GetStringAddress()});
+    _gateway = gw;
+}
+
 Ipv4Address RoutingInfoImpl::GetTarnosDefaultGateway() {
     Refresh();
     return _gateway;
@@ -236,32 +284,24 @@ void RoutingInfoImpl::SetTarnosDefaultGateway(const Ipv4Address& gw, bool fromDh
     SetTarnosDefaultGatewayInternal(gw);
     if (IsBootMode()) return;
     const std::string text = gw.GetStringAddress();
-    try {
-        Record([&](ConfigBranchUtil& route) {
+    RecordOrUndo(
+        [&](ConfigBranchUtil& route) {
             route.SetValue(fromDhcp ? "effectgateway" : "gateway", text);
             route.SetValue("source", std::string(fromDhcp ? "DHCP" : "MANUAL"));
-        });
-    } catch (...) {
-        KernelSet(KSI_NODE_net_tcpip_instances_v4_gateway, _key, {previous.GetStringAddress()});
-        _gateway = previous;
-        throw;
-    }
+        },
+        [&] { SetKernelGateway(previous); });
 }
 
 void RoutingInfoImpl::UnsetTarnosDefaultGateway() {
     const Ipv4Address previous = GetTarnosDefaultGateway();
     SetTarnosDefaultGatewayInternal(Ipv4Address());
     if (IsBootMode()) return;
-    try {
-        Record([&](ConfigBranchUtil& route) {
+    RecordOrUndo(
+        [&](ConfigBranchUtil& route) {
             route.Remove("gateway");
             route.SetValue("source", std::string("MANUAL"));
-        });
-    } catch (...) {
-        KernelSet(KSI_NODE_net_tcpip_instances_v4_gateway, _key, {previous.GetStringAddress()});
-        _gateway = previous;
-        throw;
-    }
+        },
+        [&] { SetKernelGateway(previous); });
 }
 
 std::string RoutingInfoImpl::GetTarnosIpv4DefaultGatewayInterface() {
@@ -307,18 +347,17 @@ void RoutingInfoImpl::SetIpv6TarnosDefaultGateway(const Ipv6Address& gw) {
     const Ipv6Address previous = GetIpv6TarnosDefaultGateway();
     SetIpv6TarnosDefaultGatewayInternal(gw);
     if (IsBootMode()) return;
-    try {
-        Record([&](ConfigBranchUtil& route) {
+    RecordOrUndo(
+        [&](ConfigBranchUtil& route) {
             if (gw.IsAllzeroAddress())
                 route.Remove("v6gateway");
             else
                 route.SetValue("v6gateway", gw.GetStringAddress());
+        },
+        [&] {
+            KernelSet(KSI_NODE_net_tcpip_instances_v6_gateway, _key, {previous.GetStringAddress()});
+            _v6gateway = previous;
         });
-    } catch (...) {
-        KernelSet(KSI_NODE_net_tcpip_instances_v6_gateway, _key, {previous.GetStringAddress()});
-        _v6gateway = previous;
-        throw;
-    }
 }
 
 void RoutingInfoImpl::UnsetIpv6TarnosDefaultGateway() { SetIpv6TarnosDefaultGateway(Ipv6Address()); }
@@ -336,33 +375,15 @@ std::string RoutingInfoImpl::GetTarnosIpv6DefaultGatewayInterface() {
 
 void RoutingInfoImpl::AddTarnosRouteInternal(const Ipv4Network& net, const Ipv4Address& gw) {
     CheckNetwork(net);
-    TARN_ReturnStatus status =
-        KernelSet(KSI_NODE_net_tcpip_instances_v4_route, _key,
-                  {"add", net.GetNetwork().GetStringAddress(), net.GetNetmask().GetStringAddress(),
-                   gw.GetStringAddress()});
-    if (status == TARN_EXISTS)
-        throw SysinfoException("Duplicate route to network " + net.GetStringAddress() +
-                                   " found.  Please delete the old route first.",
-                               status);
-    if (status != TARN_OK)
-        throw SysinfoException("Unable to add route to network " + net.GetStringAddress() +
-                                   HostCtl::Lib::StatusTail(status),
-                               status);
+    KernelRoute(true, net, gw);
 }
 
-void RoutingInfoImpl::DeleteKernelRoute(const Ipv4Network& net, const Ipv4Address& gw) {
+void RoutingInfoImpl::KernelRoute(bool add, const Ipv4Network& net, const Ipv4Address& gw) {
     TARN_ReturnStatus status =
         KernelSet(KSI_NODE_net_tcpip_instances_v4_route, _key,
-                  {"del", net.GetNetwork().GetStringAddress(), net.GetNetmask().GetStringAddress(),
+                  {add ? "add" : "del", net.GetNetwork().GetStringAddress(), net.GetNetmask().GetStringAddress(),
                    gw.GetStringAddress()});
-    if (status == TARN_NOT_FOUND)
-        throw SysinfoException("Unable to find route " + net.GetStringAddress() + " with gateway " +
-                                   gw.GetStringAddress(),
-                               status);
-    if (status != TARN_OK)
-        throw SysinfoException("Unable to delete route to network " + net.GetStringAddress() +
-                                   HostCtl::Lib::StatusTail(status),
-                               status);
+    CheckRouteStatus(status, add, net.GetStringAddress(), gw.GetStringAddress());
 }
 
 void RoutingInfoImpl::AddTarnosRoute(const Ipv4Network& net, const Ipv4Address& gw) {
@@ -375,25 +396,8 @@ void RoutingInfoImpl::AddTarnosRoute(const Ipv4Network& net, const Ipv4Address& 
                                " no route to that subnet exists");
     AddTarnosRouteInternal(net, gw);
     if (IsBootMode()) return;
-    const std::string text = net.GetStringAddress();
-    try {
-        Record([&](ConfigBranchUtil& route) {
-            auto routes = route.GetArray("routes/child");
-            ConfigBranchUtil child = routes.FindInstanceWithValue("network", text);
-            if (!child) child = routes.NewInstance();
-            child.SetValue("network", text);
-            child.SetValue("gateway", gw.GetStringAddress());
-            child.RegisterConfigStoreId("routes/" + std::to_string(child.GetArrayIndex()));
-        });
-    } catch (...) {
-        try {
-            DeleteKernelRoute(net, gw);
-        } catch (const HostCtlException& e) {
-            TarnCtl_LogWarnInt("%s: Unable to take back route %s: %s\n", kTag, text.c_str(),
-                               e.GetDetailedMessage().c_str());
-        }
-        throw;
-    }
+    RecordOrUndo([&](ConfigBranchUtil& route) { RecordChild(route, "routes", net.GetStringAddress(), gw.GetStringAddress()); },
+                 [&] { KernelRoute(false, net, gw); });
 }
 
 void RoutingInfoImpl::RemoveTarnosRoute(const Ipv4Network& net, const Ipv4Address& gw) {
@@ -414,54 +418,23 @@ void RoutingInfoImpl::RemoveTarnosRoute(const Ipv4Network& net, const Ipv4Addres
                                    " this route is automatically created based on the  IP address and netmask of "
                                    "one of the Tarnos TCP/IP  interfaces");
     }
-    DeleteKernelRoute(net, gw);
+    KernelRoute(false, net, gw);
     if (IsBootMode()) return;
-    const std::string text = net.GetStringAddress();
-    try {
-        Record([&](ConfigBranchUtil& route) {
-            auto routes = route.GetArray("routes/child");
-            if (routes.FindInstanceWithValue("network", text)) routes.RemoveInstance("network", text);
-        });
-    } catch (...) {
-        try {
-            AddTarnosRouteInternal(net, gw);
-        } catch (const HostCtlException& e) {
-            TarnCtl_LogWarnInt("%s: Unable to put back route %s: %s\n", kTag, text.c_str(),
-                               e.GetDetailedMessage().c_str());
-        }
-        throw;
-    }
+    RecordOrUndo([&](ConfigBranchUtil& route) { RemoveChild(route, "routes", net.GetStringAddress()); },
+                 [&] { KernelRoute(true, net, gw); });
 }
 
 void RoutingInfoImpl::AddIpv6TarnosRouteInternal(const Ipv6Network& net, const Ipv6Address& gw) {
     CheckNetwork(net);
-    const int64_t prefix = net.GetNetmask();
-    TARN_ReturnStatus status = KernelSet(KSI_NODE_net_tcpip_instances_v6_route, _key,
-                                         {"add", net.GetAddress().GetStringAddress(), gw.GetStringAddress()},
-                                         &prefix, 2);
-    if (status == TARN_EXISTS)
-        throw SysinfoException("Duplicate route to network " + net.GetStringAddress() +
-                                   " found.  Please delete the old route first.",
-                               status);
-    if (status != TARN_OK)
-        throw SysinfoException("Unable to add route to network " + net.GetStringAddress() +
-                                   HostCtl::Lib::StatusTail(status),
-                               status);
+    KernelRoute(true, net, gw);
 }
 
-void RoutingInfoImpl::DeleteKernelRoute(const Ipv6Network& net, const Ipv6Address& gw) {
+void RoutingInfoImpl::KernelRoute(bool add, const Ipv6Network& net, const Ipv6Address& gw) {
     const int64_t prefix = net.GetNetmask();
-    TARN_ReturnStatus status = KernelSet(KSI_NODE_net_tcpip_instances_v6_route, _key,
-                                         {"del", net.GetAddress().GetStringAddress(), gw.GetStringAddress()},
-                                         &prefix, 2);
-    if (status == TARN_NOT_FOUND)
-        throw SysinfoException("Unable to find route " + net.GetStringAddress() + " with gateway " +
-                                   gw.GetStringAddress(),
-                               status);
-    if (status != TARN_OK)
-        throw SysinfoException("Unable to delete route to network " + net.GetStringAddress() +
-                                   HostCtl::Lib::StatusTail(status),
-                               status);
+    TARN_ReturnStatus status =
+        KernelSet(KSI_NODE_net_tcpip_instances_v6_route, _key,
+                  {add ? "add" : "del", net.GetAddress().GetStringAddress(), gw.GetStringAddress()}, &prefix, 2);
+    CheckRouteStatus(status, add, net.GetStringAddress(), gw.GetStringAddress());
 }
 
 void RoutingInfoImpl::AddIpv6TarnosRoute(const Ipv6Network& net, const Ipv6Address& gw) {
@@ -475,25 +448,9 @@ void RoutingInfoImpl::AddIpv6TarnosRoute(const Ipv6Network& net, const Ipv6Addre
                                " no route to that subnet exists");
     AddIpv6TarnosRouteInternal(net, gw);
     if (IsBootMode()) return;
-    const std::string text = net.GetStringAddress();
-    try {
-        Record([&](ConfigBranchUtil& route) {
-            auto routes = route.GetArray("v6routes/child");
-            ConfigBranchUtil child = routes.FindInstanceWithValue("network", text);
-            if (!child) child = routes.NewInstance();
-            child.SetValue("network", text);
-            child.SetValue("gateway", gw.GetStringAddress());
-            child.RegisterConfigStoreId("v6routes/" + std::to_string(child.GetArrayIndex()));
-        });
-    } catch (...) {
-        try {
-            DeleteKernelRoute(net, gw);
-        } catch (const HostCtlException& e) {
-            TarnCtl_LogWarnInt("%s: Unable to take back route %s: %s\n", kTag, text.c_str(),
-                               e.GetDetailedMessage().c_str());
-        }
-        throw;
-    }
+    RecordOrUndo(
+        [&](ConfigBranchUtil& route) { RecordChild(route, "v6routes", net.GetStringAddress(), gw.GetStringAddress()); },
+        [&] { KernelRoute(false, net, gw); });
 }
 
 void RoutingInfoImpl::RemoveIpv6TarnosRoute(const Ipv6Network& net, const Ipv6Address& gw) {
@@ -513,23 +470,10 @@ void RoutingInfoImpl::RemoveIpv6TarnosRoute(const Ipv6Network& net, const Ipv6Ad
                 throw HostCtlException("Unable to delete route to " + net.GetStringAddress() +
                                        " this route is automatically created based on the  IP address and netmask "
                                        "of one of the Tarnos TCP/IP  interfaces");
-    DeleteKernelRoute(net, gw);
+    KernelRoute(false, net, gw);
     if (IsBootMode()) return;
-    const std::string text = net.GetStringAddress();
-    try {
-        Record([&](ConfigBranchUtil& route) {
-            auto routes = route.GetArray("v6routes/child");
-            if (routes.FindInstanceWithValue("network", text)) routes.RemoveInstance("network", text);
-        });
-    } catch (...) {
-        try {
-            AddIpv6TarnosRouteInternal(net, gw);
-        } catch (const HostCtlException& e) {
-            TarnCtl_LogWarnInt("%s: Unable to put back route %s: %s\n", kTag, text.c_str(),
-                               e.GetDetailedMessage().c_str());
-        }
-        throw;
-    }
+    RecordOrUndo([&](ConfigBranchUtil& route) { RemoveChild(route, "v6routes", net.GetStringAddress()); },
+                 [&] { KernelRoute(true, net, gw); });
 }
 
 // ---- Listing -------------------------------------------------------------------------------

@@ -83,10 +83,16 @@ public:
 
 private:
     void RequireIpv6();
-    void DeleteKernelRoute(const HostCtl::Network::Ipv4Network& net, const HostCtl::Network::Ipv4Address& gw);
-    void DeleteKernelRoute(const HostCtl::Network::Ipv6Network& net, const HostCtl::Network::Ipv6Address& gw);
+    // One route "add" or "del" in the kernel, with the caller's texts on failure.
+    void KernelRoute(bool add, const HostCtl::Network::Ipv4Network& net, const HostCtl::Network::Ipv4Address& gw);
+    void KernelRoute(bool add, const HostCtl::Network::Ipv6Network& net, const HostCtl::Network::Ipv6Address& gw);
+    // Puts a gateway back without any check (rollback).
+    void SetKernelGateway(const HostCtl::Network::Ipv4Address& gw);
     // Records under "route" in one tree write; `change` edits the branch.
     void Record(const std::function<void(ConfigStoreUtil::ConfigBranchUtil& route)>& change);
+    // Record; when that fails, `undo` takes the kernel change back and the failure goes on.
+    void RecordOrUndo(const std::function<void(ConfigStoreUtil::ConfigBranchUtil& route)>& change,
+                      const std::function<void()>& undo);
     std::string ReadConfigValue(const std::string& name);
 
     std::string _key;
