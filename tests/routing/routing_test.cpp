@@ -353,8 +353,8 @@ TEST_F(RoutingTest, ListingSkipsRoutesThatDoNotRead) {
     auto v6 = routing.GetCurrentIpv6TarnosRoutes(PORTSET_GET_ALL);
     ASSERT_EQ(v6.size(), 1u);
     EXPECT_EQ(v6[0].network.GetStringAddress(), "fd00:10::/64");
-    EXPECT_TRUE(log.Contains("RoutingInfo: Skipping route 10.0.0.0/x of netstack defaultTcpipStack"));
-    EXPECT_TRUE(log.Contains("RoutingInfo: Skipping route ::/129 of netstack defaultTcpipStack"));
+    EXPECT_TRUE(log.Contains("RoutingInfo: Skipping routes 10.0.0.0/x of netstack defaultTcpipStack"));
+    EXPECT_TRUE(log.Contains("RoutingInfo: Skipping IPv6 routes ::/129 of netstack defaultTcpipStack"));
 }
 
 // ---- IPv6 -----------------------------------------------------------------------------------

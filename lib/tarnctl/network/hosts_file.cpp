@@ -175,15 +175,22 @@ void HostsFile::AddOrReplaceEntry(const std::string& ip, const std::string& host
     if (DnsConfigImpl::IsLocalhostName(hostName)) {
         std::erase_if(_entries, [&](const EntryPtr& e) { return e->Matches(wanted); });
     } else {
-        bool matched = false;
-        for (const EntryPtr& e : _entries)
-            if (e->Matches(wanted)) {
-                e->Replace(wanted);
-                matched = true;
-            }
-        if (!matched) _entries.push_back(std::make_shared<HostsFileEntry>(wanted));
+        Merge(wanted, false);
     }
     Write(true);
+}
+
+void HostsFile::Merge(const HostsFileEntry& wanted, bool withComment) {
+    bool matched = false;
+    for (const EntryPtr& e : _entries)
+        if (e->Matches(wanted)) {
+            if (withComment)
+                *e = wanted;
+            else
+                e->Replace(wanted);
+            matched = true;
+        }
+    if (!matched) _entries.push_back(std::make_shared<HostsFileEntry>(wanted));
 }
 
 void HostsFile::ValidateItem(const std::string& ip, const std::string& hostName,
@@ -231,14 +238,7 @@ void HostsFile::AddEntryFromUser(const std::string& ip, const std::string& hostN
     ValidateItem(ip, hostName, aliases, comment);
     CheckUserItem(ip, hostName, true);
     ParseOrInit();
-    HostsFileEntry wanted(ip, hostName, aliases, comment);
-    bool matched = false;
-    for (const EntryPtr& e : _entries)
-        if (e->Matches(wanted)) {
-            *e = wanted;
-            matched = true;
-        }
-    if (!matched) _entries.push_back(std::make_shared<HostsFileEntry>(wanted));
+    Merge(HostsFileEntry(ip, hostName, aliases, comment), true);
     Write(true);
 }
 
@@ -366,15 +366,7 @@ void HostsFile::RestoreEtcHosts() {
     TarnCtl_LogInfoInt("%s: Restore /etc/hosts.\n", kTag);
     try {
         ParseOrInit();
-        for (const HostsFileEntry& stored : GetEntriesFromConfig()) {
-            bool matched = false;
-            for (const EntryPtr& e : _entries)
-                if (e->Matches(stored)) {
-                    *e = stored;
-                    matched = true;
-                }
-            if (!matched) _entries.push_back(std::make_shared<HostsFileEntry>(stored));
-        }
+        for (const HostsFileEntry& stored : GetEntriesFromConfig()) Merge(stored, true);
         Write(false);
     } catch (const HostCtlException& e) {
         TarnCtl_LogErrorInt("%s: Failed to restore /etc/hosts: %s\n", kTag, e.what());

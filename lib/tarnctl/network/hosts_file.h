@@ -92,6 +92,8 @@ public:
 
 private:
     size_t Width() const;
+    // Every matching entry takes `wanted` (its comment too, when asked), else it is appended.
+    void Merge(const HostsFileEntry& wanted, bool withComment);
     void WriteLines(const std::vector<std::string>& lines, const char* closeFailure);
 
     std::vector<EntryPtr> _entries;

@@ -495,53 +495,51 @@ void RoutingInfoImpl::SortV6RoutesByNetmask(std::vector<Ipv6Route>& routes) {
     });
 }
 
-std::vector<Ipv4Route> RoutingInfoImpl::GetCurrentTarnosRoutes(PortsetGetType) {
+// Every record of a per-netstack listing node, with its key; records that do
+// not read (or that `usable` refuses) are logged and left out.
+template <typename Rec>
+std::vector<std::pair<std::string, Rec>> RoutingInfoImpl::ReadRecords(uint32_t node, const std::string& what,
+                                                                         const std::function<bool(const Rec&)>& usable) {
     std::vector<std::string> keys;
-    KernelStep("Unable to list the routes of netstack instance " + _key, [&] {
-        Util::Sysinfo si(KSI_NODE_net_tcpip_instances_v4_route);
+    KernelStep("Unable to list the " + what + " of netstack instance " + _key, [&] {
+        Util::Sysinfo si(node);
         si.SetInstance(_key);
         si.List(keys);
     });
-    std::vector<Ipv4Route> out;
+    std::vector<std::pair<std::string, Rec>> out;
     out.reserve(keys.size());
     for (const std::string& k : keys) {
-        KsiIpv4Route r{};
-        Util::Sysinfo si(KSI_NODE_net_tcpip_instances_v4_route);
+        Rec r{};
+        Util::Sysinfo si(node);
         si.SetThrowOnError(false);
         si.SetInstance(_key);
         si.AddInstancePath(k);
-        if (si.Get(&r, sizeof r) != TARN_OK || !Ipv4Address(r.netmask).IsValidNetmask()) {
-            TarnCtl_LogWarnInt("%s: Skipping route %s of netstack %s\n", kTag, k.c_str(), _key.c_str());
+        if (si.Get(&r, sizeof r) != TARN_OK || !usable(r)) {
+            TarnCtl_LogWarnInt("%s: Skipping %s %s of netstack %s\n", kTag, what.c_str(), k.c_str(), _key.c_str());
             continue;
         }
-        out.push_back({Ipv4Network(r.network, r.netmask), Ipv4Address(r.gateway), Field(r.interface, sizeof r.interface)});
+        out.emplace_back(k, r);
     }
+    return out;
+}
+
+std::vector<Ipv4Route> RoutingInfoImpl::GetCurrentTarnosRoutes(PortsetGetType) {
+    std::vector<Ipv4Route> out;
+    for (const auto& [k, r] : ReadRecords<KsiIpv4Route>(KSI_NODE_net_tcpip_instances_v4_route, "routes",
+                                                        [](const KsiIpv4Route& r) {
+                                                            return Ipv4Address(r.netmask).IsValidNetmask();
+                                                        }))
+        out.push_back({Ipv4Network(r.network, r.netmask), Ipv4Address(r.gateway), Field(r.interface, sizeof r.interface)});
     SortRoutesByNetmask(out);
     return out;
 }
 
 std::vector<Ipv6Route> RoutingInfoImpl::GetCurrentIpv6TarnosRoutes(PortsetGetType) {
     RequireIpv6();
-    std::vector<std::string> keys;
-    KernelStep("Unable to list the IPv6 routes of netstack instance " + _key, [&] {
-        Util::Sysinfo si(KSI_NODE_net_tcpip_instances_v6_route);
-        si.SetInstance(_key);
-        si.List(keys);
-    });
     std::vector<Ipv6Route> out;
-    out.reserve(keys.size());
-    for (const std::string& k : keys) {
-        KsiIpv6Route r{};
-        Util::Sysinfo si(KSI_NODE_net_tcpip_instances_v6_route);
-        si.SetThrowOnError(false);
-        si.SetInstance(_key);
-        si.AddInstancePath(k);
-        if (si.Get(&r, sizeof r) != TARN_OK || r.prefix > 128) {
-            TarnCtl_LogWarnInt("%s: Skipping route %s of netstack %s\n", kTag, k.c_str(), _key.c_str());
-            continue;
-        }
+    for (const auto& [k, r] : ReadRecords<KsiIpv6Route>(KSI_NODE_net_tcpip_instances_v6_route, "IPv6 routes",
+                                                        [](const KsiIpv6Route& r) { return r.prefix <= 128; }))
         out.push_back({Ipv6Network(V6(r.network), r.prefix), V6(r.gateway), Field(r.interface, sizeof r.interface)});
-    }
     SortV6RoutesByNetmask(out);
     return out;
 }
@@ -550,62 +548,38 @@ std::vector<Ipv6Route> RoutingInfoImpl::GetCurrentIpv6TarnosRoutes(PortsetGetTyp
 
 void RoutingInfoImpl::GetCurrentIpv4TarnosNeighbors(std::vector<Ipv4Neighbor>& out, const std::string& interface,
                                                     PortsetGetType) {
-    std::vector<std::string> keys;
-    KernelStep("Unable to list the neighbors of netstack instance " + _key, [&] {
-        Util::Sysinfo si(KSI_NODE_net_tcpip_instances_v4_neighbors);
-        si.SetInstance(_key);
-        si.List(keys);
-    });
-    for (const std::string& k : keys) {
-        KsiIpv4Neighbor n{};
-        Util::Sysinfo si(KSI_NODE_net_tcpip_instances_v4_neighbors);
-        si.SetThrowOnError(false);
-        si.SetInstance(_key);
-        si.AddInstancePath(k);
-        if (si.Get(&n, sizeof n) != TARN_OK) continue;
+    for (const auto& [k, n] : ReadRecords<KsiIpv4Neighbor>(KSI_NODE_net_tcpip_instances_v4_neighbors, "neighbors",
+                                                           [](const KsiIpv4Neighbor&) { return true; })) {
         std::string nic = Field(n.interface, sizeof n.interface);
-        if (!interface.empty() && nic != interface) continue;
-        out.push_back({Ipv4Address(n.address), MacAddress(n.mac), nic, n.type});
+        if (interface.empty() || nic == interface) out.push_back({Ipv4Address(n.address), MacAddress(n.mac), nic, n.type});
     }
 }
 
 void RoutingInfoImpl::GetCurrentIpv6TarnosNeighbors(std::vector<Ipv6Neighbor>& out, const std::string& interface,
                                                     PortsetGetType) {
     RequireIpv6();
-    std::vector<std::string> keys;
-    KernelStep("Unable to list the IPv6 neighbors of netstack instance " + _key, [&] {
-        Util::Sysinfo si(KSI_NODE_net_tcpip_instances_v6_neighbors);
-        si.SetInstance(_key);
-        si.List(keys);
-    });
-    for (const std::string& k : keys) {
-        KsiIpv6Neighbor n{};
-        Util::Sysinfo si(KSI_NODE_net_tcpip_instances_v6_neighbors);
-        si.SetThrowOnError(false);
-        si.SetInstance(_key);
-        si.AddInstancePath(k);
-        if (si.Get(&n, sizeof n) != TARN_OK) continue;
+    for (const auto& [k, n] : ReadRecords<KsiIpv6Neighbor>(KSI_NODE_net_tcpip_instances_v6_neighbors,
+                                                           "IPv6 neighbors", [](const KsiIpv6Neighbor&) { return true; })) {
         std::string nic = Field(n.interface, sizeof n.interface);
-        if (!interface.empty() && nic != interface) continue;
-        out.push_back({V6(n.address), MacAddress(n.mac), nic, n.type, n.state});
+        if (interface.empty() || nic == interface)
+            out.push_back({V6(n.address), MacAddress(n.mac), nic, n.type, n.state});
     }
 }
 
-void RoutingInfoImpl::RemoveIpv4Neighbor(const Ipv4Neighbor& neighbor) {
-    const std::string text = neighbor.address.GetStringAddress();
-    TARN_ReturnStatus status = KernelSet(KSI_NODE_net_tcpip_instances_v4_neighbors, _key, {"del", text});
+void RoutingInfoImpl::RemoveNeighbor(uint32_t node, const std::string& text) {
+    TARN_ReturnStatus status = KernelSet(node, _key, {"del", text});
     if (status == TARN_NOT_FOUND) throw SysinfoException("Unable to find neighbor " + text, status);
     if (status != TARN_OK)
         throw SysinfoException("Unable to remove neighbor " + text + HostCtl::Lib::StatusTail(status), status);
+}
+
+void RoutingInfoImpl::RemoveIpv4Neighbor(const Ipv4Neighbor& neighbor) {
+    RemoveNeighbor(KSI_NODE_net_tcpip_instances_v4_neighbors, neighbor.address.GetStringAddress());
 }
 
 void RoutingInfoImpl::RemoveIpv6Neighbor(const Ipv6Neighbor& neighbor) {
     RequireIpv6();
-    const std::string text = neighbor.address.GetStringAddress();
-    TARN_ReturnStatus status = KernelSet(KSI_NODE_net_tcpip_instances_v6_neighbors, _key, {"del", text});
-    if (status == TARN_NOT_FOUND) throw SysinfoException("Unable to find neighbor " + text, status);
-    if (status != TARN_OK)
-        throw SysinfoException("Unable to remove neighbor " + text + HostCtl::Lib::StatusTail(status), status);
+    RemoveNeighbor(KSI_NODE_net_tcpip_instances_v6_neighbors, neighbor.address.GetStringAddress());
 }
 
 void RoutingInfoImpl::ClearNeighbors(bool ipv6) {

@@ -86,6 +86,10 @@ private:
     // One route "add" or "del" in the kernel, with the caller's texts on failure.
     void KernelRoute(bool add, const HostCtl::Network::Ipv4Network& net, const HostCtl::Network::Ipv4Address& gw);
     void KernelRoute(bool add, const HostCtl::Network::Ipv6Network& net, const HostCtl::Network::Ipv6Address& gw);
+    template <typename Rec>
+    std::vector<std::pair<std::string, Rec>> ReadRecords(uint32_t node, const std::string& what,
+                                                            const std::function<bool(const Rec&)>& usable);
+    void RemoveNeighbor(uint32_t node, const std::string& text);
     // Puts a gateway back without any check (rollback).
     void SetKernelGateway(const HostCtl::Network::Ipv4Address& gw);
     // Records under "route" in one tree write; `change` edits the branch.
