@@ -78,13 +78,12 @@ void HostsList() {
     hosts.ParseOrInit();
     const std::string mgmt = TarnCtl::Network::HostsFile::ManagementAddress();
     Table t({"Address", "Host Name", "Aliases", "Comment", "User"});
-    t.SetKind("User", Table::Kind::Bool);
     for (const auto& e : hosts.GetEntries()) {
         if (e->IsComment()) continue;
         std::string aliases;
         for (const std::string& a : e->GetAliases()) aliases += (aliases.empty() ? "" : " ") + a;
         t.AddRow({e->GetIpAddress(), e->GetHostName(), aliases, e->GetComment(),
-                  TarnCtl::Network::HostsFile::IsUserEntry(*e, mgmt) ? "true" : "false"});
+                  TarnCtl::Network::HostsFile::IsUserEntry(*e, mgmt)});
     }
     t.Print();
 }

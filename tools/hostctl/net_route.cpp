@@ -59,12 +59,11 @@ struct RouteArgs {
 
 void RouteList(const RouteArgs& a) {
     auto routing = Routing(a.netstack);
-    Table t({"Network", "Netmask", "Gateway", "Interface"});
+    Table t({"Network", a.ipv6 ? "Prefix Length" : "Netmask", "Gateway", "Interface"});
     if (a.ipv6) {
-        t.SetKind("Netmask", Table::Kind::Number);
         for (const Ipv6Route& r : routing->GetCurrentIpv6TarnosRoutes(PORTSET_GET_ALL))
-            t.AddRow({r.network.GetAddress().GetStringAddress(), std::to_string(r.network.GetNetmask()),
-                      r.gateway.GetStringAddress(), r.interface});
+            t.AddRow({r.network.GetAddress().GetStringAddress(), r.network.GetNetmask(), r.gateway.GetStringAddress(),
+                      r.interface});
     } else {
         for (const Ipv4Route& r : routing->GetCurrentTarnosRoutes(PORTSET_GET_ALL))
             t.AddRow({r.network.GetNetwork().GetStringAddress(), r.network.GetNetmask().GetStringAddress(),
