@@ -178,8 +178,12 @@ const RowSpec kRows[] = {
     {VSS "beacon_config/threshold", VSSL "beacon/threshold", P::Int, nullptr},
     {VSS "link_discovery_protocol_config/operation", VSSL "cdp/status", P::String, &kLinkDiscoveryOperation},
     {VSS "link_discovery_protocol_config/protocol", VSSL "cdp/protocol", P::String, &kLinkDiscoveryProtocol},
+    {VSS "overlays[####]/overlay_id", VSSL "overlays/child[####]/overlayId", P::Int, nullptr},
+    {VSS "overlays[####]/overlay", VSSL "overlays/child[####]/overlay", P::String, nullptr},
     {PG "name", PGL "name", P::String, nullptr},
     {PG "vlan_id", PGL "vlanId", P::Int, nullptr},
+    {PG "fence_id", PGL "fenceId", P::Int, nullptr},
+    {PG "guest_vlan_ranges", PGL "guestVlans", P::String, nullptr},
     {PG "policy/nic_teaming/policy", PGL "teamPolicy/team", P::String, &kTeaming},
     {PG "policy/nic_teaming/notify_switches", PGL "teamPolicy/notifySwitches", P::Bool, nullptr},
     {PG "policy/nic_teaming/rolling_order", PGL "teamPolicy/rollingOrder", P::Bool, nullptr},
@@ -308,7 +312,7 @@ const ObjectSpec kObjects[] = {
 // Lists of objects inside an object, matched by these properties when merged or written.
 const std::pair<const char*, const char*> kListInstanceIds[] = {
     {"port_groups", "name"},   {"ipv6_address", "address"}, {"allowed_ips", "address"},
-    {"routes", "network"},     {"v6routes", "network"},
+    {"routes", "network"},     {"v6routes", "network"},   {"overlays", "overlay_id"},
 };
 
 Tables* Build() {

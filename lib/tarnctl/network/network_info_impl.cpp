@@ -14,7 +14,9 @@
 #include "network/netstack_instance_impl.h"
 #include "network/network_util.h"
 #include "network/pnic_impl.h"
+#include "network/portgroup_impl.h"
 #include "network/routing_info_impl.h"
+#include "network/vswitch_info_impl.h"
 #include "platform/log.h"
 #include "platform/misc.h"
 #include "platform/printer.h"
@@ -74,7 +76,7 @@ std::unique_ptr<DnsConfig> NetworkInfoImpl::GetDnsConfig(const std::string& nets
 std::unique_ptr<IpSecConfig> NetworkInfoImpl::GetIpSecConfig() { ThrowNotAvailable("IPsec configuration"); }
 
 std::unique_ptr<VirtualSwitchInfo> NetworkInfoImpl::GetVirtualSwitchInfo() {
-    ThrowNotAvailable("The virtual switch inventory");
+    return std::make_unique<VirtualSwitchInfoImpl>();
 }
 
 std::unique_ptr<TarnosNicInfo> NetworkInfoImpl::GetTarnosNicInfo() {
@@ -82,11 +84,15 @@ std::unique_ptr<TarnosNicInfo> NetworkInfoImpl::GetTarnosNicInfo() {
 }
 
 std::vector<std::string> NetworkInfoImpl::GetAllPortGroupNames(PortsetGetType type) {
-    ThrowNotAvailable("Listing port groups");
+    if (!(type & PORTSET_GET_VSS)) return {};
+    return PortGroupImpl::ListAll();
 }
 
 std::vector<std::unique_ptr<PortGroup>> NetworkInfoImpl::GetAllPortGroups(PortsetGetType type) {
-    ThrowNotAvailable("Listing port groups");
+    std::vector<std::unique_ptr<PortGroup>> out;
+    for (const std::string& name : GetAllPortGroupNames(type))
+        out.push_back(std::make_unique<PortGroupImpl>(name, PortGroupImpl::PortsetOf(name)));
+    return out;
 }
 
 std::string NetworkInfoImpl::GetFirstPnicFromPortGroupName(const std::string& portGroup) {

@@ -258,3 +258,95 @@ struct KsiPnicLldpFrame {
     uint32_t length;  // bytes used in `data`
     uint8_t data[KSI_PNIC_LLDP_MAX];
 };
+
+// ---- Port sets (standard switches) and port groups ---------------------------
+
+// Port-set classes of a standard switch, and the node class of port-group
+// settings when the switch is not an etherswitch.
+inline constexpr const char* KSI_PORTSET_CLASS_CSWITCH = "cswitch";
+inline constexpr const char* KSI_PORTSET_CLASS_ETHERSWITCH = "etherswitch";
+inline constexpr const char* KSI_PORTCFG_CLASS = "portcfg";
+enum : unsigned { KSI_PORTSET_NAME_MAX = 32, KSI_PORTGROUP_NAME_MAX = 127 };
+
+// /net/create (Set; inputs name, port count as decimal text, class, flags).
+// /net/portsets lists the port sets; /net/portsets/properties, instance: name.
+struct KsiPortsetProperties {
+    char name[36];
+    char switchClass[16];
+    uint32_t numPorts;      // configured at creation
+    uint32_t portsInUse;    // uplinks, connected ports and kernel NICs
+    uint32_t mtu;
+    uint8_t systemSwitch;   // 1 for a system (DPU host networking) switch
+    uint8_t reserved[3];
+};
+// /net/portsets/mtu (Get/Set one integer), /net/portsets/link and
+// /net/portsets/unlink (Set, input: NIC name), /net/portsets/destroy (Set,
+// input "destroy"), instance: port-set name. /net/portsets/uplinks lists the
+// linked NICs in link order; /net/portsets/portgroups the port groups.
+// /net/portsets/overlays, instance: port set / index (0-255): Set with the
+// overlay name, Get a KsiPortsetOverlay.
+struct KsiPortsetOverlay {
+    char name[64];
+};
+
+// Numeric nodes of switch and port-group settings. Instance: node class
+// ("etherswitch" or "portcfg" for port groups, the port-set class for switch
+// settings) / port-group or switch name (/ uplink name where noted).
+enum : uint32_t {
+    KSI_PG_CREATE = 5002,            // Set on [class] inputs (pg, switch); on [class, pg]:
+                                     // "destroy", or ("rename", new name); Get KsiPortgroupInfo
+    KSI_PS_CDP_STATUS = 5003,        // switch: Get/Set one integer (CdpStatus)
+    KSI_PS_BEACON_INTERVAL = 5004,   // switch: seconds
+    KSI_PS_BEACON_ENABLE = 5005,     // switch: 0/1
+    KSI_PS_BEACON_THRESHOLD = 5006,  // switch
+    KSI_PG_CAPABILITIES = 5008,      // Get/SetStruct KsiPortgroupCaps
+    KSI_PG_TEAM_POLICY = 5010,       // team policy type
+    KSI_PG_TEAM_FLAGS = 5011,        // team flags word
+    KSI_PG_LINK_CRITERIA = 5014,     // link criteria word
+    KSI_PG_MAX_ACTIVE = 5015,        // maximum active uplinks
+    KSI_PG_UPLINK_ADD = 5016,        // Set on [class, pg, uplink]: append to the order
+    KSI_PG_UPLINK_ORDER = 5018,      // List on [class, pg]; Set "remove" on [class, pg, uplink]
+    KSI_PG_SECURITY = 5022,          // Get/SetStruct KsiPortgroupSecurity
+    KSI_PG_VLAN = 5024,              // Set inputs (id, mode)
+    KSI_PG_VLAN_ID = 5027,           // Get one integer
+    KSI_PG_FENCE_ID = 5040,          // Get/Set one integer
+};
+// VLAN modes of KSI_PG_VLAN.
+enum : uint32_t { KSI_VLAN_MODE_ALL = 3, KSI_VLAN_MODE_UNTAGGED = 16, KSI_VLAN_MODE_TAGGED = 20 };
+
+struct KsiPortgroupInfo {
+    char name[128];
+    char portset[36];
+    uint32_t vlanId;
+    uint32_t vlanMode;
+    uint32_t activePorts;   // connected virtual-machine ports
+    uint32_t tarnNics;      // kernel NICs on the port group
+};
+struct KsiPortgroupCaps {
+    uint64_t flags;
+    uint64_t mask;
+};
+struct KsiPortgroupSecurity {
+    uint8_t flags;  // PortSecurityPolicy flags
+    uint8_t allowPromiscuous;
+    uint8_t allowMacAddressChange;
+    uint8_t allowForgedTransmits;
+};
+// /net/portgroups/shaper, instance: class / port group.
+struct KsiPortgroupShaper {
+    uint32_t enabled;
+    uint32_t reserved;
+    uint64_t peakBps;
+    uint64_t averageBps;
+    uint64_t burstSize;
+};
+// /net/portgroups/guestVlans, instance: class / port group: the VLAN ranges a
+// guest may tag itself.
+enum : unsigned { KSI_GUEST_VLAN_MAX_RANGES = 64 };
+struct KsiGuestVlanFilters {
+    uint32_t count;
+    struct {
+        uint16_t first;
+        uint16_t last;
+    } ranges[KSI_GUEST_VLAN_MAX_RANGES];
+};
