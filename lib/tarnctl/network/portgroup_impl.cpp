@@ -123,7 +123,7 @@ void PortGroupImpl::Record(const std::function<void(ConfigBranchUtil&)>& apply) 
     SynchronizedConfigFileUtil config({SwitchSpec(_vswitch)});
     ConfigBranchUtil entry = GetConfigLocation(config.GetFile());
     apply(entry);
-    config->Write();
+    RecordConfig(config.GetFile());
     t.Commit();
 }
 
@@ -152,7 +152,7 @@ void PortGroupImpl::CreatePortGroupEx(const std::string& name, const std::string
             SynchronizedConfigFileUtil config({SwitchSpec(vswitch)});
             ConfigBranchUtil entry = pg.GetConfigLocation(config.GetFile());
             entry.SetValue("vlanId", static_cast<int64_t>(0));
-            config->Write();
+            RecordConfig(config.GetFile());
         }
         try {
             pg.SetDerivedTeamingPolicy(policies.teaming);
@@ -202,7 +202,7 @@ void PortGroupImpl::Destroy() {
             auto array = sw.GetBranch("portgroup").GetArray("child");
             if (array.FindInstanceWithValue("name", _name)) array.RemoveInstance("name", _name);
         }
-        config->Write();
+        RecordConfig(config.GetFile());
         t.Commit();
     }
     // The port group may have been the last one asking for beacon probing.
@@ -236,7 +236,7 @@ void PortGroupImpl::SetName(const std::string& name) {
         ConfigBranchUtil entry = sw.GetBranch("portgroup").GetArray("child").FindInstanceWithValue("name", old);
         if (!entry) throw HostCtlException("Unable to find configuration of portgroup " + old);
         entry.SetValue("name", name);
-        config->Write();
+        RecordConfig(config.GetFile());
         t.Commit();
     } catch (const HostCtlException&) {
         // The kernel port group takes its old name back.

@@ -20,6 +20,10 @@ HaldenConfigStore::ConfigStoreObjectId SwitchStoreId(const std::string& vswitch)
     return HaldenConfigStore::ConfigStoreObjectId(kSwitches, kNetworkVss, kHalden, vswitch);
 }
 
+void RecordConfig(ConfigStoreUtil::ConfigFileUtil& config) {
+    if (!IsBootMode()) config.Write();
+}
+
 std::string JoinList(const std::vector<std::string>& items) {
     std::string out;
     for (const std::string& s : items) out += (out.empty() ? "" : ", ") + s;

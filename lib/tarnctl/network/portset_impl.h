@@ -26,6 +26,9 @@ inline constexpr uint32_t DESTROY_NODES[] = {KSI_NODE_net_portsets_destroy};
 inline constexpr const char* kVswitchArray = "/net/vswitch/child";
 std::string SwitchSpec(const std::string& vswitch);
 HaldenConfigStore::ConfigStoreObjectId SwitchStoreId(const std::string& vswitch);
+// Writes the configuration tree back to the store, except while the host
+// boots: setters then replay to the kernel and record nothing.
+void RecordConfig(ConfigStoreUtil::ConfigFileUtil& config);
 // `items` joined with ", ".
 std::string JoinList(const std::vector<std::string>& items);
 

@@ -129,7 +129,7 @@ void VirtualSwitchImpl::Record(const std::function<void(ConfigBranchUtil&)>& app
     SynchronizedConfigFileUtil config({SwitchSpec(_name)});
     ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
     apply(entry);
-    config->Write();
+    RecordConfig(config.GetFile());
     t.Commit();
 }
 
@@ -171,7 +171,7 @@ void VirtualSwitchImpl::CreateVirtualSwitch(const std::string& name, uint32_t nu
         ConfigBranchUtil entry = sw.GetConfigLocation(config.GetFile(), true);
         entry.GetBranch("cdp").SetValue("status", std::string(kCdpTexts[CDP_LISTEN]));
         if (numPorts) entry.SetValue("numPorts", static_cast<int64_t>(numPorts));
-        config->Write();
+        RecordConfig(config.GetFile());
         t.Commit();
     } catch (const HostCtlException& e) {
         TarnCtl_LogWarnInt("%s: Unable to record virtual switch %s, removing it: %s\n", kTag, name.c_str(),
@@ -217,7 +217,7 @@ void VirtualSwitchImpl::Destroy() {
     SynchronizedConfigFileUtil config({SwitchSpec(_name)});
     auto array = config->GetArray(kVswitchArray);
     if (array.FindInstanceWithValue("name", _name)) array.RemoveInstance("name", _name);
-    config->Write();
+    RecordConfig(config.GetFile());
     t.Commit();
 }
 
@@ -296,7 +296,7 @@ void VirtualSwitchImpl::SetTeamingPolicyInt(const NicTeamingPolicy& policy) {
         PortGroupNames(), _name, [&](PortGroupImpl& pg) { pg.SetDerivedTeamingPolicy(effective); },
         [&](PortGroupImpl& pg) { pg.SetDerivedTeamingPolicy(before.teaming); });
     NetworkPolicySerializer::SaveConfiguration(entry, policy, _name, "");
-    config->Write();
+    RecordConfig(config.GetFile());
     t.Commit();
     ReleaseBeacon();
 }
@@ -311,7 +311,7 @@ void VirtualSwitchImpl::SetSecurityPolicy(const PortSecurityPolicy& policy) {
         PortGroupNames(), _name, [&](PortGroupImpl& pg) { pg.SetDerivedSecurityPolicy(effective); },
         [&](PortGroupImpl& pg) { pg.SetDerivedSecurityPolicy(before.security); });
     NetworkPolicySerializer::SaveConfiguration(entry, policy, _name, "");
-    config->Write();
+    RecordConfig(config.GetFile());
     t.Commit();
 }
 
@@ -326,7 +326,7 @@ void VirtualSwitchImpl::SetShapingPolicy(const ShapingPolicy& policy) {
         PortGroupNames(), _name, [&](PortGroupImpl& pg) { pg.SetDerivedShapingPolicy(effective); },
         [&](PortGroupImpl& pg) { pg.SetDerivedShapingPolicy(before.shaping); });
     NetworkPolicySerializer::SaveConfiguration(entry, policy, _name, "");
-    config->Write();
+    RecordConfig(config.GetFile());
     t.Commit();
 }
 
@@ -340,7 +340,7 @@ void VirtualSwitchImpl::SetNicCapabilities(const NicCapabilities& caps) {
         PortGroupNames(), _name, [&](PortGroupImpl& pg) { pg.SetDerivedNicCapabilities(effective); },
         [&](PortGroupImpl& pg) { pg.SetDerivedNicCapabilities(before.caps); });
     NetworkPolicySerializer::SaveConfiguration(entry, caps, _name, "");
-    config->Write();
+    RecordConfig(config.GetFile());
     t.Commit();
 }
 
@@ -618,7 +618,7 @@ void VirtualSwitchImpl::AddUplink(const std::string& nic, bool updatePolicies) {
             SynchronizedConfigFileUtil config({SwitchSpec(_name)});
             ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
             entry.GetBranch("uplinks").GetArray("child").NewInstance().SetValue("pnic", nic);
-            config->Write();
+            RecordConfig(config.GetFile());
             if (updatePolicies) HandleUplinkUpdatePolicies(nic, true);
         }
         t.Commit();
@@ -665,7 +665,7 @@ void VirtualSwitchImpl::RemoveUplink(const std::string& nic, bool updatePolicies
         auto array = entry.GetBranch("uplinks").GetArray("child");
         if (array.FindInstanceWithValue("pnic", nic)) array.RemoveInstance("pnic", nic);
     }
-    config->Write();
+    RecordConfig(config.GetFile());
     t.Commit();
 }
 
