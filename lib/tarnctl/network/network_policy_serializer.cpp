@@ -53,7 +53,6 @@ void RemoveFromStore(const std::string& vswitch, const std::string& portGroup, c
                      const std::vector<std::string>& fields) {
     if (vswitch.empty() || fields.empty() || IsBootMode()) return;
     auto store = NetStore();
-    ConfigStoreTransaction t(store);
     auto sw = store->Get(SwitchId(vswitch));
     if (!sw) return;
     auto sub = NetworkPolicySerializer::GetSubPolicyFromCs(*sw, portGroup, subPolicy, false);
@@ -61,6 +60,8 @@ void RemoveFromStore(const std::string& vswitch, const std::string& portGroup, c
     bool changed = false;
     for (const std::string& f : fields) changed |= sub->Remove(f);
     if (!changed) return;
+    // Opened only to write: an abandoned inner transaction would drop the caller's outer one.
+    ConfigStoreTransaction t(store);
     store->Write(sw);
     t.Commit();
 }
