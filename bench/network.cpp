@@ -87,8 +87,10 @@ void SetVlan(benchmark::State& state, int portGroups) {
     int n = 0;
     for (auto _ : state) {
         int p = n % h.portGroups;
+        // Every set changes the VLAN (an unchanged value would write nothing).
+        int vlan = 100 + (n++ / h.portGroups) % 2;
         auto sw = Switches()->GetVirtualSwitchByName(SwitchName(p % h.switches), PORTSET_GET_VSS);
-        sw->GetPortGroupByName(PortGroupName(p))->SetVlanId(100 + n++ % 2);
+        sw->GetPortGroupByName(PortGroupName(p))->SetVlanId(vlan);
     }
 }
 

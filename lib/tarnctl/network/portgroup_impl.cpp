@@ -85,11 +85,14 @@ void CheckRanges(const std::vector<VlanRange>& ranges) {
 PortGroupImpl::PortGroupImpl(const std::string& name, const std::string& vswitch)
     : _name(name), _vswitch(vswitch), _class(PortsetImpl::GetPortcfgKSINode()) {}
 
+PortGroupImpl::PortGroupImpl(const std::string& name, const std::string& vswitch, const std::string& nodeClass)
+    : _name(name), _vswitch(vswitch), _class(nodeClass) {}
+
 std::vector<std::string> PortGroupImpl::Instance() const { return {_class, _name}; }
 
-bool PortGroupImpl::IsValidPortGroup(const std::string& name) {
+bool PortGroupImpl::IsValidPortGroup(const std::string& name, const std::string& nodeClass) {
     bool found = false;
-    ReadInfo(PortsetImpl::GetPortcfgKSINode(), name, &found);
+    ReadInfo(nodeClass.empty() ? PortsetImpl::GetPortcfgKSINode() : nodeClass, name, &found);
     return found;
 }
 
@@ -131,11 +134,12 @@ SwitchPolicies PortGroupImpl::SwitchEffective() { return VirtualSwitchImpl(_vswi
 
 // ---- Creation and removal -----------------------------------------------------------------
 
-void PortGroupImpl::CreatePortGroupInternal(const std::string& name, const std::string& vswitch) {
+void PortGroupImpl::CreatePortGroupInternal(const std::string& name, const std::string& vswitch,
+                                            const std::string& nodeClass) {
     if (!ValidLength(name)) throw HostCtlException(NameLengthError(name));
     KernelStep("Unable to create portgroup " + name + " on " + vswitch, [&] {
         Util::Sysinfo si(KSI_PG_CREATE);
-        si.SetInstance(PortsetImpl::GetPortcfgKSINode());
+        si.SetInstance(nodeClass.empty() ? PortsetImpl::GetPortcfgKSINode() : nodeClass);
         si.AddInput(name);
         si.AddInput(vswitch);
         si.Set();
@@ -370,6 +374,26 @@ void PortGroupImpl::SetDerivedNicCapabilities(const NicCapabilities& switchCaps)
     NicCapabilities p = GetConfiguredNicCapabilities();
     p.Derive(switchCaps);
     ApplyNicCapabilities(p);
+}
+
+void PortGroupImpl::SetDerivedPolicies(const SwitchPolicies& sw) {
+    SwitchPolicies own;
+    {
+        SynchronizedConfigFileUtil config({SwitchSpec(_vswitch)});
+        ConfigBranchUtil entry = GetConfigLocation(config.GetFile());
+        NetworkPolicySerializer::LoadConfiguration(entry, own.teaming, _vswitch, _name);
+        NetworkPolicySerializer::LoadConfiguration(entry, own.security, _vswitch, _name);
+        NetworkPolicySerializer::LoadConfiguration(entry, own.shaping, _vswitch, _name);
+        NetworkPolicySerializer::LoadConfiguration(entry, own.caps, _vswitch, _name);
+    }
+    own.teaming.Derive(sw.teaming);
+    own.security.Derive(sw.security);
+    own.shaping.Derive(sw.shaping);
+    own.caps.Derive(sw.caps);
+    ApplyTeamingPolicy(own.teaming);
+    ApplySecurityPolicy(own.security);
+    ApplyShapingPolicy(own.shaping);
+    ApplyNicCapabilities(own.caps);
 }
 
 void PortGroupImpl::SetTeamingPolicy(const NicTeamingPolicy& policy) {

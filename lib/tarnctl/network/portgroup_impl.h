@@ -28,9 +28,12 @@ struct SwitchPolicies {
 class PortGroupImpl : public virtual HostCtl::Network::PortGroup, public TarnCtl::Lib::TarnCtlObject {
 public:
     PortGroupImpl(const std::string& name, const std::string& vswitch);
+    // With the node class already known (GetPortcfgKSINode), as a switch walking its port groups has it.
+    PortGroupImpl(const std::string& name, const std::string& vswitch, const std::string& nodeClass);
 
     // True when a port group of that name exists anywhere on the host.
-    static bool IsValidPortGroup(const std::string& name);
+    // `nodeClass` "" asks the kernel for it (GetPortcfgKSINode).
+    static bool IsValidPortGroup(const std::string& name, const std::string& nodeClass = "");
     // The switch a port group belongs to ("" when there is no such port group).
     static std::string PortsetOf(const std::string& name);
     // Every port group of the host (one kernel listing).
@@ -41,7 +44,8 @@ public:
     // again and is passed on.
     static void CreatePortGroupEx(const std::string& name, const std::string& vswitch, const SwitchPolicies& policies);
     // Kernel only: "Invalid name (too long/short): '<name>'" for 0 or 128+ bytes.
-    static void CreatePortGroupInternal(const std::string& name, const std::string& vswitch);
+    static void CreatePortGroupInternal(const std::string& name, const std::string& vswitch,
+                                        const std::string& nodeClass = "");
 
     // ---- HostCtlObject
     void Refresh() override {}
@@ -91,6 +95,8 @@ public:
     void SetDerivedSecurityPolicy(const HostCtl::Network::PortSecurityPolicy& switchPolicy);
     void SetDerivedShapingPolicy(const HostCtl::Network::ShapingPolicy& switchPolicy);
     void SetDerivedNicCapabilities(const HostCtl::Network::NicCapabilities& switchCaps);
+    // All four at once, reading the port group's own policies once.
+    void SetDerivedPolicies(const SwitchPolicies& switchPolicies);
     // Kernel writes of one policy.
     void ApplyTeamingPolicy(const HostCtl::Network::NicTeamingPolicy& policy);
     void ApplySecurityPolicy(const HostCtl::Network::PortSecurityPolicy& policy);

@@ -49,16 +49,31 @@ void VirtualSwitchInfoImpl::LoadConfig() {
             if (e.GetValue("name", &name)) names.push_back(name);
         }
     }
-    for (const std::string& name : names) VirtualSwitchImpl(name).LoadConfig();
+    // Boot statuses are written together at the end: one store commit, not one per switch.
+    std::vector<std::pair<std::string, bool>> statuses;
+    for (const std::string& name : names) {
+        VirtualSwitchImpl sw(name);
+        statuses.emplace_back(name, sw.LoadConfigInt());
+    }
+    if (!IsBootMode()) return;
+    auto store = NetStore();
+    HaldenConfigStore::ConfigStoreTransaction t(store);
+    for (const auto& [name, ok] : statuses) store->SetBootStatus(SwitchStoreId(name), ok);
+    t.Commit();
 }
 
 void VirtualSwitchImpl::LoadConfig() {
+    bool ok = LoadConfigInt();
+    if (IsBootMode()) NetStore()->SetBootStatus(SwitchStoreId(_name), ok);
+}
+
+bool VirtualSwitchImpl::LoadConfigInt() {
     bool ok = true;
     SynchronizedConfigFileUtil config({SwitchSpec(_name)});
     ConfigBranchUtil entry = config->GetArray(kVswitchArray).FindInstanceWithValue("name", _name);
     if (!entry) {
         TarnCtl_LogWarnInt("%s: No view for virtual switch: %s\n", kTag, _name.c_str());
-        return;
+        return false;
     }
     if (!IsStandardSwitch(_name)) {
         uint32_t numPorts = 0;
@@ -73,14 +88,13 @@ void VirtualSwitchImpl::LoadConfig() {
         } catch (const HostCtlException& e) {
             TarnCtl_LogErrorInt("%s: Unable to create virtual switch %s: %s\n", kTag, _name.c_str(),
                                 e.GetDetailedMessage().c_str());
-            if (IsBootMode()) NetStore()->SetBootStatus(SwitchStoreId(_name), false);
-            return;
+            return false;
         }
     }
     ok &= LoadUplinks(entry);
     ok &= LoadPortGroups(entry);
     ok &= LoadSettings(entry);
-    if (IsBootMode()) NetStore()->SetBootStatus(SwitchStoreId(_name), ok);
+    return ok;
 }
 
 void VirtualSwitchImpl::RestoreUplinks() {
@@ -143,16 +157,17 @@ bool VirtualSwitchImpl::LoadUplinks(ConfigBranchUtil& entry) {
 bool VirtualSwitchImpl::LoadPortGroups(ConfigBranchUtil& entry) {
     if (!entry.HasBranch("portgroup")) return true;
     bool ok = true;
+    const std::string nodeClass = GetPortcfgKSINode();
     for (ConfigBranchUtil& pg : entry.GetBranch("portgroup").GetArray("child").GetInstances()) {
         std::string name;
         try {
             if (!pg.GetValue("name", &name)) throw HostCtlException("Missing configuration data: portgroup name");
-            if (PortGroupImpl::IsValidPortGroup(name)) {
+            if (PortGroupImpl::IsValidPortGroup(name, nodeClass)) {
                 TarnCtl_LogInfoInt("%s: Portgroup %s Already exists, skipping\n", kTag, name.c_str());
                 continue;
             }
-            PortGroupImpl::CreatePortGroupInternal(name, _name);
-            PortGroupImpl(name, _name).Restore();
+            PortGroupImpl::CreatePortGroupInternal(name, _name, nodeClass);
+            PortGroupImpl(name, _name, nodeClass).Restore();
         } catch (const HostCtlException& e) {
             TarnCtl_LogErrorInt("%s: Unable to load configuration for Portgroup %s on virtual switch %s: %s\n", kTag,
                                 name.c_str(), _name.c_str(), e.GetDetailedMessage().c_str());

@@ -356,13 +356,8 @@ void VirtualSwitchImpl::SetNetPolicyInt(const SwitchPolicies& configured) {
 
 void VirtualSwitchImpl::FetchNetPolicyForPortGroups() {
     SwitchPolicies effective = GetNetPolicy();
-    for (const std::string& name : PortGroupNames()) {
-        PortGroupImpl pg(name, _name);
-        pg.SetDerivedTeamingPolicy(effective.teaming);
-        pg.SetDerivedSecurityPolicy(effective.security);
-        pg.SetDerivedShapingPolicy(effective.shaping);
-        pg.SetDerivedNicCapabilities(effective.caps);
-    }
+    const std::string nodeClass = GetPortcfgKSINode();
+    for (const std::string& name : PortGroupNames()) PortGroupImpl(name, _name, nodeClass).SetDerivedPolicies(effective);
 }
 
 // ---- Beaconing ----------------------------------------------------------------------------

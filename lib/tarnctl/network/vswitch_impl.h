@@ -34,6 +34,8 @@ public:
     // ---- HostCtlObject
     // Boot replay of the recorded switch; every failing step is logged.
     void LoadConfig() override;
+    // The replay itself; true when every step worked (the caller records the boot status).
+    bool LoadConfigInt();
     void Print(TarnCtl::Lib::ObjectPrinter* printer) override;
 
     // ---- Portset
