@@ -403,3 +403,70 @@ TEST_F(PortGroupTest, GuestVlanFiltersAndFenceId) {
 }
 
 }  // namespace VsTest
+
+namespace VsTest {
+
+// A kernel refusal of any setter leaves the record as it was.
+TEST_F(PortGroupTest, KernelRefusalRecordsNothing) {
+    auto sw = Switch("vs1");
+    sw->AddPortGroup("pg1");
+    sw->AddPortGroup("pg2");
+    auto pg = Pg("vs1", "pg1");
+    PortSecurityPolicy sec;
+    sec.SetAllowMacAddressChange(true);
+    ShapingPolicy shaping;
+    shaping.SetEnabled(false);
+    NicCapabilities caps;
+    caps.SetVlanTag(false);
+    NicTeamingPolicy team;
+    team.SetTeamingPolicy(NicTeamingPolicy::NONE);
+    struct Row {
+        const char* what;
+        uint32_t node;
+        std::function<void()> set;
+    };
+    const std::vector<Row> rows = {
+        {"vlan", KSI_PG_VLAN, [&] { pg->SetVlanId(5); }},
+        {"fence", KSI_PG_FENCE_ID, [&] { pg->SetFenceId(5); }},
+        {"guest vlans", KSI_NODE_net_portgroups_guestVlans, [&] { pg->AddGuestVlanFilter({1, 2}); }},
+        {"pg security", KSI_PG_SECURITY, [&] { pg->SetSecurityPolicy(sec); }},
+        {"pg shaping", KSI_NODE_net_portgroups_shaper, [&] { pg->SetShapingPolicy(shaping); }},
+        {"pg caps", KSI_PG_CAPABILITIES, [&] { pg->SetNicCapabilities(caps); }},
+        {"pg teaming", KSI_PG_TEAM_FLAGS, [&] { pg->SetTeamingPolicy(team); }},
+        {"pg rename", KSI_PG_CREATE, [&] { pg->SetName("other"); }},
+        {"pg remove", KSI_PG_CREATE, [&] { sw->RemovePortGroup("pg2"); }},
+        {"sw security", KSI_PG_SECURITY, [&] { sw->SetSecurityPolicy(sec); }},
+        {"sw shaping", KSI_NODE_net_portgroups_shaper, [&] { sw->SetShapingPolicy(shaping); }},
+        {"sw caps", KSI_PG_CAPABILITIES, [&] { sw->SetNicCapabilities(caps); }},
+        {"sw teaming", KSI_PG_TEAM_POLICY, [&] { sw->SetTeamingPolicy(team); }},
+        {"cdp", KSI_PS_CDP_STATUS, [&] { sw->SetCdpStatus(CDP_DOWN); }},
+        {"beacon interval", KSI_PS_BEACON_INTERVAL, [&] { sw->SetBeaconInterval(9); }},
+        {"beacon threshold", KSI_PS_BEACON_THRESHOLD, [&] { sw->SetBeaconThreshold(9); }},
+        {"mtu", KSI_NODE_net_portsets_mtu, [&] { sw->SetMTU(2000); }},
+        {"overlay", KSI_NODE_net_portsets_overlays, [&] { sw->SetOverlayForIndex(1, "x"); }},
+        {"remove uplink", KSI_NODE_net_portsets_unlink, [&] { sw->RemoveUplink("pnx3", false); }},
+    };
+    for (const Row& r : rows) {
+        const std::string before = SwitchData("vs1");
+        Fault(r.node, TARN_BUSY, "", 1, TarnSim::KernelOp::Set);
+        EXPECT_NE("<no exception>", Thrown(r.set)) << r.what;
+        EXPECT_EQ(before, SwitchData("vs1")) << r.what;
+        TarnSim::ClearFaults();
+    }
+    EXPECT_TRUE(KernelHas("pg1"));
+    EXPECT_TRUE(KernelHas("pg2"));
+    EXPECT_EQ((std::vector<std::string>{"pnx0", "pnx3"}), sw->GetUplinks(false));
+}
+
+TEST_F(PortGroupTest, RenameLengthBothSides) {
+    Switch("vs1")->AddPortGroup("pg1");
+    const std::string longest(127, 'r');
+    Pg("vs1", "pg1")->SetName(longest);
+    EXPECT_TRUE(KernelHas(longest));
+    EXPECT_EQ("Invalid name (too long/short): ''", Thrown([&] { Pg("vs1", longest)->SetName(""); }));
+    EXPECT_EQ("Invalid characters in specified  value: 'a\"'; Cannot contain any of these characters '\"'",
+              Thrown([&] { Pg("vs1", longest)->SetName("a\""); }));
+    EXPECT_TRUE(KernelHas(longest));
+}
+
+}  // namespace VsTest
