@@ -385,9 +385,9 @@ TEST_F(RemovalTest, DeletionAtOnceReachesEveryListKind) {
     auto stack = Stack();
     EXPECT_EQ(Strings(stack["dns"]["search_domain"]), "b.example");
     EXPECT_EQ(Strings(stack["dns"]["name_server"]), "10.0.0.53,10.0.0.54");
-    f.GetBranch("/net/vswitch/child[0000]").SetValue("overlays/child[0000]/overlay", "o");
-    EXPECT_EQ(Thrown([&] { f.GetBranch("/net/vswitch/child[0000]/overlays").HaldenConfToConfigStoreDelete(); }),
-              "Config Convertor: removal of /net/vswitch/child[0000]/overlays can not map to valid Config Store "
+    f.GetBranch("/net/vswitch/child[0000]").SetValue("unmapped/child[0000]/item", "o");
+    EXPECT_EQ(Thrown([&] { f.GetBranch("/net/vswitch/child[0000]/unmapped").HaldenConfToConfigStoreDelete(); }),
+              "Config Convertor: removal of /net/vswitch/child[0000]/unmapped can not map to valid Config Store "
               "object property");
     conv->Unlock();
 }
