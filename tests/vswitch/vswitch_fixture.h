@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../network/network_fixture.h"
 #include "fixture.h"
 #include "hostctl/exception.h"
 #include "hostctl/host.h"
@@ -82,12 +83,10 @@ private:
     Platform::Kernel::Backend* _next;
 };
 
-class SwitchTest : public TarnTest::HostTest {
+// The network test host (NetTest::NetHostTest: fresh default host, Fault,
+// Kernel, Booting) with switch helpers.
+class SwitchTest : public NetTest::NetHostTest {
 protected:
-    void SetUp() override {
-        HostTest::SetUp();
-        TarnSim::Profile::InitHost(TarnSim::Profile::DefaultProfile());
-    }
     static std::unique_ptr<VirtualSwitchInfo> Info() {
         return HostCtl::HostFactory::GetHost()->GetNetworkInfo()->GetVirtualSwitchInfo();
     }
@@ -101,25 +100,11 @@ protected:
         if (!pg) throw std::runtime_error("no port group " + name);
         return pg;
     }
-    static std::shared_ptr<HaldenConfigStore::ConfigStore> Store() { return TarnCtl::Network::NetStore(); }
     // The switch's store object as JSON text, or "<absent>".
     static std::string SwitchData(const std::string& name) {
         auto o = Store()->Get(HaldenConfigStore::ConfigStoreObjectId("switches", "network_vss", "halden", name));
         return o ? o->GetData() : "<absent>";
     }
-    // The next `count` calls of `node` (of `op`, for `instance` when given) fail with `status`.
-    static void Fault(uint32_t node, TARN_ReturnStatus status, const std::string& instance = "", unsigned count = 1,
-                      TarnSim::KernelOp op = TarnSim::KernelOp::Any, unsigned skip = 0) {
-        TarnSim::Fault f;
-        f.node = node;
-        f.status = status;
-        f.instance = instance;
-        f.count = count;
-        f.op = op;
-        f.skip = skip;
-        TarnSim::InjectFault(f);
-    }
-    static void Kernel(const std::function<void(TarnSim::KernelState&)>& fn) { TarnSim::WithState(fn, true); }
     // Connected ports and kernel NICs of a port group, as a later area would set them.
     static void SetClients(const std::string& pg, uint32_t ports, uint32_t nics) {
         Kernel([&](TarnSim::KernelState& s) {
@@ -151,29 +136,10 @@ protected:
         si.List(out);
         return out;
     }
-    // Runs `fn` with the store in boot mode.
-    static void Booting(const std::function<void()>& fn) {
-        Store()->SetBootMode(true);
-        try {
-            fn();
-        } catch (...) {
-            Store()->SetBootMode(false);
-            throw;
-        }
-        Store()->SetBootMode(false);
-    }
     // A kernel reset to the profile, as a reboot does before the boot steps.
     static void ResetKernel() { TarnSim::Profile::ResetKernel(TarnSim::Profile::CurrentProfile(), true); }
 };
 
-// The text of the HostCtlException `f` throws, or "<no exception>".
-inline std::string Thrown(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const HostCtl::Lib::HostCtlException& e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
+using NetTest::Thrown;
 
 }  // namespace VsTest

@@ -305,34 +305,21 @@ std::vector<uint32_t> PortGroupImpl::GetPorts() { ThrowNotAvailable("Listing the
 
 // ---- Policies -----------------------------------------------------------------------------
 
-PortSecurityPolicy PortGroupImpl::GetConfiguredSecurityPolicy() {
+SwitchPolicies PortGroupImpl::OwnPolicies() {
+    SwitchPolicies own;
     SynchronizedConfigFileUtil config({SwitchSpec(_vswitch)});
     ConfigBranchUtil entry = GetConfigLocation(config.GetFile());
-    PortSecurityPolicy p;
-    NetworkPolicySerializer::LoadConfiguration(entry, p, _vswitch, _name);
-    return p;
+    NetworkPolicySerializer::LoadConfiguration(entry, own.teaming, _vswitch, _name);
+    NetworkPolicySerializer::LoadConfiguration(entry, own.security, _vswitch, _name);
+    NetworkPolicySerializer::LoadConfiguration(entry, own.shaping, _vswitch, _name);
+    NetworkPolicySerializer::LoadConfiguration(entry, own.caps, _vswitch, _name);
+    return own;
 }
-NicCapabilities PortGroupImpl::GetConfiguredNicCapabilities() {
-    SynchronizedConfigFileUtil config({SwitchSpec(_vswitch)});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile());
-    NicCapabilities p;
-    NetworkPolicySerializer::LoadConfiguration(entry, p, _vswitch, _name);
-    return p;
-}
-ShapingPolicy PortGroupImpl::GetConfiguredShapingPolicy() {
-    SynchronizedConfigFileUtil config({SwitchSpec(_vswitch)});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile());
-    ShapingPolicy p;
-    NetworkPolicySerializer::LoadConfiguration(entry, p, _vswitch, _name);
-    return p;
-}
-NicTeamingPolicy PortGroupImpl::GetConfiguredTeamingPolicy() {
-    SynchronizedConfigFileUtil config({SwitchSpec(_vswitch)});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile());
-    NicTeamingPolicy p;
-    NetworkPolicySerializer::LoadConfiguration(entry, p, _vswitch, _name);
-    return p;
-}
+
+PortSecurityPolicy PortGroupImpl::GetConfiguredSecurityPolicy() { return OwnPolicies().security; }
+NicCapabilities PortGroupImpl::GetConfiguredNicCapabilities() { return OwnPolicies().caps; }
+ShapingPolicy PortGroupImpl::GetConfiguredShapingPolicy() { return OwnPolicies().shaping; }
+NicTeamingPolicy PortGroupImpl::GetConfiguredTeamingPolicy() { return OwnPolicies().teaming; }
 
 PortSecurityPolicy PortGroupImpl::GetSecurityPolicy() {
     PortSecurityPolicy p = GetConfiguredSecurityPolicy();
@@ -377,15 +364,7 @@ void PortGroupImpl::SetDerivedNicCapabilities(const NicCapabilities& switchCaps)
 }
 
 void PortGroupImpl::SetDerivedPolicies(const SwitchPolicies& sw) {
-    SwitchPolicies own;
-    {
-        SynchronizedConfigFileUtil config({SwitchSpec(_vswitch)});
-        ConfigBranchUtil entry = GetConfigLocation(config.GetFile());
-        NetworkPolicySerializer::LoadConfiguration(entry, own.teaming, _vswitch, _name);
-        NetworkPolicySerializer::LoadConfiguration(entry, own.security, _vswitch, _name);
-        NetworkPolicySerializer::LoadConfiguration(entry, own.shaping, _vswitch, _name);
-        NetworkPolicySerializer::LoadConfiguration(entry, own.caps, _vswitch, _name);
-    }
+    SwitchPolicies own = OwnPolicies();
     own.teaming.Derive(sw.teaming);
     own.security.Derive(sw.security);
     own.shaping.Derive(sw.shaping);

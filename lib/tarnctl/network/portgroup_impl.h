@@ -115,6 +115,8 @@ public:
 private:
     std::vector<std::string> Instance() const;
     SwitchPolicies SwitchEffective();
+    // What the port group records itself (read once for all four).
+    SwitchPolicies OwnPolicies();
     // Records in the port group's entry and writes, in one transaction.
     void Record(const std::function<void(ConfigStoreUtil::ConfigBranchUtil&)>& apply);
 

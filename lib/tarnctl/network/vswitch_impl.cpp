@@ -143,9 +143,7 @@ SwitchPolicies VirtualSwitchImpl::Configured(ConfigBranchUtil& entry) {
 }
 
 SwitchPolicies VirtualSwitchImpl::GetNetPolicy() {
-    SynchronizedConfigFileUtil config({SwitchSpec(_name)});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    SwitchPolicies p = Configured(entry);
+    SwitchPolicies p = ConfiguredPolicies();
     return {Derived(p.teaming), Derived(p.security), Derived(p.shaping), Derived(p.caps)};
 }
 
@@ -262,26 +260,16 @@ NicCapabilities VirtualSwitchImpl::GetNicCapabilities() { return GetNetPolicy().
 ShapingPolicy VirtualSwitchImpl::GetShapingPolicy() { return GetNetPolicy().shaping; }
 NicTeamingPolicy VirtualSwitchImpl::GetTeamingPolicy() { return GetNetPolicy().teaming; }
 
-PortSecurityPolicy VirtualSwitchImpl::GetConfiguredSecurityPolicy() {
+SwitchPolicies VirtualSwitchImpl::ConfiguredPolicies() {
     SynchronizedConfigFileUtil config({SwitchSpec(_name)});
     ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return Configured(entry).security;
+    return Configured(entry);
 }
-NicCapabilities VirtualSwitchImpl::GetConfiguredNicCapabilities() {
-    SynchronizedConfigFileUtil config({SwitchSpec(_name)});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return Configured(entry).caps;
-}
-ShapingPolicy VirtualSwitchImpl::GetConfiguredShapingPolicy() {
-    SynchronizedConfigFileUtil config({SwitchSpec(_name)});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return Configured(entry).shaping;
-}
-NicTeamingPolicy VirtualSwitchImpl::GetConfiguredTeamingPolicy() {
-    SynchronizedConfigFileUtil config({SwitchSpec(_name)});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return Configured(entry).teaming;
-}
+
+PortSecurityPolicy VirtualSwitchImpl::GetConfiguredSecurityPolicy() { return ConfiguredPolicies().security; }
+NicCapabilities VirtualSwitchImpl::GetConfiguredNicCapabilities() { return ConfiguredPolicies().caps; }
+ShapingPolicy VirtualSwitchImpl::GetConfiguredShapingPolicy() { return ConfiguredPolicies().shaping; }
+NicTeamingPolicy VirtualSwitchImpl::GetConfiguredTeamingPolicy() { return ConfiguredPolicies().teaming; }
 
 void VirtualSwitchImpl::SetTeamingPolicy(const NicTeamingPolicy& policy) { SetTeamingPolicyInt(policy); }
 

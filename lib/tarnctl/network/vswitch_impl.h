@@ -132,6 +132,8 @@ private:
     // Records in the switch's entry and writes, in one transaction.
     void Record(const std::function<void(ConfigStoreUtil::ConfigBranchUtil&)>& apply);
     SwitchPolicies Configured(ConfigStoreUtil::ConfigBranchUtil& entry);
+    // The four recorded switch policies, read under the switch's lock.
+    SwitchPolicies ConfiguredPolicies();
     void SetTeamingPolicyInt(const HostCtl::Network::NicTeamingPolicy& policy);
     bool LoadUplinks(ConfigStoreUtil::ConfigBranchUtil& entry);
     bool LoadPortGroups(ConfigStoreUtil::ConfigBranchUtil& entry);
