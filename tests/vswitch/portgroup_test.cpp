@@ -470,3 +470,32 @@ TEST_F(PortGroupTest, RenameLengthBothSides) {
 }
 
 }  // namespace VsTest
+
+namespace VsTest {
+
+TEST_F(PortGroupTest, UplinksJoinPortGroupOrdersActiveOnlyWhenAllWereActive) {
+    auto sw = Switch("vs1");
+    sw->AddPortGroup("all");
+    sw->AddPortGroup("some");
+    NicTeamingPolicy all, some;
+    all.SetUplinkOrder({"pnx0", "pnx3"});
+    all.SetMaxActiveUplinks(2);
+    some.SetUplinkOrder({"pnx3", "pnx0"});
+    some.SetMaxActiveUplinks(1);
+    Pg("vs1", "all")->SetTeamingPolicy(all);
+    Pg("vs1", "some")->SetTeamingPolicy(some);
+    sw->AddUplink("pnx2", true);
+    EXPECT_EQ((std::vector<std::string>{"pnx0", "pnx3", "pnx2"}),
+              Pg("vs1", "all")->GetConfiguredTeamingPolicy().GetUplinkOrder());
+    EXPECT_EQ(3, Pg("vs1", "all")->GetConfiguredTeamingPolicy().GetMaxActiveUplinks());
+    EXPECT_EQ(3u, KernelInt(KSI_PG_MAX_ACTIVE, {"portcfg", "all"}));
+    EXPECT_EQ((std::vector<std::string>{"pnx3", "pnx0", "pnx2"}), KernelList(KSI_PG_UPLINK_ORDER, {"portcfg", "some"}));
+    EXPECT_EQ(1u, KernelInt(KSI_PG_MAX_ACTIVE, {"portcfg", "some"}));
+    sw->RemoveUplink("pnx3", true);
+    EXPECT_EQ((std::vector<std::string>{"pnx0", "pnx2"}), KernelList(KSI_PG_UPLINK_ORDER, {"portcfg", "some"}));
+    EXPECT_EQ(1u, KernelInt(KSI_PG_MAX_ACTIVE, {"portcfg", "some"}));
+    EXPECT_EQ(2u, KernelInt(KSI_PG_MAX_ACTIVE, {"portcfg", "all"}));
+    EXPECT_EQ((std::vector<std::string>{"pnx0", "pnx2"}), sw->GetConfiguredTeamingPolicy().GetUplinkOrder());
+}
+
+}  // namespace VsTest

@@ -409,22 +409,9 @@ void PortGroupImpl::SetNicCapabilities(const NicCapabilities& caps) {
 void PortGroupImpl::UpdateUplinkOrder(const std::string& nic, bool add) {
     NicTeamingPolicy own = GetConfiguredTeamingPolicy();
     if (!own.HasUplinkOrder()) return;
-    std::vector<std::string> order = own.GetUplinkOrder();
-    int maxActive = own.GetMaxActiveUplinks();
-    auto it = std::find(order.begin(), order.end(), nic);
-    if (add == (it != order.end())) return;
-    if (add) {
-        // A new uplink is active when every uplink was, else standby.
-        bool allActive = maxActive < 0 || maxActive >= static_cast<int>(order.size());
-        order.push_back(nic);
-        if (allActive) maxActive = static_cast<int>(order.size());
-    } else {
-        order.erase(it);
-        maxActive = std::min(maxActive, static_cast<int>(order.size()));
-    }
-    own.SetUplinkOrder(order);
-    own.SetMaxActiveUplinks(maxActive);
-    Record([&](ConfigBranchUtil& e) { NetworkPolicySerializer::SaveConfiguration(e, own, _vswitch, _name); });
+    NicTeamingPolicy updated = WithUplink(own, nic, add, {});
+    if (updated == own) return;
+    Record([&](ConfigBranchUtil& e) { NetworkPolicySerializer::SaveConfiguration(e, updated, _vswitch, _name); });
 }
 
 // ---- Kernel writes of the policies --------------------------------------------------------

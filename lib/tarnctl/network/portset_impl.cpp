@@ -2,6 +2,7 @@
 // by switches and port groups (see portset_impl.h).
 #include "network/portset_impl.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "hostctl/exception.h"
@@ -28,6 +29,33 @@ std::string JoinList(const std::vector<std::string>& items) {
     std::string out;
     for (const std::string& s : items) out += (out.empty() ? "" : ", ") + s;
     return out;
+}
+
+HostCtl::Network::NicTeamingPolicy WithUplink(const HostCtl::Network::NicTeamingPolicy& policy, const std::string& nic, bool add,
+                            const std::vector<std::string>& uplinks) {
+    HostCtl::Network::NicTeamingPolicy p = policy;
+    if (!policy.HasUplinkOrder()) {
+        if (!add) return p;
+        p.SetUplinkOrder(uplinks);
+        p.SetMaxActiveUplinks(static_cast<int>(uplinks.size()));
+        return p;
+    }
+    std::vector<std::string> order = policy.GetUplinkOrder();
+    int maxActive = policy.GetMaxActiveUplinks();
+    auto it = std::find(order.begin(), order.end(), nic);
+    if (add) {
+        if (it != order.end()) return p;
+        bool allActive = maxActive < 0 || maxActive >= static_cast<int>(order.size());
+        order.push_back(nic);
+        if (allActive) maxActive = static_cast<int>(order.size());
+    } else {
+        if (it == order.end()) return p;
+        order.erase(it);
+        maxActive = std::min(maxActive, static_cast<int>(order.size()));
+    }
+    p.SetUplinkOrder(order);
+    p.SetMaxActiveUplinks(maxActive);
+    return p;
 }
 
 namespace PortsetKernel {

@@ -32,6 +32,12 @@ void RecordConfig(ConfigStoreUtil::ConfigFileUtil& config);
 // `items` joined with ", ".
 std::string JoinList(const std::vector<std::string>& items);
 
+// `policy` with `nic` added to (removed from) its uplink order. Without an
+// order of its own a policy that gains an uplink takes `uplinks` (all active).
+// A new uplink is active when every uplink was; maxActive never exceeds the order.
+HostCtl::Network::NicTeamingPolicy WithUplink(const HostCtl::Network::NicTeamingPolicy& policy, const std::string& nic,
+                                              bool add, const std::vector<std::string>& uplinks);
+
 namespace PortsetKernel {
 // One integer to a node; a refusal throws SysinfoException "<what>; Status(...)= ...".
 void SetInt(uint32_t node, const std::vector<std::string>& instance, long value, const std::string& what);

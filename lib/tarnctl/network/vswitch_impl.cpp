@@ -33,36 +33,6 @@ namespace {
 
 const char* const kCdpTexts[] = {"down", "listen", "advertise", "both"};
 
-// `policy` with `nic` added to (removed from) its uplink order. Without an
-// order of its own a policy that gains an uplink takes `uplinks` (all active).
-// A new uplink is active when every uplink was; maxActive never exceeds the order.
-NicTeamingPolicy WithUplink(const NicTeamingPolicy& policy, const std::string& nic, bool add,
-                            const std::vector<std::string>& uplinks) {
-    NicTeamingPolicy p = policy;
-    if (!policy.HasUplinkOrder()) {
-        if (!add) return p;
-        p.SetUplinkOrder(uplinks);
-        p.SetMaxActiveUplinks(static_cast<int>(uplinks.size()));
-        return p;
-    }
-    std::vector<std::string> order = policy.GetUplinkOrder();
-    int maxActive = policy.GetMaxActiveUplinks();
-    auto it = std::find(order.begin(), order.end(), nic);
-    if (add) {
-        if (it != order.end()) return p;
-        bool allActive = maxActive < 0 || maxActive >= static_cast<int>(order.size());
-        order.push_back(nic);
-        if (allActive) maxActive = static_cast<int>(order.size());
-    } else {
-        if (it == order.end()) return p;
-        order.erase(it);
-        maxActive = std::min(maxActive, static_cast<int>(order.size()));
-    }
-    p.SetUplinkOrder(order);
-    p.SetMaxActiveUplinks(maxActive);
-    return p;
-}
-
 // Applies `apply` to every port group; when one fails, `undo` puts the ones
 // already changed back (failures logged) and the failure is passed on.
 void ForEachPortGroup(const std::vector<std::string>& names, const std::string& vswitch,
