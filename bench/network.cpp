@@ -211,9 +211,14 @@ void Register() {
 
 int main(int argc, char** argv) {
     Register();
-    return BenchRatios::RunWithRatios(argc, argv,
-                                      {{"BM_AddPortGroup512", "BM_AddPortGroup8"},
-                                       {"BM_SetVlan512", "BM_SetVlan8"},
-                                       {"BM_BootReplay512", "BM_RawBootReads512"}},
-                                      "/tmp/tarn-bench-network-");
+    return BenchRatios::RunWithRatios(
+        argc, argv,
+        {{"BM_AddPortGroup512", "BM_AddPortGroup8", "network.add_portgroup_512_vs_8",
+          "add one port group on a host of 512 port groups", "the same on a host of 8"},
+         {"BM_SetVlan512", "BM_SetVlan8", "network.set_vlan_512_vs_8",
+          "set one port group's VLAN on a host of 512 port groups", "the same on a host of 8"},
+         {"BM_BootReplay512", "BM_RawBootReads512", "network.boot_replay_512",
+          "boot replay of 64 switches with 512 port groups",
+          "raw store reads of the switch objects and the replay's kernel writes"}},
+        "/tmp/tarn-bench-network-");
 }

@@ -287,13 +287,11 @@ Table PolicyTable(Target& t) {
 
 void SwitchList() {
     Table t({"Name", "Class", "Ports", "Used Ports", "MTU", "CDP", "Uplinks", "Portgroups"});
-    for (const char* c : {"Ports", "Used Ports", "MTU"}) t.SetKind(c, Table::Kind::Number);
     for (auto& sw : Switches()->GetVirtualSwitches(PORTSET_GET_VSS)) {
         std::vector<std::string> pgs;
         for (auto& pg : sw->GetPortGroups()) pgs.push_back(pg->GetName());
-        t.AddRow({sw->GetName(), sw->GetSwitchClass(), std::to_string(sw->GetNumPorts()),
-                  std::to_string(sw->GetPortsInUse()), std::to_string(sw->GetMTU()), sw->GetCdpStatusString(),
-                  Join(sw->GetUplinks(false)), Join(pgs)});
+        t.AddRow({sw->GetName(), sw->GetSwitchClass(), uint64_t{sw->GetNumPorts()}, uint64_t{sw->GetPortsInUse()},
+                  uint64_t{sw->GetMTU()}, sw->GetCdpStatusString(), Join(sw->GetUplinks(false)), Join(pgs)});
     }
     t.Print();
 }
@@ -356,11 +354,8 @@ void SwitchSet(const SwitchSettings& s) {
 
 void PortGroupList(const std::string& vswitch) {
     Table t({"Name", "Virtual Switch", "VLAN ID", "Active Clients"});
-    t.SetKind("VLAN ID", Table::Kind::Number);
-    t.SetKind("Active Clients", Table::Kind::Number);
     auto add = [&](PortGroup& pg) {
-        t.AddRow({pg.GetName(), pg.GetPortsetName(), std::to_string(pg.GetVlanId()),
-                  std::to_string(pg.GetActiveClients())});
+        t.AddRow({pg.GetName(), pg.GetPortsetName(), uint64_t{pg.GetVlanId()}, uint64_t{pg.GetActiveClients()}});
     };
     if (!vswitch.empty()) {
         for (auto& pg : FindSwitch(vswitch)->GetPortGroups()) add(*pg);
