@@ -203,6 +203,22 @@ public:
     explicit CountedVolume(std::string name) : _name(std::move(name)) {}
     void Refresh() override {}
     std::string GetName() const override { return _name; }
+    // Only the name matters to the cache; the rest answers as an empty copy would.
+    std::string GetKdfsUuid() override { return _name; }
+    std::string GetKdfsLabel() override { return _name; }
+    std::string GetLvmName() override { return ""; }
+    std::string GetHeadExtent() override { return ""; }
+    uint64_t GetTotalSize() override { return 0; }
+    std::string GetVolumeType() override { return ""; }
+    bool IsSnapshot() override { return true; }
+    std::vector<std::shared_ptr<HostCtl::Storage::UnresolvedKdfsExtent>> GetExtents() override { return {}; }
+    std::string GetExtentStatus() override { return "complete"; }
+    bool CanResolve(bool, bool, ResolveError* error) override {
+        if (error) *error = RESOLVE_OK;
+        return true;
+    }
+    std::string ResolveVolume() override { return ""; }
+    void ForceMountKdfs(bool, bool) override {}
 
 private:
     std::string _name;
