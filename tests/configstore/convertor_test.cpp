@@ -5,7 +5,8 @@
 #include <rapidjson/document.h>
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "configstore/configfileutil.h"
@@ -247,16 +248,27 @@ TEST_F(ConvertorTest, NestedLockNeitherBlocksNorRebuilds) {
     EXPECT_EQ(conv->GetNestingCount(), 1u);
 
     // Another thread gets in only once this one has let go: whenever it runs, it
-    // finds no nesting but its own.
+    // finds no nesting but its own. No sleep: wait until it is on its way in.
     std::atomic<bool> locked{false};
     std::atomic<uint32_t> nestingSeen{0};
+    std::mutex m;
+    std::condition_variable cv;
+    bool started = false;
     std::thread other([&] {
+        {
+            std::lock_guard<std::mutex> g(m);
+            started = true;
+        }
+        cv.notify_one();
         conv->Lock({kVss});
         nestingSeen = conv->GetNestingCount();
         locked = true;
         conv->Unlock();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a broken lock to let it in
+    {
+        std::unique_lock<std::mutex> g(m);
+        cv.wait(g, [&] { return started; });
+    }
     EXPECT_FALSE(locked.load());
     conv->Unlock();
     other.join();

@@ -207,7 +207,7 @@ TEST_F(VolumeHostTest, ListingsAndLookups) {
     EXPECT_EQ(storage.GetFileSystemByPath("/kdfs/volumes/shared/vm1/vm1.cfg")->GetUuid(), kSharedUuid);
     EXPECT_EQ(storage.GetFileSystemByPath(std::string("/kdfs/volumes/") + kLocalUuid)->GetUuid(), kLocalUuid);
     EXPECT_FALSE(storage.GetFileSystemByPath("/kdfs/volumes/old"));  // only mounted volumes have paths
-    EXPECT_FALSE(storage.GetFileSystemByPath("/vmfs/elsewhere"));
+    EXPECT_FALSE(storage.GetFileSystemByPath("/datastores/elsewhere"));
     auto fs = Volume(kSharedUuid);
     EXPECT_EQ(fs->GetHeadPartition()->GetDiskName(), kArray1);
     EXPECT_EQ(fs->GetTotalBlocks(), 2ull * 20969439 * 512 / (1 << 20));
