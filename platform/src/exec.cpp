@@ -126,6 +126,12 @@ void UnregisterProgram(const std::string& path) {
     r.prefixes.erase(path);
 }
 
+bool IsProgramExecutable(const std::string& path) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.exact.count(path) > 0;
+}
+
 Result Run(const Invocation& inv) {
     Program program;
     Interceptor interceptor;

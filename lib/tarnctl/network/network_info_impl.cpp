@@ -16,6 +16,7 @@
 #include "network/pnic_impl.h"
 #include "network/portgroup_impl.h"
 #include "network/routing_info_impl.h"
+#include "network/tarnnic_info_impl.h"
 #include "network/vswitch_info_impl.h"
 #include "platform/log.h"
 #include "platform/misc.h"
@@ -79,9 +80,7 @@ std::unique_ptr<VirtualSwitchInfo> NetworkInfoImpl::GetVirtualSwitchInfo() {
     return std::make_unique<VirtualSwitchInfoImpl>();
 }
 
-std::unique_ptr<TarnosNicInfo> NetworkInfoImpl::GetTarnosNicInfo() {
-    ThrowNotAvailable("The kernel NIC inventory");
-}
+std::unique_ptr<TarnosNicInfo> NetworkInfoImpl::GetTarnosNicInfo() { return std::make_unique<TarnosNicInfoImpl>(); }
 
 std::vector<std::string> NetworkInfoImpl::GetAllPortGroupNames(PortsetGetType type) {
     if (!(type & PORTSET_GET_VSS)) return {};

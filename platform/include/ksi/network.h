@@ -48,6 +48,38 @@ struct KsiVnicIpv6Address {
     uint32_t prefix;
 };
 
+// /net/tcpip/instances/vNics/properties, instance: netstack, NIC: a plumbed
+// kernel NIC. Set takes "mtu=N" or "macaddr=xx:xx:xx:xx:xx:xx" to change one.
+// /net/tcpip/instances/plumb, instance: netstack, Set inputs "if=NAME", the
+// connection ("portset=PG" | "dvsId=..", "portId=..", "cnId=.." | "opqnwid=..",
+// "opqnwtype=..", "extid=.."), "macaddr=..", "tsomss=N", "mtu=N",
+// "numRxQueue=N", "rtadv=0|1". vNics/unplumb and vNics/unbind: Set, no inputs.
+enum KsiVnicConnection : uint32_t { KSI_VNIC_PORTGROUP = 1, KSI_VNIC_DVPORT = 2, KSI_VNIC_OPAQUE = 3 };
+struct KsiVnicProperties {
+    char name[KSI_TCPIP_IFNAME_LEN];
+    char portgroup[128];    // port group, dvs id or opaque network id
+    char port[64];          // dv port id or opaque network type
+    char connection[64];    // connection id or external id
+    uint32_t connectionType;  // KsiVnicConnection
+    uint8_t mac[6];
+    uint8_t rtadv;
+    uint8_t reserved;
+    uint32_t mtu;
+    uint32_t tsoMss;
+    uint32_t numRxQueue;
+};
+// vNics/v4/ipaddrmask Set inputs: address text, netmask text. vNics/v4/ipaddr
+// and vNics/v4/netmask Get one word (network order). vNics/v4/gateway: Set one
+// address text, Get one word.
+// vNics/v6/enable and vNics/v6/rtadv: Set / Get one 0/1 integer (uint8 record);
+// vNics/v6/ip6gateway: Set an address text, Get 16 bytes. vNics/v6/addresses
+// Set inputs ("add" | "del", address text, prefix length).
+// vNics/tags: Set inputs ("ADD" | "DEL", tag id 1..13); Get the tag bit mask
+// (bit id-1 set for each tag).
+struct KsiVnicTags {
+    uint32_t mask;
+};
+
 // /net/tcpip/instances/v4/gateway and v6/gateway, instance: netstack. Set takes
 // one input, the address text ("0.0.0.0" / "::" removes the gateway); Get gives
 // the gateway in effect and the interface that reaches it.

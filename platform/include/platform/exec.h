@@ -52,6 +52,8 @@ std::vector<std::string> SplitCommandLine(const std::string& line);
 // Later registrations replace earlier ones.
 void RegisterProgram(const std::string& path, Program program);
 void UnregisterProgram(const std::string& path);
+// True when the host has an executable program at `path` (a registered one).
+bool IsProgramExecutable(const std::string& path);
 
 Result Run(const Invocation& invocation);
 
