@@ -21,10 +21,18 @@ struct TarnNicHooks {
     static void AddTarnNicReconfigTagCallback(ReconfigTagFn fn) { _reconfigTagCallbacks.push_back(fn); }
 };
 
+// A small static facade over the kernel NICs for other programs.
 class TarnosNicApi {
 public:
     static void AddTarnosNicDestroyCallback(TarnNicHooks::DestroyFn fn);
     static void AddTarnosNicReconfigTagCallback(TarnNicHooks::ReconfigTagFn fn);
+    // Names of every configured kernel NIC.
+    static std::vector<std::string> GetTarnosNicNames();
+    // "<connection type> <connection> <enabled|disabled>" of the NIC; throws
+    // "Unable to find tarnnic <name>" for an unknown one.
+    static std::string GetTarnosNicState(const std::string& name);
+    static void AddTarnosNicTag(const std::string& name, HostCtl::Network::TarnNicTagType tag, bool notify);
+    static void RemoveTarnosNicTag(const std::string& name, HostCtl::Network::TarnNicTagType tag);
 };
 
 }  // namespace TarnCtl::Network

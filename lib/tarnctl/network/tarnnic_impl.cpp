@@ -645,6 +645,7 @@ void TarnNicImpl::Enable() {
     std::string mac = EntryValue<std::string>(entry, "mac", "");
     std::string mode = EntryValue<std::string>(entry, "macMode", "AUTO_GENERATED");
     if (mode == "USER_DEFINED") mac = EntryValue<std::string>(entry, "macFromUser", mac);
+    if (!_bootMac.empty()) mac = _bootMac;
     if (!MacAddress::IsValid(mac) && mode == "AUTO_GENERATED") {
         mac = MacAddressGenerator::GetSingleton().GenerateTarnNicMacAddr(GetMacGenStr()).GetStringAddress();
         if (!IsBootMode()) entry.SetValue("mac", mac);
@@ -770,6 +771,7 @@ void TarnNicImpl::Bind(const Ipv4Address& address, const Ipv4Address& netmask, c
             std::string host = GetAdvString("Misc", "HostName");
             if (host.empty()) host = "localhost";
             HostsFile hosts;
+            if (!HostCtl::Misc::HostFileExists(HostsFile::kPath)) hosts.InitEtcHosts();
             hosts.Parse();
             hosts.AddOrReplaceEntry(address.GetStringAddress(), host, {});
         }
@@ -881,9 +883,11 @@ void TarnNicImpl::SetIpv6ConfigInternal(const IpConfig& ip) {
 
 void TarnNicImpl::SetIpConfig(const IpConfig& config) {
     if (!config.GetUseDhcp() && !config.GetIpv4UseNone()) {
-        if (!config.GetIpv4Address().IsValidAddress())
-            throw HostCtlException("Invalid IPv4 address " + config.GetIpv4Address().GetStringAddress());
-        if (!config.GetIpv4Netmask().IsValidNetmask())
+        // A static address is one a host can own: not 0, loopback or multicast.
+        const Ipv4Address& a = config.GetIpv4Address();
+        if (a.IsAllzeroAddress() || a.IsLoopbackAddress() || a.IsValidMulticastAddress())
+            throw HostCtlException("Invalid IPv4 address " + a.GetStringAddress());
+        if (!config.GetIpv4Netmask().IsValidNetmask() || config.GetIpv4Netmask().IsAllzeroAddress())
             throw HostCtlException("Invalid IPv4 netmask " + config.GetIpv4Netmask().GetStringAddress());
     }
     if (config.GetUseIpv6() && !KernelIpv6Enabled(NormKey(_netstack)) && config.GetUseIpv6Dhcp())
@@ -1187,8 +1191,29 @@ void TarnNicImpl::LoadConfig() {
         _netstack = key;
     }
     bool enable = EntryValue<bool>(entry, "enable", false);
+    std::string nic;
+    if (EntryValue<std::string>(entry, "macMode", "") == "PNIC_BASED" && entry.GetValue("nic", &nic)) {
+        try {
+            if (GetAdvInt("Net", "FollowHardwareMac") == 1) {
+                auto pnic = NetworkInfoImpl().GetPnicByName(nic, true);
+                if (pnic) _bootMac = pnic->GetMacAddress().GetStringAddress();
+            }
+        } catch (const HostCtlException& e) {
+            TarnCtl_LogWarnInt("%s: Unable to follow the MAC of %s: %s\n", kTag, nic.c_str(), e.what());
+        }
+    }
     if (enable) Enable();
+    // The tags restored by Enable come from the entry; the advanced-option lists only follow them.
+    if (HasTag(TarnNicTagType::VelMove))
+        TarnCtl_LogVerboseInt("%s: Skip setting velmove tag from adv during load tarnnic\n", kTag);
+    if (HasTag(TarnNicTagType::FaultToleranceLogging))
+        TarnCtl_LogVerboseInt("%s: Skip setting FT tag from adv during load tarnnic\n", kTag);
     TarnCtl_LogInfoInt("%s: Restore tagging information in tarnos for interface: %s\n", kTag, _name.c_str());
 }
 
 }  // namespace TarnCtl::Network
+
+namespace HostCtl::Network {
+std::string TarnNicTagName(TarnNicTagType tag) { return TarnCtl::Network::TarnNicTagIdToName(tag); }
+TarnNicTagType TarnNicTagFromName(const std::string& name) { return TarnCtl::Network::TarnNicTagNameToId(name); }
+}  // namespace HostCtl::Network

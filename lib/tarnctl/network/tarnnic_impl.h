@@ -75,6 +75,7 @@ public:
     // ---- TarnNic
     void Enable() override;
     void Disable() override;
+    bool IsEnabled() override { return IsPlumbed(); }
     void Destroy() override;
     HostCtl::Network::IpConfig GetIpConfig() override;
     HostCtl::Network::IpConfig GetConfiguredIpConfig() override;
@@ -148,6 +149,7 @@ private:
     std::string _netstack;
     std::string _name;  // "" until found
     bool _stale = true;
+    std::string _bootMac;  // a physical NIC's current MAC followed at boot, "" when none
 };
 
 }  // namespace TarnCtl::Network

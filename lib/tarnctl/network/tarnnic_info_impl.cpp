@@ -8,6 +8,7 @@
 #include "hostctl/exception.h"
 #include "network/network_info_impl.h"
 #include "network/network_util.h"
+#include "network/tarnnic_hooks.h"
 #include "network/tarnnic_impl.h"
 #include "platform/boot.h"
 #include "platform/log.h"
@@ -224,6 +225,32 @@ void TarnosNicInfoImpl::LoadConfig() {
         if (!store->GetDesiredUserConfigInstances(group, 0).empty()) store->SetBootStatus(group, true);
     }
 }
+
+// ---- Facade for other programs ------------------------------------------------------------
+
+namespace {
+std::unique_ptr<TarnNic> ByName(const std::string& name) {
+    auto nic = TarnosNicInfoImpl().GetTarnosNicByInterface(name, true, PORTSET_GET_ALL);
+    if (!nic) throw HostCtlException("Unable to find tarnnic " + name);
+    return nic;
+}
+}  // namespace
+
+std::vector<std::string> TarnosNicApi::GetTarnosNicNames() { return TarnosNicInfoImpl().GetTarnosNicNames(); }
+
+std::string TarnosNicApi::GetTarnosNicState(const std::string& name) {
+    auto nic = ByName(name);
+    ConnectionPoint cp = nic->GetConnectionPoint();
+    if (cp.GetType() == ConnectionPoint::NONE) TarnCtl_LogInfoInt("%s: TarnNic connection type is None.\n", kTag);
+    return std::string(ConnectionPoint::TypeName(cp.GetType())) + " " + cp.ToString() + " " +
+           (nic->IsEnabled() ? "enabled" : "disabled");
+}
+
+void TarnosNicApi::AddTarnosNicTag(const std::string& name, TarnNicTagType tag, bool notify) {
+    ByName(name)->AddTag(tag, notify);
+}
+
+void TarnosNicApi::RemoveTarnosNicTag(const std::string& name, TarnNicTagType tag) { ByName(name)->RemoveTag(tag); }
 
 // After switches and port groups, before the routes that need the NICs' addresses.
 namespace {

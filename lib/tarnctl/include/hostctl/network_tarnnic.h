@@ -34,6 +34,12 @@ enum class TarnNicTagType : int {
     MorraExternal = 13,
 };
 
+// Display names of the tags ("Management", "Velmove", ...) and the lookup by
+// display or store name ("velmove"); an unknown one throws HostCtlException
+// "Invalid tag <id or name>".
+std::string TarnNicTagName(TarnNicTagType tag);
+TarnNicTagType TarnNicTagFromName(const std::string& name);
+
 // Where a kernel NIC is connected: a standard port group, a distributed port or
 // an opaque network.
 class ConnectionPoint {
@@ -83,6 +89,8 @@ public:
 
     virtual void Enable() = 0;
     virtual void Disable() = 0;
+    // True while the NIC is plumbed in the kernel.
+    virtual bool IsEnabled() = 0;
     virtual void Destroy() = 0;
     virtual IpConfig GetIpConfig() = 0;
     virtual IpConfig GetConfiguredIpConfig() = 0;
