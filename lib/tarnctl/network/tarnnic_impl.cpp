@@ -405,9 +405,9 @@ bool TarnNicImpl::IsNetDumpInterface() {
     RefreshIfStale();
     std::string nic;
     bool enabled = false;
-    ConfigFileUtil file = ConfigFileUtil::GetFile();
-    file.GetValue("/net/netdump/hostVNic", &nic);
-    file.GetValue("/net/netdump/enabled", &enabled);
+    SynchronizedConfigFileUtil config({"halden/system/netdump"});
+    config->GetValue("/net/netdump/hostVNic", &nic);
+    config->GetValue("/net/netdump/enabled", &enabled);
     return enabled && !_name.empty() && nic == _name;
 }
 
