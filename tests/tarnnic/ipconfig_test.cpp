@@ -4,6 +4,9 @@
 // files, the resource-pool raise and its rollback, and DHCPv6 without IPv6.
 #include "tarnnic_fixture.h"
 
+#include <sys/ipc.h>
+#include <sys/sem.h>
+
 #include <csignal>
 
 #include "hostctl/status.h"
@@ -209,6 +212,14 @@ TEST_F(IpConfigTest, Dhcpv6CommandLinesAndIpv6Off) {
                   "-lf /var/lib/dhcp/dhclient6-tarn1.leases -cf /etc/dhclient6-tarn1.conf -6 -nw -d tarn1"}),
               Dhclients());
     EXPECT_TRUE(TarnCtl::Network::Dhclient::IsRunning("tarn1", true));
+    // The start ran under the host-wide DHCPv6 semaphore (mode 0600), released again.
+    int sem = semget(0x484848, 0, 0);
+    ASSERT_GE(sem, 0);
+    struct semid_ds ds {};
+    ASSERT_EQ(0, semctl(sem, 0, IPC_STAT, &ds));
+    EXPECT_EQ(0600u, ds.sem_perm.mode & 0777u);
+    EXPECT_EQ(2u, ds.sem_nsems);
+    EXPECT_EQ(0, semctl(sem, 0, GETVAL));
     EXPECT_EQ("/bin/dhclient-uw ++group=dhclient,netstack=vmo -pf /var/run/dhcp6-tarn4.pid -rt 90 -cf "
               "/etc/dhclient6-tarn4.conf -6 -nw -d -S tarn4",
               TarnCtl::Network::Dhclient::StartCommand("tarn4", "vmo", true, true, "host"));

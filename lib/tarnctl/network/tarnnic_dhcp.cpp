@@ -16,6 +16,7 @@
 #include "hostctl/exception.h"
 #include "network/dns_config_impl.h"
 #include "network/network_util.h"
+#include "network/tarnnic_impl.h"
 #include "platform/exec.h"
 #include "platform/log.h"
 #include "platform/misc.h"
@@ -28,35 +29,9 @@ using HostCtl::Lib::HostCtlException;
 namespace {
 
 const char* kTag = "TarnNicImpl";
-constexpr int kSemKeyDhcpv6 = 0x484848;
-constexpr int kSemPerm = 0600;
-constexpr int kSemCount = 2;
 
 // Shortened only by tests; read and written on the caller's thread.
 std::chrono::milliseconds gPidWait{15000};
-
-// Holds one of the two-state semaphores of `key` (index 0) for its lifetime.
-class SemaphoreLock {
-public:
-    explicit SemaphoreLock(int key) {
-        _id = semget(key, kSemCount, IPC_CREAT | kSemPerm);
-        if (_id < 0) throw HostCtlException("Unable to get semaphore: " + std::string(std::strerror(errno)));
-        struct sembuf ops[2] = {{0, 0, 0}, {0, 1, SEM_UNDO}};
-        while (semop(_id, ops, 2) < 0) {
-            if (errno == EINTR) continue;
-            throw HostCtlException("Unable to lock semaphore: " + std::string(std::strerror(errno)));
-        }
-    }
-    ~SemaphoreLock() {
-        struct sembuf op = {0, -1, SEM_UNDO};
-        semop(_id, &op, 1);
-    }
-    SemaphoreLock(const SemaphoreLock&) = delete;
-    SemaphoreLock& operator=(const SemaphoreLock&) = delete;
-
-private:
-    int _id = -1;
-};
 
 std::string PreferredHostName() {
     try {
@@ -97,6 +72,22 @@ void RestorePool(long before) {
 
 }  // namespace
 
+SemaphoreLock::SemaphoreLock(int key) {
+    _id = semget(key, TarnNicImpl::SEM_LOCK_ARRAY_SIZE, IPC_CREAT | TarnNicImpl::IPC_PERM);
+    if (_id < 0) throw HostCtlException("Unable to get semaphore: " + std::string(std::strerror(errno)));
+    // Wait until the semaphore is free, then take it; SEM_UNDO frees it if the process dies holding it.
+    struct sembuf ops[2] = {{0, 0, 0}, {0, 1, SEM_UNDO}};
+    while (semop(_id, ops, 2) < 0) {
+        if (errno == EINTR) continue;
+        throw HostCtlException("Unable to lock semaphore: " + std::string(std::strerror(errno)));
+    }
+}
+
+SemaphoreLock::~SemaphoreLock() {
+    struct sembuf op = {0, -1, SEM_UNDO};
+    semop(_id, &op, 1);
+}
+
 std::string PidFile(const std::string& ifName, bool v6) {
     return std::string(v6 ? "/var/run/dhcp6-" : "/var/run/dhcp-") + ifName + ".pid";
 }
@@ -122,7 +113,7 @@ bool IsRunning(const std::string& ifName, bool v6) { return RunningPid(ifName, v
 std::string StartCommand(const std::string& ifName, const std::string& netstack, bool v6, bool stateless,
                          const std::string& hostName) {
     std::string cmd = std::string(kProgram) + " ++group=" + "dhclient" + ",netstack=" + netstack + " -pf " +
-                      PidFile(ifName, v6) + " -rt " + std::to_string(90);
+                      PidFile(ifName, v6) + " -rt " + std::to_string(TarnNicImpl::DHCP_RETRY_TIMEOUT);
     if (!v6) {
         cmd += " -lf " + LeaseFile(ifName, false) + " -cf " + ConfigFile(ifName, false);
         if (!hostName.empty()) cmd += " -hn " + hostName;
@@ -171,7 +162,7 @@ void StartV6(const std::string& ifName, const std::string& netstack, bool statel
     std::string hostName = PreferredHostName();
     WriteConfig(ifName, true, hostName, requestDns);
     std::string cmd = StartCommand(ifName, netstack, true, stateless, "");
-    SemaphoreLock lock(kSemKeyDhcpv6);
+    SemaphoreLock lock(TarnNicImpl::SEMKEY_DHCPV6);
     long before = RaisePool("");
     if (!Util::TarnCtl_Daemon("%s", cmd.c_str())) {
         RestorePool(before);

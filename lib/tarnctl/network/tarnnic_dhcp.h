@@ -13,6 +13,19 @@ namespace TarnCtl::Network::Dhclient {
 inline constexpr const char* kProgram = "/bin/dhclient-uw";
 inline constexpr int kPoolMemoryRaiseMb = 35;
 
+// Holds one of the host-wide two-state System V semaphores of `key` (a set of
+// two, mode 0600, created when missing) for its lifetime.
+class SemaphoreLock {
+public:
+    explicit SemaphoreLock(int key);
+    ~SemaphoreLock();
+    SemaphoreLock(const SemaphoreLock&) = delete;
+    SemaphoreLock& operator=(const SemaphoreLock&) = delete;
+
+private:
+    int _id = -1;
+};
+
 std::string PidFile(const std::string& ifName, bool v6);
 std::string LeaseFile(const std::string& ifName, bool v6);
 std::string ConfigFile(const std::string& ifName, bool v6);

@@ -845,8 +845,11 @@ void TarnNicImpl::SetIpv6ConfigInternal(const IpConfig& ip) {
         return;
     }
     KernelSet(KSI_NODE_net_tcpip_instances_vNics_v6_enable, {"1"}, "Unable to enable IPv6 on tarnnic " + _name);
-    KernelSet(KSI_NODE_net_tcpip_instances_vNics_v6_rtadv, {ip.GetUseIpv6RouterAdvertised() ? "1" : "0"},
-              "Unable to set router advertisements on tarnnic " + _name);
+    {
+        Dhclient::SemaphoreLock lock(SEMKEY_RAFLAGS);
+        KernelSet(KSI_NODE_net_tcpip_instances_vNics_v6_rtadv, {ip.GetUseIpv6RouterAdvertised() ? "1" : "0"},
+                  "Unable to set router advertisements on tarnnic " + _name);
+    }
     bool running = Dhclient::IsRunning(_name, true);
     if (ip.GetUseIpv6Dhcp() && !running) {
         TarnCtl_LogInfoInt("%s: Executing DHCPv6 client for tarnnic %s\n", kTag, _name.c_str());
