@@ -258,3 +258,32 @@ TEST_F(IpConfigTest, StaticIpv6AddressesAndGateway) {
 }
 
 }  // namespace NicTest
+
+namespace NicTest {
+
+TEST_F(IpConfigTest, Dhcpv6StopsWhenTheKernelHasNoIpv6) {
+    Add("pg1", "tarn1", Static("192.168.20.5", "255.255.255.0"));
+    IpConfig ip = Static("192.168.20.5", "255.255.255.0");
+    ip.SetUseIpv6(true);
+    ip.SetUseIpv6Dhcp(true);
+    Nic("pg1")->SetIpConfig(ip);
+    ASSERT_TRUE(TarnCtl::Network::Dhclient::IsRunning("tarn1", true));
+    Kernel([](TarnSim::KernelState& s) {
+        KsiTcpipInstanceProps p{};
+        s.Read(KSI_NODE_net_tcpip_instances_properties, {"defaultTcpipStack"}, &p);
+        p.ipv6Enabled = 0;
+        s.Put(KSI_NODE_net_tcpip_instances_properties, {"defaultTcpipStack"}, p);
+    });
+    const std::string before = NicData("tarn1");
+    EXPECT_EQ("Cannot start DHCPv6 client when IPv6 is not enabled", Thrown([&] { Nic("pg1")->SetIpConfig(ip); }));
+    EXPECT_TRUE(TarnCtl::Network::Dhclient::IsRunning("tarn1", true));
+    EXPECT_EQ(before, NicData("tarn1"));
+    Platform::Exec::ClearRecordedCalls();
+    ip.SetUseIpv6Dhcp(false);
+    Nic("pg1")->SetIpConfig(ip);
+    EXPECT_FALSE(TarnCtl::Network::Dhclient::IsRunning("tarn1", true));
+    ASSERT_EQ(1u, Dhclients().size());
+    EXPECT_NE(std::string::npos, Dhclients()[0].find(" -6 -r -d tarn1"));
+}
+
+}  // namespace NicTest
