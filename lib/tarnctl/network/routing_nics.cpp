@@ -37,24 +37,7 @@ public:
                 nic.ipv4 = Ipv4Address(v4.address);
                 nic.netmask = Ipv4Address(v4.netmask);
             }
-            std::vector<std::string> indexes;
-            Util::Sysinfo list(KSI_NODE_net_tcpip_instances_vNics_v6_addresses);
-            list.SetThrowOnError(false);
-            list.SetInstance(key);
-            list.AddInstancePath(name);
-            list.List(indexes);
-            for (const std::string& index : indexes) {
-                KsiVnicIpv6Address v6{};
-                Util::Sysinfo a(KSI_NODE_net_tcpip_instances_vNics_v6_addresses);
-                a.SetThrowOnError(false);
-                a.SetInstance(key);
-                a.AddInstancePath(name);
-                a.AddInstancePath(index);
-                if (a.Get(&v6, sizeof v6) != TARN_OK || v6.prefix > 128) continue;
-                Ipv6_addr bin;
-                std::memcpy(&bin, v6.address, sizeof bin);
-                nic.ipv6.emplace_back(Ipv6Address(bin), v6.prefix);
-            }
+            nic.ipv6 = KernelNicIpv6Addresses(key, name);
             out.push_back(std::move(nic));
         }
         return out;
@@ -66,6 +49,29 @@ KernelNodeSource gKernelNodes;
 KernelNicAddressSource* gSource = &gKernelNodes;
 
 }  // namespace
+
+std::vector<Ipv6Network> KernelNicIpv6Addresses(const std::string& key, const std::string& name) {
+    std::vector<std::string> indexes;
+    Util::Sysinfo list(KSI_NODE_net_tcpip_instances_vNics_v6_addresses);
+    list.SetThrowOnError(false);
+    list.SetInstance(key);
+    list.AddInstancePath(name);
+    list.List(indexes);
+    std::vector<Ipv6Network> out;
+    for (const std::string& index : indexes) {
+        KsiVnicIpv6Address v6{};
+        Util::Sysinfo a(KSI_NODE_net_tcpip_instances_vNics_v6_addresses);
+        a.SetThrowOnError(false);
+        a.SetInstance(key);
+        a.AddInstancePath(name);
+        a.AddInstancePath(index);
+        if (a.Get(&v6, sizeof v6) != TARN_OK || v6.prefix > 128) continue;
+        Ipv6_addr bin;
+        std::memcpy(&bin, v6.address, sizeof bin);
+        out.emplace_back(Ipv6Address(bin), v6.prefix);
+    }
+    return out;
+}
 
 KernelNicAddressSource& GetKernelNicAddressSource() { return *gSource; }
 

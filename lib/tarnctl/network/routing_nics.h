@@ -27,6 +27,10 @@ public:
     virtual std::vector<KernelNicAddresses> ListKernelNicAddresses(const std::string& key) = 0;
 };
 
+// The IPv6 addresses the kernel holds for NIC `name` of netstack `key`, in
+// kernel order; none when they cannot be read.
+std::vector<HostCtl::Network::Ipv6Network> KernelNicIpv6Addresses(const std::string& key, const std::string& name);
+
 // The source in effect.
 KernelNicAddressSource& GetKernelNicAddressSource();
 // Installs `source` (null puts the kernel-node default back); returns the previous one.

@@ -19,6 +19,7 @@
 #include "network/network_util.h"
 #include "network/portgroup_impl.h"
 #include "network/routing_info_impl.h"
+#include "network/routing_nics.h"
 #include "network/tarnnic_dhcp.h"
 #include "platform/exec.h"
 #include "platform/hostroot.h"
@@ -38,8 +39,6 @@ using HostCtl::Lib::HostCtlException;
 namespace {
 
 const char* kTag = "TarnNicImpl";
-
-std::string NormKey(const std::string& key) { return key.empty() ? kDefaultNetstack : key; }
 
 const std::vector<TarnNicTagRow> kTagRows = {
     {TarnNicTagType::Management, "Management", "management", "Net", "ManagementIface"},
@@ -163,7 +162,7 @@ std::vector<std::string> GetTagCSNames() {
 // ---- Construction and lookup ------------------------------------------------------------
 
 TarnNicImpl::TarnNicImpl(const ConnectionPoint& cp, const std::string& netstackKey)
-    : _cp(cp), _netstack(NormKey(netstackKey)) {}
+    : _cp(cp), _netstack(NetstackKey(netstackKey)) {}
 
 ConnectionPoint TarnNicImpl::ConnectionOf(ConfigBranchUtil& entry) {
     std::string type = "VSS_PORT_GROUP", a, b, c;
@@ -235,11 +234,11 @@ std::string TarnNicImpl::GetFreeTarnNicName() {
 
 bool TarnNicImpl::TarnNicConfigExists(const ConnectionPoint& cp, const std::string& netstackKey) {
     SynchronizedConfigFileUtil config({kTarnnicsRoot});
-    return static_cast<bool>(FindEntry(config.GetFile(), cp, NormKey(netstackKey)));
+    return static_cast<bool>(FindEntry(config.GetFile(), cp, NetstackKey(netstackKey)));
 }
 
 bool TarnNicImpl::TarnNicExists(const ConnectionPoint& cp, const std::string& netstackKey) {
-    const std::string key = NormKey(netstackKey);
+    const std::string key = NetstackKey(netstackKey);
     std::vector<std::string> names;
     Util::Sysinfo si(KSI_NODE_net_tcpip_instances_vNics_properties);
     si.SetThrowOnError(false);
@@ -343,25 +342,22 @@ T EntryValue(ConfigBranchUtil& entry, const char* name, T fallback) {
 }
 }  // namespace
 
+template <typename T>
+T TarnNicImpl::ConfigValue(const char* name, T fallback) {
+    SynchronizedConfigFileUtil config({kTarnnicsRoot});
+    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
+    return EntryValue<T>(entry, name, fallback);
+}
+
 uint32_t TarnNicImpl::GetMtu() {
     KsiVnicProperties p{};
     if (IsPlumbed() && ReadProps(_netstack, _name, &p)) return p.mtu;
-    SynchronizedConfigFileUtil config({kTarnnicsRoot});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return EntryValue<unsigned int>(entry, "mtu", DEFAULT_MTU);
+    return ConfigValue<unsigned int>("mtu", DEFAULT_MTU);
 }
 
-uint32_t TarnNicImpl::GetTsoMss() {
-    SynchronizedConfigFileUtil config({kTarnnicsRoot});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return EntryValue<unsigned int>(entry, "tsoMss", DEFAULT_TSOMSS);
-}
+uint32_t TarnNicImpl::GetTsoMss() { return ConfigValue<unsigned int>("tsoMss", DEFAULT_TSOMSS); }
 
-uint32_t TarnNicImpl::GetNumRxQueue() {
-    SynchronizedConfigFileUtil config({kTarnnicsRoot});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return EntryValue<unsigned int>(entry, "numRxQueue", 0u);
-}
+uint32_t TarnNicImpl::GetNumRxQueue() { return ConfigValue<unsigned int>("numRxQueue", 0u); }
 
 MacAddress TarnNicImpl::GetMacAddress() {
     KsiVnicProperties p{};
@@ -375,28 +371,14 @@ MacAddress TarnNicImpl::GetMacAddress() {
     return MacAddress(bytes);
 }
 
-bool TarnNicImpl::GetDhcpBound() {
-    SynchronizedConfigFileUtil config({kTarnnicsRoot});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return EntryValue<bool>(entry, "dhcpBound", false);
-}
+bool TarnNicImpl::GetDhcpBound() { return ConfigValue<bool>("dhcpBound", false); }
 
-std::string TarnNicImpl::GetDhcpServer() {
-    SynchronizedConfigFileUtil config({kTarnnicsRoot});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return EntryValue<std::string>(entry, "dhcpServer", "");
-}
+std::string TarnNicImpl::GetDhcpServer() { return ConfigValue<std::string>("dhcpServer", ""); }
 
-bool TarnNicImpl::IsSystemOwned() {
-    SynchronizedConfigFileUtil config({kTarnnicsRoot});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return EntryValue<bool>(entry, "systemOwned", false);
-}
+bool TarnNicImpl::IsSystemOwned() { return ConfigValue<bool>("systemOwned", false); }
 
 TarnNic::TarnNicType TarnNicImpl::GetTarnNicType() {
-    SynchronizedConfigFileUtil config({kTarnnicsRoot});
-    ConfigBranchUtil entry = GetConfigLocation(config.GetFile(), false);
-    return EntryValue<std::string>(entry, "type", "TARNNIC_TYPE_GENERIC") == "TARNNIC_TYPE_ISCSI"
+    return ConfigValue<std::string>("type", "TARNNIC_TYPE_GENERIC") == "TARNNIC_TYPE_ISCSI"
                ? TARNNIC_TYPE_ISCSI
                : TARNNIC_TYPE_GENERIC;
 }
@@ -478,24 +460,7 @@ IpConfig TarnNicImpl::GetIpConfig() {
     ip.SetUseIpv6Dhcp(configured.GetUseIpv6Dhcp());
     ip.SetUseIpv6RouterAdvertised(configured.GetUseIpv6RouterAdvertised());
     ip.SetIpv6DhcpDns(configured.GetIpv6DhcpDns());
-    std::vector<std::string> indexes;
-    Util::Sysinfo list(KSI_NODE_net_tcpip_instances_vNics_v6_addresses);
-    list.SetThrowOnError(false);
-    list.SetInstance(_netstack);
-    list.AddInstancePath(_name);
-    list.List(indexes);
-    for (const std::string& i : indexes) {
-        KsiVnicIpv6Address a{};
-        Util::Sysinfo si(KSI_NODE_net_tcpip_instances_vNics_v6_addresses);
-        si.SetThrowOnError(false);
-        si.SetInstance(_netstack);
-        si.AddInstancePath(_name);
-        si.AddInstancePath(i);
-        if (si.Get(&a, sizeof a) != TARN_OK || a.prefix > 128) continue;
-        Ipv6_addr bin;
-        std::memcpy(&bin, a.address, sizeof bin);
-        ip.AddIpv6Network(Ipv6Network(Ipv6Address(bin), a.prefix));
-    }
+    for (const Ipv6Network& n : KernelNicIpv6Addresses(_netstack, _name)) ip.AddIpv6Network(n);
     uint8_t gw6[16] = {};
     Util::Sysinfo g(KSI_NODE_net_tcpip_instances_vNics_v6_ip6gateway);
     g.SetThrowOnError(false);
@@ -893,7 +858,7 @@ void TarnNicImpl::SetIpConfig(const IpConfig& config) {
         if (!config.GetIpv4Netmask().IsValidNetmask() || config.GetIpv4Netmask().IsAllzeroAddress())
             throw HostCtlException("Invalid IPv4 netmask " + config.GetIpv4Netmask().GetStringAddress());
     }
-    if (config.GetUseIpv6() && !KernelIpv6Enabled(NormKey(_netstack)) && config.GetUseIpv6Dhcp())
+    if (config.GetUseIpv6() && !KernelIpv6Enabled(NetstackKey(_netstack)) && config.GetUseIpv6Dhcp())
         throw HostCtlException("Cannot start DHCPv6 client when IPv6 is not enabled");
     if (IsPlumbed()) SetIpConfigInternal(config);
     Record([&](ConfigBranchUtil& e) { RecordIpConfig(e, config); });
@@ -998,7 +963,7 @@ void TarnNicImpl::SetTarnNicType(TarnNicType type) {
 
 void TarnNicImpl::SetNetstackInstanceKey(const std::string& key) {
     if (IsPlumbed()) throw HostCtlException("Cannot change netstack key while tarnnic is enabled");
-    const std::string newKey = NormKey(key);
+    const std::string newKey = NetstackKey(key);
     {
         KsiTcpipInstanceProps p{};
         Util::Sysinfo si(KSI_NODE_net_tcpip_instances_properties);

@@ -13,6 +13,7 @@
 #include "configstore/configfileutil.h"
 #include "hostctl/network.h"
 #include "lib/tarnctl_object.h"
+#include "network/network_util.h"
 #include "network/tarnnic_hooks.h"
 
 namespace TarnCtl::Network {
@@ -59,6 +60,8 @@ public:
     static void AddTarnNicReconfigTagCallback(TarnNicHooks::ReconfigTagFn fn) {
         TarnNicHooks::AddTarnNicReconfigTagCallback(fn);
     }
+    // The netstack a key names: "" is the default one.
+    static std::string NetstackKey(const std::string& key) { return key.empty() ? kDefaultNetstack : key; }
     // The connection point of a configuration entry.
     static HostCtl::Network::ConnectionPoint ConnectionOf(ConfigStoreUtil::ConfigBranchUtil& entry);
     // The netstack a NIC of that name is plumbed on in the kernel, or "".
@@ -133,6 +136,9 @@ public:
 
 private:
     void RefreshIfStale();
+    // A value of the NIC's entry, `fallback` when it has none.
+    template <typename T>
+    T ConfigValue(const char* name, T fallback);
     std::string Portstr() const;
     void SetIpConfigInternal(const HostCtl::Network::IpConfig& ip);
     void SetIpv6ConfigInternal(const HostCtl::Network::IpConfig& ip);

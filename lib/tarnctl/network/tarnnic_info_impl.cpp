@@ -25,8 +25,6 @@ namespace {
 
 const char* kTag = "TarnosNicInfoImpl";
 
-std::string NormKey(const std::string& key) { return key.empty() ? kDefaultNetstack : key; }
-
 bool Wanted(const ConnectionPoint& cp, PortsetGetType type) {
     switch (cp.GetType()) {
         case ConnectionPoint::VSS_PORT_GROUP: return type & PORTSET_GET_VSS;
@@ -63,7 +61,7 @@ std::unique_ptr<TarnNic> Make(const EntryInfo& e) { return std::make_unique<Tarn
 void TarnosNicInfoImpl::AddInternal(const ConnectionPoint* cp, const std::string& netstackKey, const IpConfig& ip,
                                     const MacAddress& mac, Pnic* pnic, uint32_t mtu, uint32_t tsoMss,
                                     uint32_t numRxQueue, const std::string& name) {
-    const std::string key = NormKey(netstackKey);
+    const std::string key = TarnNicImpl::NetstackKey(netstackKey);
     if (cp && TarnNicImpl::TarnNicExists(*cp, key))
         throw HostCtlException("A tarnos nic for the connection point already exists: " + cp->ToString());
     TarnNicImpl::CreateTarnNic(cp, key, ip, mac, pnic, mtu, tsoMss, numRxQueue, name);
@@ -96,16 +94,16 @@ void TarnosNicInfoImpl::AddTarnosNic(const std::string& portGroup, const std::st
 
 void TarnosNicInfoImpl::RemoveTarnosNic(const ConnectionPoint* cp, const std::string& netstackKey) {
     if (!cp) throw HostCtlException("Invalid ConnectionPoint.");
-    TarnNicImpl(*cp, NormKey(netstackKey)).Destroy();
+    TarnNicImpl(*cp, TarnNicImpl::NetstackKey(netstackKey)).Destroy();
 }
 
 void TarnosNicInfoImpl::RemoveTarnosNic(const std::string& portGroup, const std::string& netstackKey) {
-    TarnNicImpl(ConnectionPoint::PortGroup(portGroup), NormKey(netstackKey)).Destroy();
+    TarnNicImpl(ConnectionPoint::PortGroup(portGroup), TarnNicImpl::NetstackKey(netstackKey)).Destroy();
 }
 
 std::unique_ptr<TarnNic> TarnosNicInfoImpl::GetTarnosNic(const ConnectionPoint& cp, const std::string& netstackKey) {
     if (!TarnNicImpl::TarnNicConfigExists(cp, netstackKey)) return nullptr;
-    return std::make_unique<TarnNicImpl>(cp, NormKey(netstackKey));
+    return std::make_unique<TarnNicImpl>(cp, TarnNicImpl::NetstackKey(netstackKey));
 }
 
 std::unique_ptr<TarnNic> TarnosNicInfoImpl::GetTarnosNicByInterface(const std::string& name, bool configured,
@@ -143,7 +141,7 @@ std::vector<std::unique_ptr<TarnNic>> TarnosNicInfoImpl::GetTarnosNicsByInstance
                                                                                     PortsetGetType type) {
     std::vector<std::unique_ptr<TarnNic>> out;
     for (const EntryInfo& e : Entries())
-        if (e.key == NormKey(key) && Wanted(e.cp, type)) out.push_back(Make(e));
+        if (e.key == TarnNicImpl::NetstackKey(key) && Wanted(e.cp, type)) out.push_back(Make(e));
     return out;
 }
 
@@ -161,7 +159,7 @@ std::string TarnosNicInfoImpl::GetTarnnicNetstackInstanceKey(const std::string& 
 
 uint32_t TarnosNicInfoImpl::GetTarnNicCountByNetstackInstance(const std::string& key) {
     uint32_t n = 0;
-    for (const EntryInfo& e : Entries()) n += e.key == NormKey(key);
+    for (const EntryInfo& e : Entries()) n += e.key == TarnNicImpl::NetstackKey(key);
     return n;
 }
 
