@@ -297,6 +297,25 @@ public:
         return _depth > 0;
     }
 
+    StoreStamp GetChangeStamp() override {
+        std::lock_guard<std::recursive_mutex> g(_mu);
+        Ready();
+        sqlite3_stmt* s = _dataVersion.get();
+        sqlite3_reset(s);
+        if (sqlite3_step(s) != SQLITE_ROW) {
+            sqlite3_reset(s);
+            return {};
+        }
+        StoreStamp stamp;
+        stamp.connection = _connection;
+        // Other connections' commits move the data version; this one's
+        // changes (committed or not) move its change count.
+        stamp.dataVersion = sqlite3_column_int64(s, 0);
+        stamp.changes = sqlite3_total_changes64(_db);
+        sqlite3_reset(s);
+        return stamp;
+    }
+
     void ResetAll() {
         std::lock_guard<std::recursive_mutex> g(_mu);
         Ready();
@@ -314,12 +333,13 @@ private:
     bool _doomed = false;
     Statement _getObj, _putObj, _delOne, _delAll, _list, _listIds, _getMeta, _putMeta;
     Statement _getDesired, _putDesired, _listDesired, _delDesiredOne, _delDesiredAll;
-    Statement _getStatus, _putStatus;
+    Statement _getStatus, _putStatus, _dataVersion;
+    uint64_t _connection = 0;  // unique per opened connection in this process
 
     std::vector<Statement*> All() {
         return {&_getObj,     &_putObj,      &_delOne,        &_delAll,        &_list,
                 &_listIds,    &_getMeta,     &_putMeta,       &_getDesired,    &_putDesired,
-                &_listDesired, &_delDesiredOne, &_delDesiredAll, &_getStatus, &_putStatus};
+                &_listDesired, &_delDesiredOne, &_delDesiredAll, &_getStatus, &_putStatus, &_dataVersion};
     }
 
     void Open() {
@@ -340,6 +360,8 @@ private:
         }
         sqlite3_busy_timeout(_db, 30000);
         _forkGen = gForkGeneration.load();
+        static std::atomic<uint64_t> connections{0};
+        _connection = ++connections;
         Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", "configure the store");
         Exec("CREATE TABLE IF NOT EXISTS objects(component TEXT NOT NULL, grp TEXT NOT NULL,"
              " key TEXT NOT NULL, instance TEXT NOT NULL, data TEXT NOT NULL,"
@@ -380,6 +402,7 @@ private:
         _delDesiredAll = Statement(_db, "DELETE FROM desired WHERE component=?1 AND grp=?2 AND key=?3");
         _getStatus = Statement(_db, "SELECT applied FROM bootstatus WHERE component=?1 AND grp=?2"
                                     " AND key=?3 AND instance=?4");
+        _dataVersion = Statement(_db, "PRAGMA data_version");
         _putStatus = Statement(_db, "INSERT INTO bootstatus(component, grp, key, instance, applied)"
                                     " VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(component, grp, key,"
                                     " instance) DO UPDATE SET applied=excluded.applied");

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "configstore/configfileutil.h"
+#include "configstore/configmappings.h"
 #include "configstore/configparser.h"
 #include "configstore/configstoreconvertor.h"
 #include "fixture.h"
@@ -130,6 +134,70 @@ TEST_F(ConvertorTest, WritesBackExactlyTheChangedValues) {
     EXPECT_TRUE(Json(Data("switches", "network_vss", "vSwitch0")) == expected)
         << Data("switches", "network_vss", "vSwitch0");
     EXPECT_EQ(Data("switches", "network_vss", "vSwitch1"), before1);
+}
+
+// The write-back starts from what the store holds when it writes, not from
+// what the lock read: a change made in between by this process or by another
+// one is kept, and a second write-back under the same lock sees the first.
+TEST_F(ConvertorTest, WriteBackKeepsStoreChangesMadeWhileLocked) {
+    PutSwitches();
+    conv->Lock({kVss});
+    Put("switches", "network_vss", "vSwitch0", R"({"name":"vSwitch0","mtu":1500,"extra":"same process"})");
+    conv->SetValue("/net/vswitch/child[0000]/numPorts", 64);
+    conv->Write();
+    auto sw0 = Json(Data("switches", "network_vss", "vSwitch0"));
+    EXPECT_STREQ(sw0["extra"].GetString(), "same process");
+    EXPECT_EQ(sw0["num_ports"].GetInt(), 64);
+    EXPECT_FALSE(sw0.HasMember("port_groups"));
+
+    // Another process's connection commits between two write-backs.
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        auto own = ConfigStore::GetStore(HaldenConfigStore::sGlobalNamespace);
+        own->Write(ConfigStoreObject::FromData(ConfigStoreObjectId("switches", "network_vss", "halden", "vSwitch1"),
+                                               R"({"name":"vSwitch1","mtu":9000,"extra":"other process"})"));
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    conv->SetValue("/net/vswitch/child[0001]/numPorts", 32);
+    conv->SetValue("/net/vswitch/child[0000]/mtu", 1600);
+    conv->Write();
+    conv->Unlock();
+    auto sw1 = Json(Data("switches", "network_vss", "vSwitch1"));
+    EXPECT_STREQ(sw1["extra"].GetString(), "other process");
+    EXPECT_EQ(sw1["num_ports"].GetInt(), 32);
+    sw0 = Json(Data("switches", "network_vss", "vSwitch0"));
+    EXPECT_EQ(sw0["num_ports"].GetInt(), 64);
+    EXPECT_EQ(sw0["mtu"].GetInt(), 1600);
+    EXPECT_STREQ(sw0["extra"].GetString(), "same process");
+}
+
+TEST(ConfigMappings, IndicesRoundTripThroughPatterns) {
+    struct Case {
+        std::string path, pattern, back;
+    } cases[] = {
+        {"/net/vswitch/child[0000]/mtu", "net/vswitch/child[####]/mtu", "/net/vswitch/child[0000]/mtu"},
+        {"/net/vswitch/child[0007]/portgroup/child[0012]/vlanId",
+         "net/vswitch/child[####]/portgroup/child[####]/vlanId",
+         "/net/vswitch/child[0007]/portgroup/child[0012]/vlanId"},
+        {"/net/vswitch/child[9999]/name", "net/vswitch/child[####]/name", "/net/vswitch/child[9999]/name"},
+        {"/net/vswitch/child[10000]/name", "net/vswitch/child[####]/name", "/net/vswitch/child[10000]/name"},
+        // A last index stands for a list entry; it comes back four digits wide.
+        {"/net/vswitch/child[123456789]/bridge/nics[3]", "net/vswitch/child[####]/bridge/nics[#]",
+         "/net/vswitch/child[123456789]/bridge/nics[0003]"},
+        {"/net/a[b]/c[]/d", "net/a[b]/c[]/d", "/net/a[b]/c[]/d"},
+    };
+    for (const auto& c : cases) {
+        std::vector<long> indices;
+        EXPECT_EQ(Mappings::NormalizePath(c.path, &indices), c.pattern) << c.path;
+        EXPECT_EQ(Mappings::InsertIndices("/" + c.pattern, indices), c.back) << c.path;
+    }
+    // A pattern with more places than indices keeps the rest as written.
+    EXPECT_EQ(Mappings::InsertIndices("/a[####]/b[#]", {5}), "/a[0005]/b[#]");
+    EXPECT_EQ(Mappings::InsertIndices("/a[[####]x", {42}), "/a[[0042]x");
 }
 
 TEST_F(ConvertorTest, NewElementsAreAppendedAndListsRebuilt) {

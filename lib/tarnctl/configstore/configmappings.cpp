@@ -444,19 +444,34 @@ std::string InsertIndices(const std::string& pattern, const std::vector<long>& i
     out.reserve(pattern.size() + 8);
     size_t next = 0;
     size_t i = 0;
-    while (i < pattern.size()) {
-        bool wide = pattern.compare(i, 6, "[####]") == 0;
-        bool narrow = !wide && pattern.compare(i, 3, "[#]") == 0;
-        if ((wide || narrow) && next < indices.size()) {
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "[%04ld]", indices[next++]);
-            out += buf;
-            i += wide ? 6 : 3;
+    for (;;) {
+        size_t open = pattern.find('[', i);
+        if (open == std::string::npos) {
+            out.append(pattern, i, std::string::npos);
+            return out;
+        }
+        out.append(pattern, i, open - i);
+        bool wide = pattern.compare(open, 6, "[####]") == 0;
+        bool narrow = !wide && pattern.compare(open, 3, "[#]") == 0;
+        if (!(wide || narrow) || next >= indices.size()) {
+            out.push_back('[');
+            i = open + 1;
             continue;
         }
-        out.push_back(pattern[i++]);
+        long index = indices[next++];
+        char buf[32];
+        if (index >= 0 && index <= 9999) {
+            // Hot path of every tree read: four digits without a format call.
+            buf[0] = '[';
+            for (int d = 4; d >= 1; --d, index /= 10) buf[d] = static_cast<char>('0' + index % 10);
+            buf[5] = ']';
+            out.append(buf, 6);
+        } else {
+            std::snprintf(buf, sizeof buf, "[%04ld]", index);
+            out += buf;
+        }
+        i = open + (wide ? 6 : 3);
     }
-    return out;
 }
 
 }  // namespace TarnCtl::ConfigStoreUtil::Mappings

@@ -219,13 +219,19 @@ void ConfigParser::TranslatePath2Memory(const std::string& path) {
     std::string legacyPath = Mappings::InsertIndices(row.legacy, indices);
     std::string legacyValue = Mappings::MapEnum(row, path.substr(eq + 1), false);
     TarnCtl_LogTriviaInt("%s: Parsed halden-shaped path: %s\n", kComponent, legacyPath.c_str());
-    std::vector<std::string> parts = GetSubKeysForCS(legacyPath);
-    if (parts.empty()) return;
-    std::shared_ptr<ConfigBranch> branch = _root;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) branch = branch->GetBranch(parts[i]);
+    size_t slash = legacyPath.rfind('/');
+    std::string leaf = slash == std::string::npos ? legacyPath : legacyPath.substr(slash + 1);
+    if (leaf.empty()) return;
+    std::string dir = slash == std::string::npos ? std::string() : legacyPath.substr(0, slash);
+    if (!_lastBranch || dir != _lastDir) {
+        std::shared_ptr<ConfigBranch> branch = _root;
+        for (const std::string& part : GetSubKeysForCS(dir)) branch = branch->GetBranch(part);
+        _lastBranch = std::move(branch);
+        _lastDir = std::move(dir);
+    }
     // The element is known to the store by this name, whatever it is renamed to later.
-    if (row.namesElement) branch->SetStoreName(legacyValue);
-    branch->GetValue(parts.back())->InitValue(std::move(legacyValue));
+    if (row.namesElement) _lastBranch->SetStoreName(legacyValue);
+    _lastBranch->GetValue(leaf)->InitValue(std::move(legacyValue));
 }
 
 long ConfigParser::GetStartIdxInMemory(const std::string& spec) {
@@ -310,10 +316,12 @@ void ConfigParser::Parse(const std::vector<std::string>& specs) {
             auto object = _store->Get(id);
             if (!object) continue;
             objects.emplace_back(id.GetInstanceId(), object->GetData());
+            _owner->NoteStoredData(object->GetConfigStoreObjectId(), objects.back().second);
         } else {
             auto filter = std::make_shared<HaldenConfigStore::FilterSpecObject>(id);
             for (const auto& object : _store->List(filter)) {
                 objects.emplace_back(object->GetConfigStoreObjectId().GetInstanceId(), object->GetData());
+                _owner->NoteStoredData(object->GetConfigStoreObjectId(), objects.back().second);
             }
         }
         long i = start;

@@ -58,6 +58,10 @@ private:
     std::shared_ptr<ConfigStoreConvertor> _owner;
     std::shared_ptr<ConfigBranch> _root;
     std::shared_ptr<HaldenConfigStore::ConfigStore> _store;
+    // The leaves of one object come in order: the branch of the last one is
+    // usually the branch of the next.
+    std::string _lastDir;
+    std::shared_ptr<ConfigBranch> _lastBranch;
 };
 
 }  // namespace TarnCtl::ConfigStoreUtil

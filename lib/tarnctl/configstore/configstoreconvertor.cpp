@@ -109,6 +109,8 @@ void ConfigStoreConvertor::NewTree() {
     _touched.clear();
     _removedIds.clear();
     _idMap.clear();
+    _readData.clear();
+    _readStamp = {};
 }
 
 std::shared_ptr<ConfigBranch> ConfigStoreConvertor::GetRoot() {
@@ -150,6 +152,10 @@ void ConfigStoreConvertor::Lock(const std::vector<std::string>& specs) {
         std::vector<std::string> toRead;
         ComputeAllowObj(specs, &toRead);
         if (outer) NewTree();
+        // Reads kept from an earlier lock are only good while nothing changed.
+        HaldenConfigStore::StoreStamp stamp = Store()->GetChangeStamp();
+        if (!stamp.Same(_readStamp)) _readData.clear();
+        _readStamp = stamp;
         ConfigParser parser(shared_from_this(), GetRoot(), Store());
         parser.Parse(toRead);
     } catch (const std::exception& e) {
@@ -429,6 +435,24 @@ void ConfigStoreConvertor::NoteRead(const std::string& elementKey, const ConfigS
     _known.insert_or_assign(elementKey, id);
 }
 
+void ConfigStoreConvertor::NoteStoredData(const ConfigStoreObjectId& id, const std::string& json) {
+    if (_readStamp.Known()) _readData.insert_or_assign(id.ToString(), json);
+}
+
+bool ConfigStoreConvertor::ReadStored(const ConfigStoreObjectId& id, std::string* json) {
+    if (_readDataCurrent) {
+        auto it = _readData.find(id.ToString());
+        if (it != _readData.end()) {
+            *json = it->second;
+            return true;
+        }
+    }
+    auto stored = Store()->Get(id);
+    if (!stored) return false;
+    *json = stored->GetData();
+    return true;
+}
+
 void ConfigStoreConvertor::NoteRemoval(const ConfigNode& node) {
     const std::string key = node.GetKey();
     if (key.empty() || key == "/") return;
@@ -507,6 +531,7 @@ void ConfigStoreConvertor::BeginPrint() {
 void ConfigStoreConvertor::EndPrint() { _write->active = false; }
 
 void ConfigStoreConvertor::ClearPlan() {
+    _readDataCurrent = false;
     _write->objects.clear();
     _write->byId.clear();
     _write->deletes.clear();
@@ -524,23 +549,21 @@ ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStore
     if (found != _write->byId.end()) return *found->second;
     auto c = std::make_unique<Collected>(Collected{id, {}, elementKey});
     c->doc.SetObject();
-    std::shared_ptr<ConfigStoreObject> stored;
+    std::string data;
     // An instance deleted in this write starts again from nothing.
-    if (!_write->deleted.count(idText)) stored = Store()->Get(id);
+    bool stored = !_write->deleted.count(idText) && ReadStored(id, &data);
     auto known = _known.find(elementKey);
     if (known != _known.end() && !(known->second == id)) {
         // Renamed: the stored content moves to the new instance.
-        if (!stored && !_write->deleted.count(known->second.ToString())) stored = Store()->Get(known->second);
+        if (!stored && !_write->deleted.count(known->second.ToString())) stored = ReadStored(known->second, &data);
         if (!_write->deleted.count(known->second.ToString())) {
             _write->deletes.push_back(known->second);
             _write->deleted.insert(known->second.ToString());
         }
     }
     if (stored) {
-        rapidjson::Document d;
-        std::string data = stored->GetData();
-        d.Parse(data.c_str(), data.size());
-        if (!d.HasParseError() && d.IsObject()) c->doc.CopyFrom(d, c->doc.GetAllocator());
+        c->doc.Parse(data.c_str(), data.size());
+        if (c->doc.HasParseError() || !c->doc.IsObject()) c->doc.SetObject();
     }
     if (id.HasInstanceId()) {
         // The instance carries the property it is named by.
@@ -805,6 +828,7 @@ void RefreshStoreNames(ConfigBranch& branch) {
 
 void ConfigStoreConvertor::Plan() {
     ClearPlan();
+    _readDataCurrent = !_readData.empty() && Store()->GetChangeStamp().Same(_readStamp);
     auto elementAt = [this](const std::string& elementKey) {
         auto [element, last] = GetRoot()->Resolve(elementKey + "/x", false);
         return element && element->GetKey() == elementKey ? element : nullptr;

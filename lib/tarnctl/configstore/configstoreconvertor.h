@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <unordered_map>
 #include <vector>
 
 #include "configstore/confignode.h"
@@ -107,6 +108,9 @@ public:
 
     // Called by the reader for every object instance it puts into the tree.
     void NoteRead(const std::string& elementKey, const HaldenConfigStore::ConfigStoreObjectId& id);
+    // Called by the reader with the stored form of every object it read
+    // outside boot mode, so that a write-back need not read it again.
+    void NoteStoredData(const HaldenConfigStore::ConfigStoreObjectId& id, const std::string& json);
 
 private:
     struct WriteState;
@@ -123,6 +127,9 @@ private:
                        const std::string& elementKey);
     // After a successful write: what the store now holds is what the tree knows.
     void AfterWrite();
+    // The stored form of `id` now: what the lock read while the store is
+    // unchanged since, else a fresh read. False when there is no such object.
+    bool ReadStored(const HaldenConfigStore::ConfigStoreObjectId& id, std::string* json);
 
     std::vector<std::string> _allowedSpecs;
     std::vector<std::string> _specsToRead;
@@ -140,6 +147,10 @@ private:
     std::vector<HaldenConfigStore::ConfigStoreObjectId> _removedIds;
     // The id map (RegisterConfigStoreId).
     std::map<std::string, std::string> _idMap;
+    // What the reads of this lock found, and the store's state when they began.
+    std::unordered_map<std::string, std::string> _readData;
+    HaldenConfigStore::StoreStamp _readStamp;
+    bool _readDataCurrent = false;  // set by Plan: the store has not changed since
 };
 
 }  // namespace TarnCtl::ConfigStoreUtil

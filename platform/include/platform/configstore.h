@@ -148,6 +148,19 @@ private:
     ConfigStoreObjectId _id;
 };
 
+// Identifies the state of the stored objects as one connection sees it:
+// equal known stamps mean nothing was changed in between, by this process or
+// any other. An unknown stamp (the default) never equals another.
+struct StoreStamp {
+    uint64_t connection = 0;  // 0: unknown
+    int64_t dataVersion = 0;
+    int64_t changes = 0;
+    bool Known() const { return connection != 0; }
+    bool Same(const StoreStamp& o) const {
+        return Known() && connection == o.connection && dataVersion == o.dataVersion && changes == o.changes;
+    }
+};
+
 class ConfigStore {
 public:
     // The store of `ns` for this process (one shared instance per namespace).
@@ -192,6 +205,9 @@ public:
     virtual void Commit() = 0;
     virtual void Rollback() = 0;
     virtual bool InTransaction() = 0;
+
+    // Lets a reader keep what it read and know when it must read again.
+    virtual StoreStamp GetChangeStamp() { return {}; }
 };
 
 // Groups the writes of this thread on `store`; Commit() makes them durable,
