@@ -42,6 +42,23 @@ const rapidjson::Value* Array(const rapidjson::Value& o, const char* key) {
     return it != o.MemberEnd() && it->value.IsArray() ? &it->value : nullptr;
 }
 
+// "sopi": {"ats"|"clone"|"zero"|"delete": "supported"|"unsupported"|"unknown"}.
+// Without it an array disk supports every primitive, a local disk none, and
+// other devices are unknown.
+void ParseSopi(const rapidjson::Value& d, DeviceSpec* s) {
+    const uint32_t fallback = s->type != 0 ? KSI_SOPI_UNKNOWN : s->local ? KSI_SOPI_UNSUPPORTED : KSI_SOPI_SUPPORTED;
+    auto it = d.FindMember("sopi");
+    const rapidjson::Value* sopi = it != d.MemberEnd() && it->value.IsObject() ? &it->value : nullptr;
+    const char* const keys[] = {"ats", "clone", "zero", "delete"};
+    for (int i = 0; i < 4; ++i) {
+        const std::string word = sopi ? Str(*sopi, keys[i]) : "";
+        s->sopi[i] = word == "supported"     ? KSI_SOPI_SUPPORTED
+                     : word == "unsupported" ? KSI_SOPI_UNSUPPORTED
+                     : word == "unknown"     ? KSI_SOPI_UNKNOWN
+                                             : fallback;
+    }
+}
+
 struct TypeRow {
     uint32_t type;
     const char* word;
@@ -192,6 +209,8 @@ Hardware Parse(const rapidjson::Value* section) {
             s.nvme = Bool(d, "nvme");
             s.pseudo = Bool(d, "pseudo");
             s.persistable = Bool(d, "persistable", true);
+            s.wear = Bool(d, "wear");
+            ParseSopi(d, &s);
             s.status = Str(d, "status") == "dead" ? 2 : 0;
             s.stateStatus = StatusFromText(Str(d, "stateChange"));
             if (auto* paths = Array(d, "paths")) {
@@ -318,7 +337,7 @@ void AddDevice(KernelState& state, const DeviceSpec& d) {
     info.flags = (d.local ? KSI_DEVICE_LOCAL : 0) | (d.ssd ? KSI_DEVICE_SSD : 0) |
                  (d.removable ? KSI_DEVICE_REMOVABLE : 0) | (d.pseudo ? KSI_DEVICE_PSEUDO : 0) |
                  (d.rdmCapable && !d.local ? KSI_DEVICE_RDM_CAPABLE : 0) | (d.nvme ? KSI_DEVICE_NVME : 0) |
-                 (d.persistable ? KSI_DEVICE_UID_PERSISTABLE : 0);
+                 (d.persistable ? KSI_DEVICE_UID_PERSISTABLE : 0) | (d.wear ? KSI_DEVICE_WEAR_SUPPORTED : 0);
     info.devfs = row ? row->devfs : KSI_DEVFS_GENSCSI;
     const char* dir = info.devfs == KSI_DEVFS_DISKS ? "disks" : info.devfs == KSI_DEVFS_CDROM ? "cdrom" : "genscsi";
     Copy(info.consoleDevice, std::string("/kdfs/devices/") + dir + "/" + d.uid);
@@ -337,6 +356,8 @@ void AddDevice(KernelState& state, const DeviceSpec& d) {
     state.Put(KSI_NODE_storage_scsifw_devices_SchedulingLatencyThreshold, {d.uid}, KsiStorageValue{0});
     state.Put(KSI_NODE_storage_scsifw_devices_ignoreInquiryCache, {d.uid}, KsiStorageValue{0});
     state.Put(KSI_NODE_storage_scsifw_devices_qfullconfigparams, {d.uid}, KsiStorageQfullParams{0, 0});
+    state.Put(KSI_NODE_storage_scsifw_devices_sopiCacheData, {d.uid},
+              KsiStorageSopiCacheData{d.sopi[0], d.sopi[1], d.sopi[2], d.sopi[3]});
     state.Put(kModule, kDeviceFlagsNode, {d.uid}, DeviceFlags{d.stateStatus});
     for (const auto& world : d.worlds)
         state.Put(KSI_NODE_storage_scsifw_devices_worlds, {d.uid, world}, kMarker);

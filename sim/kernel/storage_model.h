@@ -66,6 +66,9 @@ struct DeviceSpec {
     uint32_t scsiLevel = 6;
     bool local = false, ssd = false, removable = false, nvme = false, pseudo = false;
     bool persistable = true, rdmCapable = true;
+    bool wear = false;  // reports its wear level
+    // Offload primitives: ats, clone, zero, delete (KSI_SOPI_*).
+    uint32_t sopi[4] = {};
     uint32_t status = 0;
     uint32_t stateStatus = 0;
     std::vector<PathSpec> paths;

@@ -49,6 +49,22 @@ enum : uint32_t {
     KSI_DEVICE_NVME = 1u << 6,
     KSI_DEVICE_UID_PERSISTABLE = 1u << 7,
     KSI_DEVICE_PERENNIAL_RESVD = 1u << 8,
+    KSI_DEVICE_WEAR_SUPPORTED = 1u << 9,
+};
+
+// Storage-offload primitive status values (KsiStorageSopiCacheData).
+enum : uint32_t {
+    KSI_SOPI_UNKNOWN = 0,
+    KSI_SOPI_SUPPORTED = 1,
+    KSI_SOPI_UNSUPPORTED = 2,
+};
+
+// /storage/scsifw/devices/sopiCacheData, instance: device UID.
+struct KsiStorageSopiCacheData {
+    uint32_t ats;
+    uint32_t clone;
+    uint32_t zero;
+    uint32_t deleteStatus;
 };
 
 // Where the kernel registered a device in its device file system.
