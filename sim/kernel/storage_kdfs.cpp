@@ -52,7 +52,10 @@ struct Header {
     std::string label, lvm, device, type;
     uint32_t index = 0, count = 1, major = 6, minor = 82;
     uint64_t blockSize = 1048576, used = 0;
-    bool ats = false, clustered = false;
+    bool ats = false, clustered = false, iorm = false;
+    // Light-weight counters a mount starts from: reads, writes, bytes read,
+    // bytes written, open files.
+    uint64_t stats[5] = {};
     uint32_t unmapGran = 1048576, unmapBw = 0;
     std::string unmapPrio = "low", unmapMethod = "priority";
     std::vector<Heartbeat> hb;
@@ -93,6 +96,13 @@ std::string ToJson(const Header& h) {
     w.Bool(h.ats);
     w.Key("clustered");
     w.Bool(h.clustered);
+    w.Key("iorm");
+    w.Bool(h.iorm);
+    w.Key("stats");
+    w.StartArray();
+    for (uint64_t v : h.stats)
+        w.Uint64(v);
+    w.EndArray();
     u64("unmapGran", h.unmapGran);
     u64("unmapBw", h.unmapBw);
     str("unmapPrio", h.unmapPrio);
@@ -143,6 +153,10 @@ bool FromJson(const std::string& text, Header* h) {
     h->used = U64(d, "used");
     h->ats = Bool(d, "ats");
     h->clustered = Bool(d, "clustered");
+    h->iorm = Bool(d, "iorm");
+    if (auto it = d.FindMember("stats"); it != d.MemberEnd() && it->value.IsArray())
+        for (rapidjson::SizeType i = 0; i < it->value.Size() && i < 5; ++i)
+            h->stats[i] = it->value[i].IsUint64() ? it->value[i].GetUint64() : 0;
     h->unmapGran = static_cast<uint32_t>(U64(d, "unmapGran"));
     h->unmapBw = static_cast<uint32_t>(U64(d, "unmapBw"));
     h->unmapPrio = Str(d, "unmapPrio");
@@ -353,6 +367,13 @@ void SyncDirs(const KernelState& s) {
     }
 }
 
+// The file-system switch's type word for a create type.
+const char* TypeWord(const std::string& createType) {
+    if (createType == "kdfsl" || createType == "kdfs6l")
+        return "KDFS-L";
+    return createType == "kdfsos" ? "KDFSOS" : "KDFS";
+}
+
 // Rewrites the switch records of a mounted volume from its headers.
 void Publish(KernelState& s, const std::string& uuidText) {
     KsiFsVolume v{};
@@ -372,7 +393,7 @@ void Publish(KernelState& s, const std::string& uuidText) {
     Copy(v.label, head.label);
     Copy(v.lvmName, head.lvm);
     Copy(v.headExtent, extents.front());
-    Copy(v.type, head.type == "kdfsl" || head.type == "kdfs6l" ? "KDFS-L" : "KDFS");
+    Copy(v.type, TypeWord(head.type));
     v.majorVersion = head.major;
     v.minorVersion = head.minor;
     v.blockSize = head.blockSize;
@@ -381,7 +402,8 @@ void Publish(KernelState& s, const std::string& uuidText) {
     v.diskBlockSize = 512;
     v.physDiskBlockSize = 512;
     v.flags = (v.flags & (KSI_FS_READ_ONLY | KSI_FS_FORCE_MOUNTED)) | KSI_FS_ACCESSIBLE |
-              (head.ats ? uint32_t{KSI_FS_ATS_ONLY} : 0u) | (head.major >= 6 ? uint32_t{KSI_FS_NATIVE_SNAPSHOT} : 0u);
+              (head.ats ? uint32_t{KSI_FS_ATS_ONLY} : 0u) | (head.major >= 6 ? uint32_t{KSI_FS_NATIVE_SNAPSHOT} : 0u) |
+              (head.iorm ? uint32_t{KSI_FS_IORM_ENABLED} : 0u);
     v.extentCount = static_cast<uint32_t>(extents.size());
     s.Put(KSI_NODE_system_fsSwitch_volumes, {uuidText}, v);
     KsiFsVolumeLabel l{};
@@ -487,6 +509,9 @@ TARN_ReturnStatus MountSet(KernelState& s, std::vector<std::string> keys, const 
     if (mode != "ro")
         SetHeartbeat(head, HostUuid(s), 1);
     SaveHeader(s, keys.front(), head);
+    s.Put(KSI_LVM_MODULE, KSI_LVM_NODE_LIGHT_STATS, {uuidText},
+          KsiLvmLightStats{head.stats[0], head.stats[1], head.stats[2], head.stats[3],
+                           static_cast<uint32_t>(head.stats[4]), 0});
     KsiFsVolume v{};
     Copy(v.uuid, uuidText);
     v.flags = (mode == "ro" ? uint32_t{KSI_FS_READ_ONLY} : 0u) | (snapshot ? uint32_t{KSI_FS_FORCE_MOUNTED} : 0u);
@@ -569,6 +594,25 @@ const NodeRegistration kUnmountNode(KSI_LVM_MODULE, KSI_LVM_NODE_UNMOUNT, {
         if (!c.InputText(0, &uuid))
             return TARN_MISSING_PARAMETER;
         return Unmount(c.state, uuid);
+    },
+});
+
+// Switches I/O resource management of a mounted volume; kept on its head.
+const NodeRegistration kIormNode(KSI_LVM_MODULE, KSI_LVM_NODE_IORM, {
+    .set = [](Call& c) -> TARN_ReturnStatus {
+        std::string uuid, value;
+        if (!c.InputText(0, &uuid) || !c.InputText(1, &value))
+            return TARN_MISSING_PARAMETER;
+        if (value != "0" && value != "1")
+            return TARN_BAD_PARAM;
+        const auto extents = MountedExtents(c.state, uuid);
+        Header head;
+        if (!IsMounted(c.state, uuid) || extents.empty() || !LoadHeader(c.state, extents.front(), &head))
+            return TARN_NOT_FOUND;
+        head.iorm = value == "1";
+        SaveHeader(c.state, extents.front(), head);
+        Publish(c.state, uuid);
+        return TARN_OK;
     },
 });
 
@@ -1039,7 +1083,8 @@ const bool kEntries = [] {
 // ---- The area -----------------------------------------------------------------------------
 
 // Profile section "kdfs": {"volumes": [{"label", "uuid"?, "version"?, "blockSize"?,
-// "extents": ["device:partition", ...], "usedPercent"?, "mounted"?, "heartbeats"?:
+// "extents": ["device:partition", ...], "usedPercent"?, "mounted"?, "type"?: "osdata",
+// "iorm"?, "stats"?: {"reads", "writes", "readBytes", "writeBytes", "openFiles"}, "heartbeats"?:
 // [{"host", "state"}]}], "copies": [{"extent": "device:partition", "of":
 // "device:partition", "extents"?: n}]}. Written to the media once, at init.
 void Seed(KernelState& s, const rapidjson::Value& section) {
@@ -1065,7 +1110,13 @@ void Seed(KernelState& s, const rapidjson::Value& section) {
             head.count = static_cast<uint32_t>(keys.size());
             head.major = static_cast<uint32_t>(version);
             head.minor = version == 3 ? 61 : 82;
-            head.type = "kdfs" + std::to_string(version);
+            head.type = Str(v, "type") == "osdata" ? "kdfsos" : "kdfs" + std::to_string(version);
+            head.iorm = Bool(v, "iorm");
+            if (auto st = v.FindMember("stats"); st != v.MemberEnd() && st->value.IsObject()) {
+                const char* const keys5[] = {"reads", "writes", "readBytes", "writeBytes", "openFiles"};
+                for (int i = 0; i < 5; ++i)
+                    head.stats[i] = U64(st->value, keys5[i]);
+            }
             head.blockSize = U64(v, "blockSize", 1048576);
             const uint64_t sectors = SectorsOf(s, keys);
             head.used = head.blockSize ? sectors * 512 / head.blockSize * U64(v, "usedPercent", 10) / 100 : 0;

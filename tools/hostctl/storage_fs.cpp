@@ -1,5 +1,5 @@
 // hostctl storage filesystem ...: disk file-system volumes (list, show,
-// create, extend, grow, rename, mount, unmount) and snapshot copies of them
+// create, extend, grow, rename, mount, unmount, disable-iorm) and snapshot copies of them
 // (list, resignature, mount under the old identity).
 #include <CLI/CLI.hpp>
 
@@ -101,6 +101,25 @@ void Show(const std::string& name) {
     r.Add("read_only", fs->IsReadOnly());
     r.Add("lock_mode", VmFileSystem::GetLockModeString(fs->GetLockMode()));
     r.Add("automount", fs->IsAutomountEligible());
+    r.Add("iorm_enabled", fs->IsIormEnabled());
+    r.Add("offload_support", VmFileSystem::GetSopiStatusString(fs->GetSOPIState()));
+    r.Add("ats_support", VmFileSystem::GetSopiStatusString(fs->GetSOPIAtsStatus()));
+    r.Add("wear_supported", fs->IsWearSupported());
+    if (fs->IsMounted()) {
+        const auto stats = fs->GetKdfsLightStats();
+        r.Add("read_ops", stats.readOps);
+        r.Add("write_ops", stats.writeOps);
+        r.Add("read_bytes", stats.readBytes);
+        r.Add("write_bytes", stats.writeBytes);
+        r.Add("open_files", stats.openFiles);
+    }
+    HostCtlTool::Table users({"Host", "Live", "This Host", "Stamp US"});
+    users.SetKind("Live", HostCtlTool::Table::Kind::Bool);
+    users.SetKind("This Host", HostCtlTool::Table::Kind::Bool);
+    users.SetKind("Stamp US", HostCtlTool::Table::Kind::Number);
+    for (const auto& u : fs->GetKdfsUserInfo(VmFileSystem::LIVENESS_ALL_SLOTS))
+        users.AddRow({u.hostUuid, Bool(u.state != 0), Bool(u.thisHost), std::to_string(u.stampUS)});
+    r.AddTable("heartbeats", users);
     HostCtlTool::Table extents({"Index", "Extent"});
     extents.SetKind("Index", HostCtlTool::Table::Kind::Number);
     const auto names = fs->GetExtents();
@@ -235,6 +254,14 @@ HostCtlTool::CommandGroup gFileSystems("storage-filesystem", 21, [](CLI::App& ap
     u->callback([] {
         Volume(unmountName)->Unmount(transient ? VmFileSystem::UNMOUNT_TRANSIENT : VmFileSystem::UNMOUNT_PERSISTENT);
         HostCtlTool::Message("Unmounted " + unmountName);
+    });
+
+    static std::string iormName;
+    auto* io = fsCmd->add_subcommand("disable-iorm", "Turn I/O resource management off on a mounted volume");
+    io->add_option("volume", iormName, "Volume UUID or label")->required();
+    io->callback([] {
+        Volume(iormName)->DisableIORM();
+        HostCtlTool::Message("I/O resource management is off on " + iormName);
     });
 
     auto* snap = fsCmd->add_subcommand("snapshot", "Snapshot copies of volumes found on other devices");

@@ -1,6 +1,7 @@
 // Helpers shared by the disk file-system volume code.
 #include "storage/kdfs_util.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -24,6 +25,16 @@ std::string FormatUuid(const uint8_t (&b)[16]) {
     std::memcpy(&h, b + 8, 2);
     return HostCtl::Misc::StrPrintf("%08x-%08x-%04hx-%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx", w0, w1, h, b[10], b[11],
                                     b[12], b[13], b[14], b[15]);
+}
+
+std::vector<std::string> ExtentDevices(const std::vector<std::string>& extents) {
+    std::vector<std::string> devices;
+    for (const auto& e : extents) {
+        std::string device = e.substr(0, e.rfind(':'));
+        if (std::find(devices.begin(), devices.end(), device) == devices.end())
+            devices.push_back(std::move(device));
+    }
+    return devices;
 }
 
 void EnsureLibrary() {

@@ -24,6 +24,8 @@ std::string FormatUuid(const uint8_t (&bytes)[16]);
 inline std::string DevicePath(const std::string& extent) {
     return kDisksDir + extent;
 }
+// The devices under a volume's extents ("device:n"), each once, in extent order.
+std::vector<std::string> ExtentDevices(const std::vector<std::string>& extents);
 // Calls TarnfsLib_Init once per process; throws when it fails.
 void EnsureLibrary();
 // The kernel's text for a status.

@@ -81,7 +81,9 @@ VmFileSystemImpl::VmFileSystemImpl(std::string uuid) : _uuid(std::move(uuid)) {}
 VmFileSystemImpl::VmFileSystemImpl(const KdfsVolumeRecord& r)
     : _uuid(r.uuid), _stale(false), _label(r.label), _lvm(r.lvm), _createType(r.type), _major(r.major),
       _minor(r.minor), _blockSize(r.blockSize) {
-    _type = r.type == KDFSL_CREATE_TYPE || r.type == KDFS6L_CREATE_TYPE ? "KDFS-L" : "KDFS";
+    _type = r.type == KDFSL_CREATE_TYPE || r.type == KDFS6L_CREATE_TYPE ? "KDFS-L"
+            : r.type == KDFSOS_CREATE_TYPE                                 ? "KDFSOS"
+                                                                           : "KDFS";
     uint64_t sectors = 0;
     for (const auto& e : r.extents) {
         sectors += e.end - e.start + 1;
@@ -187,25 +189,6 @@ void VmFileSystemImpl::RequireMounted(const char* message) {
     if (!Kdfs::IsMountedUuid(_uuid))
         throw HostCtlException(message);
     Ensure();
-}
-
-bool VmFileSystemImpl::IsActiveVolume(bool includeThisHost) {
-    Kdfs::EnsureLibrary();
-    std::vector<TarnfsHeartbeat> heartbeats;
-    if (TarnfsLib_CheckForExistingFS(Kdfs::DevicePath(GetHeadExtentName()), 0, &heartbeats) != TARN_OK)
-        throw HostCtlException("Unable to query live KDFS state of volume.");
-    std::string self;
-    if (TarnfsLibKSI_GetKDFSHostUUID(&self) != TARN_OK)
-        throw HostCtlException("Unable to query UUID of the host.");
-    bool active = false;
-    for (const auto& hb : heartbeats) {
-        if (hb.state == 0 || (!includeThisHost && hb.hostUuid == self))
-            continue;
-        TarnCtl_LogInfoInt("%s: Host %s has volume %s open. HB state: %x, HB stampUS: %ld\n", kComponent,
-                           hb.hostUuid.c_str(), _uuid.c_str(), hb.state, static_cast<long>(hb.stampUS));
-        active = true;
-    }
-    return active;
 }
 
 // ---- Creating -------------------------------------------------------------------------------
@@ -435,24 +418,9 @@ void VmFileSystemImpl::SetClusteredVmdkState(uint32_t state) {
 
 // ---- Transports -----------------------------------------------------------------------------
 
-namespace {
-
-// The devices under a volume's extents, each once, in extent order.
-std::vector<std::string> ExtentDevices(const std::vector<std::string>& extents) {
-    std::vector<std::string> devices;
-    for (const auto& e : extents) {
-        std::string device = e.substr(0, e.rfind(':'));
-        if (std::find(devices.begin(), devices.end(), device) == devices.end())
-            devices.push_back(std::move(device));
-    }
-    return devices;
-}
-
-}  // namespace
-
 bool VmFileSystemImpl::AnyExtentPathOver(
     std::initializer_list<HostCtl::Storage::ScsiInterface::ScsiInterfaceType> types) {
-    for (const auto& device : ExtentDevices(GetExtents())) {
+    for (const auto& device : Kdfs::ExtentDevices(GetExtents())) {
         auto lun = StorageInfoImpl::GetLun(device, true);
         if (!lun)
             continue;
@@ -475,7 +443,7 @@ bool VmFileSystemImpl::HasTcpTransport() {
 }
 
 bool VmFileSystemImpl::IsNVMe() {
-    for (const auto& device : ExtentDevices(GetExtents())) {
+    for (const auto& device : Kdfs::ExtentDevices(GetExtents())) {
         auto lun = StorageInfoImpl::GetLun(device, true);
         if (lun && lun->IsNVMe())
             return true;
@@ -543,8 +511,7 @@ void VmFileSystemImpl::Mount(MountOption option) {
 
 void VmFileSystemImpl::Unmount(UnmountOption option) {
     StorageLockGuard guard;
-    // Diagnostic files live on volumes only once core-dump files exist on this
-    // host; there is none to move away first.
+    MoveDiagnosticFileOff();
     const bool record = option == UNMOUNT_PERSISTENT && !InBootMode();
     // What mounting it back takes, should the record fail.
     std::vector<std::string> remount;
@@ -626,9 +593,19 @@ void VmFileSystemImpl::GetPersistentlyUnmountedFsUuids(std::set<std::string>& uu
 }
 
 void VmFileSystemImpl::AutomountKdfsFileSystems() {
+    AutomountInternal(false);
+}
+
+void VmFileSystemImpl::AutomountOSDataFileSystems() {
+    AutomountInternal(true);
+}
+
+void VmFileSystemImpl::AutomountInternal(bool osData) {
     std::set<std::string> userUnmounted;
     GetPersistentlyUnmountedFsUuids(userUnmounted);
     for (const auto& v : UnresolvedKdfsVolumeImpl::Scan(false)) {
+        if ((v->Record().type == KDFSOS_CREATE_TYPE) != osData)
+            continue;
         const std::string uuid = v->GetKdfsUuid();
         if (userUnmounted.count(uuid)) {
             TarnCtl_LogInfoInt("%s: Skipping volume %s: %s\n", kComponent, uuid.c_str(), "unmounted by the user");
@@ -645,7 +622,9 @@ void VmFileSystemImpl::AutomountKdfsFileSystems() {
                     TarnCtl_LogWarnInt("%s: Upgrade volume %s: KDFS3 to KDFS5 failed during mount.\n", kComponent,
                                        uuid.c_str());
             }
-            fs.MountInternal("rwlite");
+            // The host's own OS data is mounted read-write, not in the
+            // datastores' shared mode.
+            fs.MountInternal(osData ? "rw" : "rwlite");
             TarnCtl_LogInfoInt("%s: Automounted volume %s\n", kComponent, uuid.c_str());
         } catch (const HostCtlException& e) {
             TarnCtl_LogWarnInt("%s: Skipping volume %s: %s\n", kComponent, uuid.c_str(), e.what());

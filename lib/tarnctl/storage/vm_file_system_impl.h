@@ -25,6 +25,8 @@ public:
     static constexpr const char* KDFS6_CREATE_TYPE = "kdfs6";
     static constexpr const char* KDFS6L_CREATE_TYPE = "kdfs6l";
     static constexpr const char* KDFSL_CREATE_TYPE = "kdfsl";
+    // The host's own OS-data volumes (made when the host is installed).
+    static constexpr const char* KDFSOS_CREATE_TYPE = "kdfsos";
 
     // A volume by UUID; reads on first use (throws then when it is unknown).
     explicit VmFileSystemImpl(std::string uuid);
@@ -58,6 +60,13 @@ public:
     bool IsReadOnly() override;
     LockMode GetLockMode() override;
     bool IsActiveVolume(bool includeThisHost) override;
+    std::vector<HostCtl::Storage::KdfsUserInfo> GetKdfsUserInfo(LivenessCheckType check) override;
+    bool IsIormEnabled() override;
+    void DisableIORM() override;
+    SopiStatus GetSOPIState() override;
+    SopiStatus GetSOPIAtsStatus() override;
+    bool IsWearSupported() override;
+    HostCtl::Storage::KdfsLightStats GetKdfsLightStats() override;
 
     void SetVolumeName(const std::string& label) override;
     void AddExtent(const std::string& partition, unsigned int flags) override;
@@ -91,13 +100,22 @@ public:
     static std::unique_ptr<VmFileSystemImpl> GetKDFSFileSystemByUUID(const std::string& uuid);
     static std::unique_ptr<VmFileSystemImpl> GetKDFSFileSystemByLabel(const std::string& label);
     static std::unique_ptr<VmFileSystemImpl> FindUnmountedFileSystemByUUIDOrByLabel(const std::string& name);
-    // Boot: mounts every unmounted volume the user did not unmount.
+    // Boot: mounts every unmounted datastore the user did not unmount.
     static void AutomountKdfsFileSystems();
+    // Boot, before the datastores: the same for the host's OS-data volumes.
+    static void AutomountOSDataFileSystems();
     static void GetPersistentlyUnmountedFsUuids(std::set<std::string>& uuids);
 
 private:
     void Ensure();
     void MountInternal(const std::string& mode);
+    // Mounts the unmounted volumes of one kind (OS data or datastores) that
+    // the user did not unmount.
+    static void AutomountInternal(bool osData);
+    // Deactivates a diagnostic file kept on this volume before it goes away.
+    void MoveDiagnosticFileOff();
+    // One status over every extent device (every primitive, or ATS alone).
+    SopiStatus CombinedSopiStatus(bool atsOnly);
     // Upgrades a version 3 volume before it is mounted.
     void UpgradeOnMount();
     std::string LibraryPath();

@@ -16,6 +16,10 @@ enum : uint32_t {
     KSI_LVM_NODE_UNMOUNT = 5018,
     // Records, instance: volume UUID, extent index -> KsiLvmExtent.
     KSI_LVM_NODE_EXTENTS = 5019,
+    // Set inputs: volume UUID, "0" (I/O resource management off) or "1".
+    KSI_LVM_NODE_IORM = 5020,
+    // Records, instance: volume UUID -> KsiLvmLightStats (mounted volumes).
+    KSI_LVM_NODE_LIGHT_STATS = 5021,
 };
 
 // Flags of KsiFsVolume::flags.
@@ -28,6 +32,7 @@ enum : uint32_t {
     KSI_FS_EMULATED_512 = 1u << 5,
     KSI_FS_HIDDEN = 1u << 6,
     KSI_FS_ACCESSIBLE = 1u << 7,
+    KSI_FS_IORM_ENABLED = 1u << 8,
 };
 
 // /system/fsSwitch/volumes, instance: volume UUID text (mounted volumes only).
@@ -62,4 +67,20 @@ struct KsiLvmExtent {
     uint32_t index;
     uint64_t startSector;
     uint64_t endSector;
+};
+
+// lvmdriver KSI_LVM_NODE_LIGHT_STATS: counters since the volume was mounted.
+struct KsiLvmLightStats {
+    uint64_t readOps;
+    uint64_t writeOps;
+    uint64_t readBytes;
+    uint64_t writeBytes;
+    uint32_t openFiles;
+    uint32_t reserved;
+};
+
+// /system/dumpFile (no instance): the active diagnostic (core-dump) file,
+// "" when none is active.
+struct KsiDumpFile {
+    char path[512];
 };

@@ -38,6 +38,24 @@ struct VolumeUnmapProperty {
     uint32_t bandwidth = 0;            // MB/s (method "fixed")
 };
 
+// One host's heartbeat slot on a volume: a host that has (state 1) or had
+// (state 0) the volume open.
+struct KdfsUserInfo {
+    std::string hostUuid;
+    uint32_t state = 0;   // 0 free, 1 live
+    int64_t stampUS = 0;  // when the host last wrote the slot
+    bool thisHost = false;
+};
+
+// Light-weight I/O counters of a mounted volume since it was mounted.
+struct KdfsLightStats {
+    uint64_t readOps = 0;
+    uint64_t writeOps = 0;
+    uint64_t readBytes = 0;
+    uint64_t writeBytes = 0;
+    uint32_t openFiles = 0;
+};
+
 class VmFileSystem : public virtual FileSystem {
 public:
     static constexpr size_t MAX_FS_NAME_LENGTH = 128;
@@ -47,6 +65,16 @@ public:
     static std::string GetLockModeString(LockMode mode);
     enum MountOption : uint32_t { MOUNT_DEFAULT = 0, MOUNT_SKIP_UPGRADE = 1 };
     enum UnmountOption : uint32_t { UNMOUNT_TRANSIENT = 0, UNMOUNT_PERSISTENT = 1 };
+    // Which heartbeat slots GetKdfsUserInfo reports.
+    enum LivenessCheckType : uint32_t {
+        LIVENESS_ALL_SLOTS = 0,        // every slot, live or free
+        LIVENESS_LIVE = 1,             // live slots of any host
+        LIVENESS_LIVE_OTHER_HOSTS = 2  // live slots of hosts other than this one
+    };
+    // Storage-offload primitive support of the devices under a volume.
+    enum SopiStatus : uint32_t { SOPI_STATUS_UNKNOWN = 0, SOPI_STATUS_SUPPORTED = 1, SOPI_STATUS_UNSUPPORTED = 2 };
+    // "unknown", "supported", "unsupported".
+    static std::string GetSopiStatusString(SopiStatus status);
 
     virtual std::string GetLvmName() = 0;
     // device:partition of extent 0.
@@ -66,6 +94,21 @@ public:
     virtual LockMode GetLockMode() = 0;
     // True when another host has the volume open (`includeThisHost`: any host).
     virtual bool IsActiveVolume(bool includeThisHost) = 0;
+    // The heartbeat slots on the volume's head extent that `check` selects.
+    virtual std::vector<KdfsUserInfo> GetKdfsUserInfo(LivenessCheckType check) = 0;
+    // Whether I/O resource management runs on the (mounted) volume.
+    virtual bool IsIormEnabled() = 0;
+    // Turns I/O resource management off on a mounted volume; the setting is
+    // kept on the volume (it holds after a remount or a reboot).
+    virtual void DisableIORM() = 0;
+    // Over every device under an extent: unsupported when one device lacks a
+    // primitive, supported when every device has every one, else unknown.
+    virtual SopiStatus GetSOPIState() = 0;
+    // The same for the atomic test-and-set primitive alone.
+    virtual SopiStatus GetSOPIAtsStatus() = 0;
+    // True when every device under an extent reports its wear level.
+    virtual bool IsWearSupported() = 0;
+    virtual KdfsLightStats GetKdfsLightStats() = 0;
 
     virtual void SetVolumeName(const std::string& label) = 0;
     // Spans the volume onto `partition` (device:n of another device).
