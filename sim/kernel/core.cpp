@@ -551,22 +551,26 @@ InstancePath ToPath(const std::vector<KSI_Param>& instance) {
 TARN_ReturnStatus ReadRecord(KernelState::Data& d, std::string_view module, uint32_t node,
                              const std::vector<KSI_Param>& instance, void* buffer,
                              unsigned int length) {
-    thread_local std::string key;
-    key.clear();
-    AppendNodePrefix(key, module, node);
+    // Reused buffers: a read allocates nothing once they have grown.
+    thread_local std::string prefix, tail;
+    prefix.clear();
+    tail.clear();
+    AppendNodePrefix(prefix, module, node);
+    char digits[24];
     for (const auto& k : instance) {
         if (k.kind == KSI_Param::Integer)
-            key += std::to_string(k.number);
+            tail.append(digits, static_cast<size_t>(std::snprintf(digits, sizeof digits, "%lld",
+                                                                   static_cast<long long>(k.number))));
         else
-            key += k.text;
-        key.push_back('\0');
+            tail += k.text;
+        tail.push_back('\0');
     }
-    auto it = d.records.find(key);
-    if (it == d.records.end())
+    std::string_view value;
+    if (!d.records.Find(prefix, tail, &value))
         return TARN_NOT_FOUND;
-    size_t n = std::min<size_t>(length, it->second.size());
+    size_t n = std::min<size_t>(length, value.size());
     if (n)
-        std::memcpy(buffer, it->second.data(), n);
+        std::memcpy(buffer, value.data(), n);
     if (n < length)
         std::memset(static_cast<char*>(buffer) + n, 0, length - n);
     return TARN_OK;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core_records.h"
 #include "sim/kernel.h"
 
 namespace TarnSim {
@@ -20,10 +21,11 @@ struct NaturalOrder {
 };
 
 struct KernelState::Data {
-    // Records keyed by EncodeKey. Hashed, so a lookup costs the same on a host
-    // of any size; the two indexes below answer the ordered questions. Change
-    // records only through Put and Erase, which keep the indexes in step.
-    std::unordered_map<std::string, std::string> records;
+    // Records keyed by EncodeKey, node by node (core_records.h), so a lookup
+    // costs the same on a host of any size; the two indexes below answer the
+    // ordered questions. Change records only through Put and Erase, which
+    // keep the indexes in step.
+    RecordStore records;
     // EncodeKey(module, node, parent) -> the keys one level below `parent`
     // under which the node has records, each with the number of records at or
     // below it; in List order.
@@ -50,7 +52,7 @@ struct KernelState::Data {
     };
     std::vector<Undo> undo;
 
-    void Put(const std::string& key, std::string value);
+    void Put(const std::string& key, std::string_view value);
     bool Erase(const std::string& key);
     void ClearRecords();
 

@@ -152,12 +152,9 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 
 // ---- Data -------------------------------------------------------------------------
 
-void KernelState::Data::Put(const std::string& key, std::string value) {
-    auto [it, inserted] = records.try_emplace(key, std::move(value));
-    if (!inserted) {
-        it->second = std::move(value);
+void KernelState::Data::Put(const std::string& key, std::string_view value) {
+    if (!records.Set(key, value))
         return;
-    }
     std::string module;
     uint32_t node;
     InstancePath path;
@@ -174,10 +171,8 @@ void KernelState::Data::Put(const std::string& key, std::string value) {
 }
 
 bool KernelState::Data::Erase(const std::string& key) {
-    auto it = records.find(key);
-    if (it == records.end())
+    if (!records.Erase(key))
         return false;
-    records.erase(it);
     std::string module;
     uint32_t node;
     InstancePath path;
@@ -207,7 +202,7 @@ bool KernelState::Data::Erase(const std::string& key) {
 }
 
 void KernelState::Data::ClearRecords() {
-    records.clear();
+    records.Clear();
     children.clear();
     paths.clear();
 }
@@ -327,11 +322,11 @@ std::string KernelState::Data::EncodeChanges() const {
             records_.insert(u.a);
     }
     for (const auto& k : records_) {
-        auto it = records.find(k);
-        if (it != records.end()) {
+        std::string_view value;
+        if (records.Find(k, &value)) {
             out.push_back(PutRecord);
             PutStr(out, k);
-            PutStr(out, it->second);
+            PutStr(out, value);
         } else {
             out.push_back(DelRecord);
             PutStr(out, k);
@@ -398,16 +393,17 @@ bool KernelState::Data::ApplyChanges(const std::string& payload) {
 std::string KernelState::Data::Serialize() const {
     std::string out;
     size_t estimate = 64;
-    for (const auto& [k, v] : records)
-        estimate += k.size() + v.size() + 8;
+    records.ForEach([&](std::string_view k, std::string_view v) { estimate += k.size() + v.size() + 8; });
     out.reserve(estimate);
     out.append(kMagic, sizeof kMagic - 1);
     PutU64(out, generation);
-    PutU32(out, static_cast<uint32_t>(records.size()));
-    for (const auto& [k, v] : records) {
+    PutU32(out, static_cast<uint32_t>(records.Size()));
+    // Node by node, in the order written: a process that loads this lays
+    // each node's records out together again.
+    records.ForEach([&](std::string_view k, std::string_view v) {
         PutStr(out, k);
         PutStr(out, v);
-    }
+    });
     PutU32(out, static_cast<uint32_t>(areas.size()));
     for (const auto& [name, values] : areas) {
         PutStr(out, name);
@@ -428,7 +424,6 @@ bool KernelState::Data::Deserialize(const std::string& bytes) {
     Data d;
     d.generation = r.Num<uint64_t>();
     uint32_t n = r.Num<uint32_t>();
-    d.records.reserve(n);
     for (uint32_t i = 0; r.ok && i < n; ++i) {
         std::string k = r.Str();
         d.Put(k, r.Str());
@@ -464,34 +459,57 @@ bool KernelState::Data::Deserialize(const std::string& bytes) {
 
 const std::string* KernelState::Find(std::string_view module, uint32_t node,
                                      const InstancePath& instance) const {
-    auto it = _d->records.find(EncodeKey(module, node, instance));
-    return it == _d->records.end() ? nullptr : &it->second;
+    // The bytes live in the node's arena; hand out a copy from a small ring,
+    // so a caller may hold a few results at once.
+    thread_local std::string ring[kFindResults];
+    thread_local unsigned next = 0;
+    std::string_view value;
+    if (!_d->records.Find(EncodeKey(module, node, instance), &value))
+        return nullptr;
+    std::string& out = ring[next++ % kFindResults];
+    out.assign(value);
+    return &out;
+}
+
+bool KernelState::Has(std::string_view module, uint32_t node, const InstancePath& instance) const {
+    std::string_view value;
+    return _d->records.Find(EncodeKey(module, node, instance), &value);
+}
+
+bool KernelState::ReadBytes(std::string_view module, uint32_t node, const InstancePath& instance, void* out,
+                            size_t length) const {
+    std::string_view value;
+    if (!_d->records.Find(EncodeKey(module, node, instance), &value))
+        return false;
+    const size_t n = std::min(length, value.size());
+    if (n)
+        std::memcpy(out, value.data(), n);
+    if (n < length)
+        std::memset(static_cast<char*>(out) + n, 0, length - n);
+    return true;
 }
 
 void KernelState::Write(std::string_view module, uint32_t node, const InstancePath& instance,
                         const void* data, size_t length) {
     std::string key = EncodeKey(module, node, instance);
-    std::string value(static_cast<const char*>(data), length);
-    auto it = _d->records.find(key);
-    if (it != _d->records.end() && it->second == value)
+    const std::string_view value(static_cast<const char*>(data), length);
+    std::string_view old;
+    const bool had = _d->records.Find(key, &old);
+    if (had && old == value)
         return;
     if (_d->journaling)
-        _d->undo.push_back({false, key, {}, it == _d->records.end() ? std::nullopt
-                                                                      : std::optional(it->second)});
-    if (it == _d->records.end())
-        _d->Put(key, std::move(value));
-    else
-        it->second = std::move(value);
+        _d->undo.push_back({false, key, {}, had ? std::optional(std::string(old)) : std::nullopt});
+    _d->Put(key, value);
     _d->dirty = true;
 }
 
 bool KernelState::Remove(std::string_view module, uint32_t node, const InstancePath& instance) {
     std::string key = EncodeKey(module, node, instance);
-    auto it = _d->records.find(key);
-    if (it == _d->records.end())
+    std::string_view old;
+    if (!_d->records.Find(key, &old))
         return false;
     if (_d->journaling)
-        _d->undo.push_back({false, key, {}, it->second});
+        _d->undo.push_back({false, key, {}, std::string(old)});
     _d->Erase(key);
     _d->dirty = true;
     return true;
@@ -511,11 +529,11 @@ size_t KernelState::RemoveBelow(std::string_view module, const InstancePath& pre
             keys.push_back(EncodeKey(module, node, path));
     }
     for (const auto& key : keys) {
-        auto it = _d->records.find(key);
-        if (it == _d->records.end())
+        std::string_view old;
+        if (!_d->records.Find(key, &old))
             continue;
         if (_d->journaling)
-            _d->undo.push_back({false, key, {}, it->second});
+            _d->undo.push_back({false, key, {}, std::string(old)});
         _d->Erase(key);
         _d->dirty = true;
     }
@@ -553,8 +571,8 @@ std::vector<std::pair<std::string, uint32_t>> KernelState::Nodes() const {
     std::string m;
     uint32_t n;
     InstancePath path;
-    for (const auto& [k, v] : _d->records)
-        if (DecodeKey(k, &m, &n, &path))
+    for (const auto& prefix : _d->records.NodePrefixes())
+        if (DecodeKey(prefix, &m, &n, &path))
             seen.emplace(m, n);
     return {seen.begin(), seen.end()};
 }

@@ -49,12 +49,13 @@ using InstancePath = std::vector<std::string>;
 class KernelState {
 public:
     // ---- Records. `module` is "" for the core kernel.
-    // The record bytes, or null when there is none.
+    // A copy of the record bytes, or null when there is none. The copy stays
+    // valid for the next kFindResults - 1 calls of Find on the same thread;
+    // keep your own copy beyond that.
+    static constexpr unsigned kFindResults = 8;
     const std::string* Find(std::string_view module, uint32_t node,
                             const InstancePath& instance) const;
-    bool Has(std::string_view module, uint32_t node, const InstancePath& instance) const {
-        return Find(module, node, instance) != nullptr;
-    }
+    bool Has(std::string_view module, uint32_t node, const InstancePath& instance) const;
     void Write(std::string_view module, uint32_t node, const InstancePath& instance,
                const void* data, size_t length);
     // Removes one record; false when absent.
@@ -75,12 +76,12 @@ public:
     template <typename T>
     bool Read(std::string_view module, uint32_t node, const InstancePath& instance, T* out) const {
         static_assert(std::is_trivially_copyable_v<T>);
-        const std::string* r = Find(module, node, instance);
-        if (!r) return false;
-        std::memset(static_cast<void*>(out), 0, sizeof(T));
-        std::memcpy(static_cast<void*>(out), r->data(), r->size() < sizeof(T) ? r->size() : sizeof(T));
-        return true;
+        return ReadBytes(module, node, instance, out, sizeof(T));
     }
+    // Copies up to `length` bytes of the record into `out` and zeroes the
+    // rest of `out`; false (and `out` untouched) when absent.
+    bool ReadBytes(std::string_view module, uint32_t node, const InstancePath& instance, void* out,
+                   size_t length) const;
     template <typename T>
     void Put(std::string_view module, uint32_t node, const InstancePath& instance, const T& rec) {
         static_assert(std::is_trivially_copyable_v<T>);
