@@ -1,6 +1,8 @@
 // Storage enumeration cost on generated hosts, each operation against a loop
 // of the raw kernel (and store) work it needs, measured in the same run:
-// GetLuns and GetScsiInterfaces at 256, 1,024 and 4,096 devices; every path
+// GetLuns at 256, 1,024, 4,096 and 16,384 devices (also against one pread of
+// the same bytes from a file per device, what a real kernel crossing costs) and
+// GetScsiInterfaces at 256, 1,024 and 4,096 devices; every path
 // and every device's multipathing configuration at 256, 4,096 and 16,384
 // devices; the boot replay of 4,096 devices' recorded policies. Each reports
 // its cost per device or per path and the ratio to its baseline; the end of
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <unistd.h>
 
@@ -73,6 +76,41 @@ size_t RawDeviceReads() {
     }
     return n;
 }
+
+// The device records GetLuns reads, written back to back into a file under
+// the host root: one pread per device is what a real kernel crossing of the
+// same bytes costs.
+class PreadBaseline {
+public:
+    explicit PreadBaseline(size_t devices) : _devices(devices) {
+        const std::string path = Platform::HostRoot() + "/bench-device-records";
+        _fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        std::string bytes;
+        for (const auto& uid : List(KSI_NODE_storage_scsifw_devices)) {
+            KsiStorageDeviceInfo info{};
+            TarnCtl::Util::Sysinfo si(KSI_NODE_storage_scsifw_devices_info);
+            si.SetInstance(uid);
+            si.Get(&info, sizeof(info));
+            bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
+        }
+        if (_fd < 0 || ::pwrite(_fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+            std::abort();
+    }
+    ~PreadBaseline() { ::close(_fd); }
+    size_t operator()() const {
+        size_t n = 0;
+        for (size_t i = 0; i < _devices; ++i) {
+            KsiStorageDeviceInfo info{};
+            n += ::pread(_fd, &info, sizeof(info), static_cast<off_t>(i * sizeof(info))) == sizeof(info) &&
+                 info.type == 0;
+        }
+        return n;
+    }
+
+private:
+    size_t _devices;
+    int _fd = -1;
+};
 
 // What GetScsiInterfaces needs: the adapter list and each adapter's info.
 size_t RawAdapterReads() {
@@ -148,10 +186,15 @@ void BM_GetLuns(benchmark::State& state) {
     UseHost(devices, state.range(1));
     TarnCtl::Storage::StorageInfoImpl storage;
     storage.GetLuns(false, false);  // the once-a-day stamping happens outside the timing
+    const PreadBaseline pread(static_cast<size_t>(devices));
+    const double preadSeconds = SecondsPerCall(pread);
     Measure(state, "GetLuns", "device", devices, RawDeviceReads, [&]() -> std::string {
         auto luns = storage.GetLuns(false, false);
         return static_cast<long>(luns.size()) == devices ? "" : "wrong device count " + std::to_string(luns.size());
     });
+    const double perCall = state.counters["ns_per_device"] * static_cast<double>(devices) * 1e-9;
+    state.counters["pread_ns_per_device"] = preadSeconds * 1e9 / static_cast<double>(devices);
+    state.counters["ratio_to_pread"] = perCall / preadSeconds;
 }
 
 void BM_GetScsiInterfaces(benchmark::State& state) {
@@ -165,7 +208,8 @@ void BM_GetScsiInterfaces(benchmark::State& state) {
 }
 
 const std::vector<std::vector<int64_t>> kSizes = {{256, 1024, 4096}, {4, 8}};
-BENCHMARK(BM_GetLuns)->ArgsProduct(kSizes)->ArgNames({"devices", "paths"})->Unit(benchmark::kMillisecond);
+const std::vector<std::vector<int64_t>> kLunSizes = {{256, 1024, 4096, 16384}, {4, 8}};
+BENCHMARK(BM_GetLuns)->ArgsProduct(kLunSizes)->ArgNames({"devices", "paths"})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetScsiInterfaces)->ArgsProduct(kSizes)->ArgNames({"devices", "paths"})->Unit(benchmark::kMicrosecond);
 
 // ---- Paths and multipathing ------------------------------------------------------------
