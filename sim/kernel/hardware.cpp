@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <rapidjson/document.h>
 
@@ -95,6 +96,40 @@ uint32_t Tiering(const std::string& t) {
 
 std::string BootKey(uint16_t id) { return HostCtl::Misc::StrPrintf("Boot%04X", id); }
 
+// The firmware's non-volatile variables: a medium of the board, so a reboot
+// keeps them and only `sim init` (a new machine) clears them.
+const char* const kNvram = "disk.nvram";
+const char* const kBootOrderVar = "BootOrder";
+
+// "3,1,7": the boot order as NVRAM holds it.
+std::string NvramOrderText(const UefiBootOrder& order) {
+    std::string out;
+    for (uint32_t i = 0; i < order.count && i < kMaxBootEntries; ++i)
+        out += (i ? "," : "") + std::to_string(order.entries[i]);
+    return out;
+}
+
+bool ParseNvramOrder(const std::string& text, UefiBootOrder* out) {
+    if (text.empty()) return false;
+    std::vector<std::string> ids;
+    HostCtl::Misc::StringTokenize(text, ids, ",");
+    if (ids.size() > kMaxBootEntries) return false;
+    *out = UefiBootOrder{};
+    for (const auto& id : ids) {
+        char* end = nullptr;
+        unsigned long v = std::strtoul(id.c_str(), &end, 10);
+        if (id.empty() || *end || v > 0xffff) return false;
+        out->entries[out->count++] = static_cast<uint16_t>(v);
+    }
+    return true;
+}
+
+bool NamesOnlyEntries(const KernelState& s, const UefiBootOrder& order) {
+    for (uint32_t i = 0; i < order.count; ++i)
+        if (!s.Has("", KSI_NODE_uefi_variable, {BootKey(order.entries[i])})) return false;
+    return true;
+}
+
 void InitHardware(KernelState& s, const Value* section) {
     InstallHwData(section);
     const Value* dmi = Sub(section, "dmi");
@@ -118,7 +153,13 @@ void InitHardware(KernelState& s, const Value* section) {
             CopyText(entry.description, sizeof entry.description, Str(&e, "description"));
             s.Put(KSI_NODE_uefi_variable, {BootKey(id)}, entry);
         }
-        s.Put(KSI_NODE_uefi_variable, {"BootOrder"}, order);
+        // The firmware keeps its variables across a reboot: an order written
+        // before wins over the factory one, as long as it names only entries
+        // the machine still has.
+        UefiBootOrder saved{};
+        if (ParseNvramOrder(s.GetAreaValue(kNvram, kBootOrderVar), &saved) && NamesOnlyEntries(s, saved))
+            order = saved;
+        s.Put(KSI_NODE_uefi_variable, {kBootOrderVar}, order);
     }
 
     const Value* cpu = Sub(section, "cpu");
@@ -181,10 +222,9 @@ const NodeRegistration rUefi(KSI_NODE_uefi_variable, [] {
         if (length != sizeof(UefiBootOrder)) return TARN_BAD_PARAM;
         UefiBootOrder order{};
         std::memcpy(&order, buffer, sizeof order);
-        if (order.count > kMaxBootEntries) return TARN_BAD_PARAM;
-        for (uint32_t i = 0; i < order.count; ++i)
-            if (!c.state.Has("", c.node, {BootKey(order.entries[i])})) return TARN_BAD_PARAM;
+        if (order.count > kMaxBootEntries || !NamesOnlyEntries(c.state, order)) return TARN_BAD_PARAM;
         c.state.Put(c.node, c.instance, order);
+        c.state.SetAreaValue(kNvram, kBootOrderVar, NvramOrderText(order));
         return TARN_OK;
     };
     return h;

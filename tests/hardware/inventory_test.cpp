@@ -4,6 +4,10 @@
 // at boot, firmware facts and the UEFI boot order.
 #include <gtest/gtest.h>
 
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include "hardware/hardware_info_impl.h"
 #include "hardware/pci_info_impl.h"
 #include "hostctl/exception.h"
@@ -170,6 +174,55 @@ TEST_F(InventoryTest, BootOrderSwap) {
         EXPECT_STREQ(e.what(),
                      "Hardware Query Error: Unable to get boot order from UEFI or operation not supported on this hardware. ");
     }
+}
+
+// The firmware keeps the order in its NVRAM: a reboot shows the swapped
+// order, a refused swap leaves NVRAM as it was, a new machine (`sim init`)
+// starts from the factory order again.
+TEST_F(InventoryTest, BootOrderKeptAcrossReboot) {
+    auto ids = [] {
+        std::vector<uint16_t> out;
+        for (const auto& b : TarnCtl::Hardware::HardwareInfoImpl().GetBootDevices()) out.push_back(b.id);
+        return out;
+    };
+    TarnSim::Profile::Reboot();
+    EXPECT_EQ(ids(), (std::vector<uint16_t>{3, 1, 7}));
+    TarnCtl::Hardware::HardwareInfoImpl().SwapBootDeviceOrder(3, 1);
+    TarnSim::Profile::Reboot();
+    EXPECT_EQ(ids(), (std::vector<uint16_t>{1, 3, 7}));
+    EXPECT_EQ(TarnCtl::Hardware::HardwareInfoImpl().GetBootDevices()[0].description,
+              "UEFI: PXE IPv4 Intel(R) Ethernet Controller X550");
+    TarnSim::Fault f;
+    f.node = KSI_NODE_uefi_variable;
+    f.op = TarnSim::KernelOp::Set;
+    TarnSim::InjectFault(f);
+    EXPECT_THROW(TarnCtl::Hardware::HardwareInfoImpl().SwapBootDeviceOrder(7, 1), HostCtl::Lib::HostCtlException);
+    TarnSim::Profile::Reboot();
+    EXPECT_EQ(ids(), (std::vector<uint16_t>{1, 3, 7}));
+    TarnCtl::Hardware::HardwareInfoImpl().SwapBootDeviceOrder(7, 1);
+    TarnSim::Profile::Reboot();
+    TarnSim::Profile::Reboot();
+    EXPECT_EQ(ids(), (std::vector<uint16_t>{7, 3, 1}));
+    InitHost(HwTest::Profile());
+    EXPECT_EQ(ids(), (std::vector<uint16_t>{3, 1, 7}));
+}
+
+// A saved order naming an entry the machine no longer has (a new profile
+// after a board change) is not applied: the factory order comes back.
+TEST_F(InventoryTest, SavedBootOrderWithAMissingEntryIsIgnored) {
+    TarnCtl::Hardware::HardwareInfoImpl().SwapBootDeviceOrder(3, 7);
+    rapidjson::Document doc;
+    doc.Parse(HwTest::Profile().c_str());
+    ASSERT_FALSE(doc.HasParseError());
+    doc["hardware"]["bootOrder"][2]["id"] = 9;
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> w(text);
+    doc.Accept(w);
+    std::string profile = text.GetString();
+    TarnSim::Profile::ResetKernel(profile, true);
+    std::vector<uint16_t> out;
+    for (const auto& b : TarnCtl::Hardware::HardwareInfoImpl().GetBootDevices()) out.push_back(b.id);
+    EXPECT_EQ(out, (std::vector<uint16_t>{3, 1, 9}));
 }
 
 }  // namespace
