@@ -6,8 +6,10 @@
 //     "sriov": {"totalVfs": 64, "vfDevice": "1565", "offset": 128, "stride": 1},
 //     "dependant": "0000:d8:00.1", "boot": true, "reserved": true, "iommu": true,
 //     "acs": true, "hotplugSlot": 3, "dpc": true, "resetMethod": "flr",
-//     "owner": "passthru", "inUseByVm": true, "bars": [[addr, size, flags]],
-//     "patch": [[offset, byte], ...]}]}
+//     "owner": "passthru", "inUseByVm": true, "driverVm": true,
+//     "hotplug": {"adapterPresent": true, "surprise": false, "attnButton": true},
+//     "cxl": {"version": 2, "cache": true, "mem": true, "memBytes": n},
+//     "bars": [[addr, size, flags]], "patch": [[offset, byte], ...]}]}
 //
 // Parents come from the bridges' secondary buses; the configuration space is
 // generated from the facts (power management, MSI-X, PCI Express, AER, ACS,
@@ -16,9 +18,19 @@
 // storage adapters are taken from the network and storage areas' records, so
 // there is one model of each device. Setting a function's maximum of virtual
 // functions (device-tree node) makes its VFs appear or go.
+//
+// Host drivers: a function the host owns starts bound to its module; it can
+// be unbound and bound again one by one, and a rescan binds every host-owned
+// function left without one. Devices of a driver VM or handed to passthrough
+// never get a host driver. Downstream port containment (DPC): a capable
+// port's containment is switched on and off and triggered by software; a
+// triggered port reports it in its DPC status register, its link is down and
+// the functions below it lose their drivers until the next reboot.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -31,6 +43,7 @@
 #include "platform/log.h"
 #include "platform/misc.h"
 #include "sim/kernel.h"
+#include "sim/profile.h"
 #include "hardware_json.h"
 
 namespace TarnSim {
@@ -93,6 +106,9 @@ void Put32(PciConfigSpace& cs, uint32_t off, uint32_t v) {
 }
 
 constexpr uint32_t kSriovOffset = 0x160;
+constexpr uint32_t kDpcOffset = 0x1a0;
+constexpr uint16_t kDpcTriggerEnable = 0x0001;  // control: contain on uncorrectable fatal errors
+constexpr uint16_t kDpcSoftwareTriggered = 0x0027;  // status: triggered, reason "software trigger"
 
 struct SriovFacts {
     uint16_t total = 0, offset = 1, stride = 1, vfDevice = 0;
@@ -126,11 +142,11 @@ PciConfigSpace MakeConfigSpace(const PciConfigHeader& h, bool express, int portT
         cs.data[0x71] = 0x00;
         Put16(cs, 0x72, static_cast<uint16_t>(0x2 | portType << 4));
         // AER -> ACS -> SR-IOV -> DPC, each pointing at the next present one.
-        uint32_t next = sriov ? kSriovOffset : dpc ? 0x1a0 : 0;
+        uint32_t next = sriov ? kSriovOffset : dpc ? kDpcOffset : 0;
         Put32(cs, 0x100, 0x0001 | 1u << 16 | 0x148u << 20);
         Put32(cs, 0x148, 0x000d | 1u << 16 | next << 20);
         if (sriov) {
-            Put32(cs, kSriovOffset, 0x0010 | 1u << 16 | (dpc ? 0x1a0u : 0u) << 20);
+            Put32(cs, kSriovOffset, 0x0010 | 1u << 16 | (dpc ? kDpcOffset : 0u) << 20);
             Put16(cs, kSriovOffset + 0x0c, sriov->total);
             Put16(cs, kSriovOffset + 0x0e, sriov->total);
             Put16(cs, kSriovOffset + 0x10, numVfs);
@@ -138,7 +154,10 @@ PciConfigSpace MakeConfigSpace(const PciConfigHeader& h, bool express, int portT
             Put16(cs, kSriovOffset + 0x16, sriov->stride);
             Put16(cs, kSriovOffset + 0x1a, sriov->vfDevice);
         }
-        if (dpc) Put32(cs, 0x1a0, 0x001d | 1u << 16);
+        if (dpc) {
+            Put32(cs, kDpcOffset, 0x001d | 1u << 16);
+            Put16(cs, kDpcOffset + 0x06, kDpcTriggerEnable);
+        }
     }
     return cs;
 }
@@ -156,6 +175,12 @@ void AddListKey(KernelState& s, uint32_t node, const Sbdf& a, const std::string&
     InstancePath p = a.Path();
     p.push_back(key);
     PutU32(s, node, p, 1);
+}
+
+void PutDriver(KernelState& s, const InstancePath& p, const std::string& name) {
+    PciDriverBinding b{};
+    CopyText(b.name, sizeof b.name, name);
+    s.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_driver, p, b);
 }
 
 std::string DlKey(uint64_t dl) { return HostCtl::Misc::StrPrintf("dl:0x%llx", static_cast<unsigned long long>(dl)); }
@@ -226,7 +251,8 @@ TARN_ReturnStatus SetVfs(KernelState& s, const Sbdf& pf, uint32_t n) {
         PutAddress(s, KSI_NODE_hardware_pci_seg_bus_slot_func_parent, vp, parent);
         PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_inIommuScope, vp, iommu);
         PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_meetsPassthruAcsReq, vp, acs);
-        s.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, vp, PciOwnerState{kOwnerTarnos, 0});
+        s.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, vp, PciOwnerState{kOwnerTarnos, 0, 0});
+        PutDriver(s, vp, pfHeader.moduleName);
         PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_resetMethod, vp, kResetFunction);
         PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_fptShareable, vp, 1);
     }
@@ -345,13 +371,24 @@ void InitPci(KernelState& s, const Value* section) {
         PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_inIommuScope, p, Bool(&d, "iommu", true));
         PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_meetsPassthruAcsReq, p, Bool(&d, "acs", true));
         uint32_t owner = Str(&d, "owner") == "passthru" ? kOwnerPassthru : kOwnerTarnos;
+        bool driverVm = Bool(&d, "driverVm");
         s.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, p,
-              PciOwnerState{owner, static_cast<uint32_t>(Bool(&d, "inUseByVm"))});
+              PciOwnerState{owner, static_cast<uint32_t>(Bool(&d, "inUseByVm")), static_cast<uint32_t>(driverVm)});
+        PutDriver(s, p, owner == kOwnerTarnos && !driverVm ? Str(&d, "module") : "");
+        if (bridgeTo >= 0) PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_pciePortOperationStatus, p, kPortLinkUp);
+        if (const Value* cxl = Sub(&d, "cxl"))
+            s.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_cxlInfo, p,
+                  PciCxlInfo{static_cast<uint32_t>(Int(cxl, "version", 2)), static_cast<uint32_t>(Bool(cxl, "cache")),
+                             static_cast<uint32_t>(Bool(cxl, "mem")), static_cast<uint64_t>(Int(cxl, "memBytes"))});
         PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_resetMethod, p, ResetWord(Str(&d, "resetMethod", "default")));
         PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_fptShareable, p, 1);
         if (Int(&d, "hotplugSlot", -1) >= 0) {
+            const Value* hp = Sub(&d, "hotplug");
             s.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_hotplugSlotInfo, p,
-                  PciHotplugSlot{static_cast<uint32_t>(Int(&d, "hotplugSlot")), 1, 0, 1});
+                  PciHotplugSlot{static_cast<uint32_t>(Int(&d, "hotplugSlot")),
+                                 static_cast<uint32_t>(Bool(hp, "adapterPresent", true)),
+                                 static_cast<uint32_t>(Bool(hp, "surprise")),
+                                 static_cast<uint32_t>(Bool(hp, "attnButton", true))});
             PutU32(s, KSI_NODE_hardware_pci_seg_bus_slot_func_attnIndicator, p, 0);
         }
         s.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_DPC, p,
@@ -430,6 +467,124 @@ const NodeRegistration rOwner(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, [] 
     return h;
 }());
 
+bool ReadSbdf(const KernelState& s, uint32_t node, const InstancePath& p, Sbdf* out) {
+    PciAddressText t{};
+    return s.Read(node, p, &t) && ParseSbdf(std::string(t.sbdf, strnlen(t.sbdf, sizeof t.sbdf)), out);
+}
+
+// True when the port above the function holds its link contained.
+bool BelowContainedPort(const KernelState& s, const InstancePath& p) {
+    Sbdf parent;
+    uint32_t status = kPortLinkUp;
+    return ReadSbdf(s, KSI_NODE_hardware_pci_seg_bus_slot_func_parent, p, &parent) &&
+           s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_pciePortOperationStatus, parent.Path(), &status) &&
+           status == kPortContained;
+}
+
+// Whether a host driver may drive the function: the host owns it, no driver
+// VM does, and its link is up.
+TARN_ReturnStatus MayBind(const KernelState& s, const InstancePath& p) {
+    PciOwnerState st{};
+    if (!s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, p, &st)) return TARN_NOT_FOUND;
+    if (st.owner != kOwnerTarnos || st.driverVm || BelowContainedPort(s, p)) return TARN_BUSY;
+    return TARN_OK;
+}
+
+std::string Module(const KernelState& s, const InstancePath& p) {
+    PciConfigHeader h{};
+    s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigHeader, p, &h);
+    return std::string(h.moduleName, strnlen(h.moduleName, sizeof h.moduleName));
+}
+
+bool Bound(const KernelState& s, const InstancePath& p) {
+    PciDriverBinding b{};
+    return s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_driver, p, &b) && b.name[0];
+}
+
+// One function's host driver: "" unbinds, its own module binds.
+const NodeRegistration rDriver(KSI_NODE_hardware_pci_seg_bus_slot_func_driver, [] {
+    NodeHandler h;
+    h.set = [](Call& c) -> TARN_ReturnStatus {
+        std::string name;
+        if (!IsFunction(c)) return TARN_NOT_FOUND;
+        if (!c.InputText(0, &name)) return TARN_MISSING_PARAMETER;
+        if (!name.empty()) {
+            if (name != Module(c.state, c.instance)) return TARN_BAD_PARAM;
+            if (TARN_ReturnStatus st = MayBind(c.state, c.instance); st != TARN_OK) return st;
+        }
+        PutDriver(c.state, c.instance, name);
+        return TARN_OK;
+    };
+    return h;
+}());
+
+// Binds every function of a segment (or of all, -1) that may have a host
+// driver and has none.
+const NodeRegistration rRescan(KSI_NODE_hardware_pci_rescan, [] {
+    NodeHandler h;
+    h.set = [](Call& c) -> TARN_ReturnStatus {
+        int64_t seg = 0;
+        if (!c.InputInt(0, &seg)) return TARN_MISSING_PARAMETER;
+        if (seg < -1 || seg > 0xffff) return TARN_BAD_PARAM;
+        for (const auto& p : c.state.AllInstances("", KSI_NODE_hardware_pci_seg_bus_slot_func)) {
+            if (p.size() != 4 || (seg >= 0 && p[0] != std::to_string(seg))) continue;
+            std::string module = Module(c.state, p);
+            if (!module.empty() && !Bound(c.state, p) && MayBind(c.state, p) == TARN_OK) PutDriver(c.state, p, module);
+        }
+        return TARN_OK;
+    };
+    return h;
+}());
+
+// Writes the DPC control or status register of a port's configuration space.
+void PutDpcRegister(KernelState& s, const InstancePath& p, uint32_t offset, uint16_t value) {
+    PciConfigSpace cs{};
+    if (!s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigSpace, p, &cs)) return;
+    Put16(cs, kDpcOffset + offset, value);
+    s.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigSpace, p, cs);
+}
+
+const NodeRegistration rDpc(KSI_NODE_hardware_pci_seg_bus_slot_func_DPC, [] {
+    NodeHandler h;
+    h.set = [](Call& c) -> TARN_ReturnStatus {
+        int64_t v = 0;
+        PciDpc d{};
+        if (!IsFunction(c)) return TARN_NOT_FOUND;
+        if (!c.InputInt(0, &v)) return TARN_MISSING_PARAMETER;
+        if (v < 0 || v > 1) return TARN_BAD_PARAM;
+        if (!c.state.Read(c.node, c.instance, &d) || !d.capable) return TARN_NOT_SUPPORTED;
+        if (d.containmentDone && v == 0) return TARN_BUSY;  // a contained port stays armed
+        d.enabled = static_cast<uint32_t>(v);
+        c.state.Put(c.node, c.instance, d);
+        PutDpcRegister(c.state, c.instance, 0x06, v ? kDpcTriggerEnable : 0);
+        return TARN_OK;
+    };
+    return h;
+}());
+
+const NodeRegistration rDpcTrigger(KSI_NODE_hardware_pci_seg_bus_slot_func_softTriggerDPC, [] {
+    NodeHandler h;
+    h.set = [](Call& c) -> TARN_ReturnStatus {
+        PciDpc d{};
+        if (!IsFunction(c)) return TARN_NOT_FOUND;
+        if (!c.state.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_DPC, c.instance, &d) || !d.capable)
+            return TARN_NOT_SUPPORTED;
+        if (!d.enabled) return TARN_BAD_PARAM;
+        if (d.containmentDone) return TARN_BUSY;
+        d.containmentDone = 1;
+        c.state.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_DPC, c.instance, d);
+        PutDpcRegister(c.state, c.instance, 0x08, kDpcSoftwareTriggered);
+        PutU32(c.state, KSI_NODE_hardware_pci_seg_bus_slot_func_pciePortOperationStatus, c.instance, kPortContained);
+        // The link is down: the functions below lose their drivers.
+        for (const auto& child : c.state.Instances("", KSI_NODE_hardware_pci_seg_bus_slot_func_children, c.instance)) {
+            Sbdf a;
+            if (ParseSbdf(child, &a) && Bound(c.state, a.Path())) PutDriver(c.state, a.Path(), "");
+        }
+        return TARN_OK;
+    };
+    return h;
+}());
+
 // Instance: the device-tree address "0x..." of a physical function.
 const NodeRegistration rMaxVfs(KSI_NODE_system_devicetree_devices_maxVfs, [] {
     NodeHandler h;
@@ -459,7 +614,74 @@ const NodeRegistration rMaxVfs(KSI_NODE_system_devicetree_devices_maxVfs, [] {
     return h;
 }());
 
-const AreaRegistration area({.name = "pci", .order = 40, .init = InitPci});
+// Real functions of servers, cycled over a generated host's PCI functions.
+struct GeneratedModel {
+    const char *vendor, *device, *subVendor, *subDevice, *cls, *module;
+};
+const GeneratedModel kGeneratedModels[] = {
+    {"8086", "1563", "8086", "0001", "0200", "ixgben"},     {"15b3", "1015", "15b3", "0003", "0200", "nmlx5_core"},
+    {"1077", "2261", "1077", "029a", "0c04", "qlnativefc"}, {"1000", "0097", "1000", "30e0", "0107", "lsi_msgpt3"},
+    {"144d", "a808", "144d", "a801", "0108", "nvme_pcie"},  {"14e4", "16d7", "14e4", "1402", "0200", "bnxtnet"},
+    {"10de", "1eb8", "10de", "12a2", "0302", ""},           {"8086", "0a54", "8086", "4802", "0108", "nvme_pcie"},
+};
+
+// Buses 0x80 to 0xff, 256 functions each.
+constexpr long kMaxGeneratedFunctions = 128 * 256;
+
+// `--pci-devices N`: N functions (at most 32768), eight to a device, each bus of 256 below
+// a root port of its own, from bus 0x80 on; without the flag the default host's tree.
+void GeneratePci(rapidjson::Value& out, rapidjson::Document::AllocatorType& alloc, const GenerateOptions& options) {
+    long count = options.Get("pci-devices", -1);
+    if (count < 0) {
+        rapidjson::Document base;
+        base.Parse(Profile::DefaultProfile().c_str());
+        out.CopyFrom(base["pci"], alloc);
+        return;
+    }
+    count = std::min(count, kMaxGeneratedFunctions);
+    auto text = [&](const std::string& t) { return rapidjson::Value(t.c_str(), alloc); };
+    rapidjson::Value devices(rapidjson::kArrayType);
+    // The generated NICs and storage adapters are PCI functions too, at the
+    // addresses their areas give them.
+    auto addFunction = [&](const std::string& address, const GeneratedModel& m) {
+        rapidjson::Value d(rapidjson::kObjectType);
+        d.AddMember("address", text(address), alloc);
+        d.AddMember("vendor", text(m.vendor), alloc).AddMember("device", text(m.device), alloc);
+        d.AddMember("subVendor", text(m.subVendor), alloc).AddMember("subDevice", text(m.subDevice), alloc);
+        d.AddMember("class", text(m.cls), alloc).AddMember("module", text(m.module), alloc);
+        devices.PushBack(d, alloc);
+    };
+    std::set<std::string> taken;
+    for (long i = 0; i < options.Get("storage-adapters", 4); ++i)
+        if (taken.insert(HostCtl::Misc::StrPrintf("0000:%02lx:00.0", i + 3)).second)
+            addFunction(HostCtl::Misc::StrPrintf("0000:%02lx:00.0", i + 3), kGeneratedModels[i == 0 ? 3 : 2]);
+    for (long i = 0; i < options.Get("pnics", 4); ++i) {
+        std::string a = HostCtl::Misc::StrPrintf("0000:%02lx:00.%ld", 0x3b + i / 2, i % 2);
+        if (taken.insert(a).second) addFunction(a, kGeneratedModels[i % 2]);
+    }
+    for (long i = 0; i < count; ++i) {
+        unsigned bus = 0x80 + static_cast<unsigned>(i / 256), slot = (i / 8) % 32, fn = i % 8;
+        if (i % 256 == 0) {  // the root port of the next bus
+            unsigned k = static_cast<unsigned>(i / 256);
+            rapidjson::Value port(rapidjson::kObjectType);
+            port.AddMember("address", text(HostCtl::Misc::StrPrintf("0000:00:%02x.%x", 8 + k / 8, k % 8)), alloc);
+            port.AddMember("vendor", "8086", alloc).AddMember("device", "2030", alloc).AddMember("class", "0604", alloc);
+            port.AddMember("bridgeTo", static_cast<int>(bus), alloc).AddMember("iommu", false, alloc);
+            port.AddMember("module", "pciBridge", alloc);
+            devices.PushBack(port, alloc);
+        }
+        addFunction(HostCtl::Misc::StrPrintf("0000:%02x:%02x.%x", bus, slot, fn),
+                   kGeneratedModels[static_cast<size_t>(i) % std::size(kGeneratedModels)]);
+    }
+    out.SetObject();
+    out.AddMember("devices", devices, alloc);
+}
+
+const AreaRegistration area({.name = "pci",
+                             .order = 40,
+                             .init = InitPci,
+                             .generate = GeneratePci,
+                             .options = {{"pci-devices", "PCI functions of a generated host (without it: the default host's tree)", -1}}});
 
 }  // namespace
 

@@ -163,6 +163,14 @@ bool PciDeviceImpl::IsInPassthruUseByVM() {
     return st.inUseByVm != 0;
 }
 
+bool PciDeviceImpl::IsInDriverVMMode() {
+    PciOwnerState st{};
+    auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_owner);
+    si->SetDefaultErrorMessage("Unable to get PCI ownership");
+    si->Get(&st, sizeof st);
+    return st.driverVm != 0;
+}
+
 PciDevice::PciDeviceOwner PciDeviceImpl::GetRuntimeDeviceOwner() {
     PciOwnerState st{};
     auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_owner);
@@ -230,19 +238,74 @@ std::string PciDeviceImpl::GetResetMethodString() { return kResetNames[GetPciRes
 
 bool PciDeviceImpl::GetFPTShareable() { return ReadU32(KSI_NODE_hardware_pci_seg_bus_slot_func_fptShareable) != 0; }
 
-uint32_t PciDeviceImpl::GetHotplugSlotNum() {
+uint32_t PciDeviceImpl::GetHotplugSlotNum() { return GetHotplugSlotInfo().slotNumber; }
+
+HostCtl::Hardware::PciHotplugSlotInfo PciDeviceImpl::GetHotplugSlotInfo() {
     PciHotplugSlot slot{};
     auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_hotplugSlotInfo);
     si->SetDefaultErrorMessage((_sbdf + " is not a hotplug slot").c_str());
     si->Get(&slot, sizeof slot);
-    return slot.slotNumber;
+    return {slot.slotNumber, slot.adapterPresent != 0, slot.surpriseEnabled != 0, slot.attnButtonPresent != 0};
 }
 
-bool PciDeviceImpl::GetDPC() {
+std::unique_ptr<PciDeviceImpl> PciDeviceImpl::HotplugAdapter() {
+    HostCtl::Hardware::PciHotplugSlotInfo slot = GetHotplugSlotInfo();
+    if (slot.adapterPresent)
+        for (const auto& a : ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_children)) {
+            auto d = std::make_unique<PciDeviceImpl>(a);
+            if (!d->IsP2PBridge()) return d;
+        }
+    throw HostCtlException(HostCtl::Misc::StrPrintf("No adapter in hotplug slot %u of %s", slot.slotNumber, _sbdf.c_str()));
+}
+
+HostCtl::Hardware::PciCxlInfo PciDeviceImpl::GetCxlInfo() {
+    Ksi::Hardware::PciCxlInfo c{};
+    auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_cxlInfo);
+    si->SetThrowOnError(false);
+    if (si->Get(&c, sizeof c) != TARN_OK) return {false, 0, false, false, 0};
+    return {true, c.version, c.cache != 0, c.mem != 0, c.memBytes};
+}
+
+// ---- Downstream port containment: run-time state of the port, never recorded.
+
+PciDpc PciDeviceImpl::DpcState() {
     PciDpc d{};
     auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_DPC);
     si->SetThrowOnError(false);
-    return si->Get(&d, sizeof d) == TARN_OK && d.enabled != 0;
+    if (si->Get(&d, sizeof d) != TARN_OK) d = PciDpc{};
+    return d;
+}
+
+bool PciDeviceImpl::GetDPC() { return DpcState().enabled != 0; }
+bool PciDeviceImpl::IsDPCContainmentDone() { return DpcState().containmentDone != 0; }
+bool PciDeviceImpl::IsDPCInProgress() { return DpcState().inProgress != 0; }
+
+void PciDeviceImpl::EnableDPC(bool on) {
+    PciDpc d = DpcState();
+    if (!d.capable) throw HostCtlException("Device " + _sbdf + " does not support DPC");
+    if (!on && d.containmentDone)
+        throw HostCtlException("Cannot disable DPC on device " + _sbdf + " while its link is contained");
+    if ((d.enabled != 0) == on) return;
+    auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_DPC);
+    si->SetDefaultErrorMessage(((on ? "Unable to enable DPC on device " : "Unable to disable DPC on device ") + _sbdf).c_str());
+    si->AddInput(on);
+    si->Set();
+    TarnCtl_LogInfoInt("%s: DPC %s on device %s\n", "PciDevice", on ? "enabled" : "disabled", _sbdf.c_str());
+}
+
+void PciDeviceImpl::TriggerDPCSoft() {
+    PciDpc d = DpcState();
+    if (!d.capable) throw HostCtlException("Device " + _sbdf + " does not support DPC");
+    if (!d.enabled) throw HostCtlException("DPC is not enabled on device " + _sbdf);
+    if (d.containmentDone) throw HostCtlException("DPC containment is already done on device " + _sbdf);
+    auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_softTriggerDPC);
+    si->SetDefaultErrorMessage(("Unable to trigger DPC on device " + _sbdf).c_str());
+    si->Set();
+    TarnCtl_LogInfoInt("%s: DPC triggered on device %s\n", "PciDevice", _sbdf.c_str());
+}
+
+uint32_t PciDeviceImpl::GetPciePortOperationStatus() {
+    return ReadU32(KSI_NODE_hardware_pci_seg_bus_slot_func_pciePortOperationStatus);
 }
 
 bool PciDeviceImpl::GetAttnIndicator() {
@@ -275,6 +338,21 @@ std::string PciDeviceImpl::GetDeviceDriver() {
 std::string PciDeviceImpl::GetDeviceDriverType() {
     auto e = GetDriverEntry(GetVendorId(), GetDeviceId(), GetSubVendorId(), GetSubDeviceId());
     return e ? e->type : "(Unknown)";
+}
+
+std::string PciDeviceImpl::GetBoundDriver() {
+    PciDriverBinding b{};
+    auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_driver);
+    si->SetThrowOnError(false);
+    if (si->Get(&b, sizeof b) != TARN_OK) return "";
+    return Text(b.name, sizeof b.name);
+}
+
+void PciDeviceImpl::SetBoundDriverInt(bool bind) {
+    auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_driver);
+    si->SetDefaultErrorMessage(((bind ? "Failed to bind device " : "Failed to unbind device ") + _sbdf).c_str());
+    si->AddInput(bind ? GetModuleName() : std::string());
+    si->Set();
 }
 
 // Writes one passthrough-map attribute to its node; a refusal is logged, the boot goes on.

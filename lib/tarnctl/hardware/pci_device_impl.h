@@ -60,6 +60,7 @@ public:
     std::string GetSlotDescription() override;
     uint64_t GetDlBusAddress() override { return Header().dlBusAddress; }
     bool IsInPassthruUseByVM() override;
+    bool IsInDriverVMMode() override;
     PciDeviceOwner GetRuntimeDeviceOwner() override;
     void SetRuntimeDeviceOwner(PciDeviceOwner owner) override;
     bool HasConfiguredDeviceOwner() override;
@@ -99,7 +100,23 @@ public:
     uint32_t GetVfId() override;
     bool IsHotplugSlot() override;
     uint32_t GetHotplugSlotNum() override;
+    HostCtl::Hardware::PciHotplugSlotInfo GetHotplugSlotInfo() override;
+    bool GetHotplugSlotAdapterPresent() override { return GetHotplugSlotInfo().adapterPresent; }
+    uint16_t GetHotplugSlotAdapterDeviceID() override { return HotplugAdapter()->GetDeviceId(); }
+    uint16_t GetHotplugSlotAdapterVendorID() override { return HotplugAdapter()->GetVendorId(); }
+    std::string GetHotplugSlotAdapterAlias() override { return HotplugAdapter()->GetTarnosDeviceName(); }
+    std::string GetHotplugSlotAdapterSBDFString() override { return HotplugAdapter()->GetSBDFString(); }
+    std::string GetHotplugSlotAdapterDesc() override { return HotplugAdapter()->GetDevice(); }
+    bool GetHotplugSurpriseEnabled() override { return GetHotplugSlotInfo().surpriseEnabled; }
+    bool GetHotplugAttnButtonPresent() override { return GetHotplugSlotInfo().attnButtonPresent; }
+    HostCtl::Hardware::PciCxlInfo GetCxlInfo() override;
     bool GetDPC() override;
+    void EnableDPC(bool on) override;
+    void TriggerDPCSoft() override;
+    bool IsDPCContainmentDone() override;
+    bool IsDPCInProgress() override;
+    // The link state of a port (Ksi::Hardware::PciPortStatus), kPortLinkUp for other functions.
+    uint32_t GetPciePortOperationStatus();
     bool GetAttnIndicator() override;
     void SetAttnIndicator(bool on) override;
     std::vector<HostCtl::Hardware::PciBar> GetBARInfo() override;
@@ -107,6 +124,9 @@ public:
     bool IsP2PBridge() override;
     std::string GetDeviceDriver() override;
     std::string GetDeviceDriverType() override;
+    std::string GetBoundDriver() override;
+    // Binds the function's own module (`bind`) or unbinds its driver.
+    void SetBoundDriverInt(bool bind);
     bool GetFPTShareable() override;
     void RestoreResetAttr() override;
     void RestoreFptShareableAttr() override;
@@ -140,6 +160,9 @@ private:
     void UpdateStore(const std::function<void(HaldenConfigStore::ConfigStoreObject&)>& change);
     void RequireSriov(const char* message);
     void RestoreAttrInt(unsigned int node, unsigned long value);
+    Ksi::Hardware::PciDpc DpcState();
+    // The adapter in this hotplug slot; throws when the slot is empty.
+    std::unique_ptr<PciDeviceImpl> HotplugAdapter();
 
     PciAddress _address;
     std::string _sbdf;

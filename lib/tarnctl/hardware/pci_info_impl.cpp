@@ -4,6 +4,7 @@
 #include "hardware/pci_info_impl.h"
 
 #include <algorithm>
+#include <set>
 
 #include "hardware/pci_config.h"
 #include "hardware/pci_names.h"
@@ -11,6 +12,7 @@
 #include "platform/boot.h"
 #include "platform/configstore.h"
 #include "platform/log.h"
+#include "platform/misc.h"
 #include "platform/printer.h"
 #include "platform/sysinfo.h"
 #include "system/kernel_opts.h"
@@ -110,6 +112,54 @@ std::vector<std::unique_ptr<PciDevice>> PciInfoImpl::GetPassthruPciDevices() {
 }
 
 bool PciInfoImpl::PciPassthruDisabled() { return System::KernelOpts::GetRuntimeValueBool("disablePciPassthrough"); }
+
+void PciInfoImpl::UnbindDeviceList(const std::vector<std::string>& addresses) {
+    // The devices and their dependants, each once, all found before anything changes.
+    std::vector<std::unique_ptr<PciDeviceImpl>> devices;
+    std::set<std::string> seen;
+    auto add = [&](std::unique_ptr<PciDeviceImpl> d) {
+        if (seen.insert(d->GetSBDFString()).second) devices.push_back(std::move(d));
+    };
+    for (const auto& address : addresses) {
+        auto d = std::make_unique<PciDeviceImpl>(address);
+        std::vector<std::unique_ptr<PciDevice>> deps;
+        try {
+            deps = d->GetDependantDevice();
+        } catch (const HostCtl::Lib::HostCtlException& e) {
+            throw HostCtl::Lib::HostCtlException("Failed to get dependant device for " + d->GetSBDFString() + ": " +
+                                                 e.what());
+        }
+        add(std::move(d));
+        for (auto& dep : deps) add(std::make_unique<PciDeviceImpl>(dep->GetSBDFString()));
+    }
+    std::vector<PciDeviceImpl*> unbound;
+    try {
+        for (auto& d : devices) {
+            if (d->GetBoundDriver().empty()) continue;
+            d->SetBoundDriverInt(false);
+            unbound.push_back(d.get());
+            TarnCtl_LogInfoInt("%s: Unbound device %s\n", kTag, d->GetSBDFString().c_str());
+        }
+    } catch (const HostCtl::Lib::HostCtlException& e) {
+        // All or none: the drivers already let go take their devices back.
+        for (auto it = unbound.rbegin(); it != unbound.rend(); ++it) try {
+                (*it)->SetBoundDriverInt(true);
+            } catch (const HostCtl::Lib::HostCtlException& r) {
+                TarnCtl_LogWarnInt("%s: Unable to bind device %s again: %s\n", kTag, (*it)->GetSBDFString().c_str(),
+                                   r.GetDetailedMessage().c_str());
+            }
+        throw;
+    }
+}
+
+void PciInfoImpl::ScanAndBind(int segment) {
+    if (segment < -1 || segment > 0xffff)
+        throw HostCtl::Lib::HostCtlException(HostCtl::Misc::StrPrintf("Invalid PCI segment %d", segment));
+    TarnCtl::Util::Sysinfo si(KSI_NODE_hardware_pci_rescan);
+    si.SetDefaultErrorMessage("Failed to rebind devices.");
+    si.AddInput(segment);
+    si.Set();
+}
 
 void PciInfoImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {
     printer->SetType("PCI Info");

@@ -26,6 +26,8 @@ public:
     std::vector<std::unique_ptr<PciDevice>> GetTarnosPciDevices() override;
     std::vector<std::unique_ptr<PciDevice>> GetPassthruPciDevices() override;
     bool PciPassthruDisabled() override;
+    void UnbindDeviceList(const std::vector<std::string>& addresses) override;
+    void ScanAndBind(int segment) override;
     // Boot: the passthrough map attributes and the stored owners and VF counts
     // of every device go back into the kernel.
     static void RestoreAll();

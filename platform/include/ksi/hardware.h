@@ -84,7 +84,18 @@ struct PciAddressText {
 struct PciOwnerState {
     uint32_t owner;      // PciOwner
     uint32_t inUseByVm;  // a running VM holds the device
+    uint32_t driverVm;   // driven by a driver VM, never by a host driver
 };
+
+// .../func/driver: the host driver bound to the function, "" when none. Set
+// takes one text input: "" unbinds, the function's module binds it again.
+struct PciDriverBinding {
+    char name[32];
+};
+
+// /hardware/pci/rescan: Set takes one integer input, the segment to scan (-1
+// every segment); every function the host owns that has no driver is bound to
+// its module.
 
 // .../func/hotplugSlotInfo.
 struct PciHotplugSlot {
@@ -94,12 +105,26 @@ struct PciHotplugSlot {
     uint32_t attnButtonPresent;
 };
 
-// .../func/DPC.
+// .../func/DPC. Set takes one integer input: 1 enables, 0 disables
+// containment on a capable port. .../func/softTriggerDPC: Set (no input)
+// triggers containment on an enabled port; the port's DPC status register
+// then reports the trigger and its link is down until the next reboot.
 struct PciDpc {
     uint32_t capable;
     uint32_t enabled;
     uint32_t containmentDone;
     uint32_t inProgress;
+};
+
+// .../func/pciePortOperationStatus: the link of a port.
+enum PciPortStatus : uint32_t { kPortLinkUp = 0, kPortLinkDown = 1, kPortContained = 2 };
+
+// .../func/cxlInfo: present only on CXL devices.
+struct PciCxlInfo {
+    uint32_t version;  // 1, 2 or 3
+    uint32_t cache;    // CXL.cache supported
+    uint32_t mem;      // CXL.mem supported
+    uint64_t memBytes; // device-attached memory
 };
 
 // /hardware/bios/dmiInfo.

@@ -35,6 +35,22 @@ struct PciBar {
     bool prefetchable;
 };
 
+struct PciHotplugSlotInfo {
+    uint32_t slotNumber;
+    bool adapterPresent;
+    bool surpriseEnabled;
+    bool attnButtonPresent;
+};
+
+// A CXL device's facts; isCxl false (the rest zero) for other devices.
+struct PciCxlInfo {
+    bool isCxl;
+    uint32_t version;
+    bool cache;
+    bool mem;
+    uint64_t memBytes;
+};
+
 class PciDevice : public virtual HostCtl::Lib::HostCtlObject {
 public:
     // A fixed underlying type: an owner read from outside may hold any value.
@@ -71,6 +87,8 @@ public:
     virtual std::string GetSlotDescription() = 0;
     virtual uint64_t GetDlBusAddress() = 0;
     virtual bool IsInPassthruUseByVM() = 0;
+    // Driven by a driver VM: the host never binds a driver to it.
+    virtual bool IsInDriverVMMode() = 0;
     virtual PciDeviceOwner GetRuntimeDeviceOwner() = 0;
     virtual void SetRuntimeDeviceOwner(PciDeviceOwner owner) = 0;
     virtual bool HasConfiguredDeviceOwner() = 0;
@@ -107,7 +125,23 @@ public:
     virtual uint32_t GetVfId() = 0;
     virtual bool IsHotplugSlot() = 0;
     virtual uint32_t GetHotplugSlotNum() = 0;
+    virtual PciHotplugSlotInfo GetHotplugSlotInfo() = 0;
+    virtual bool GetHotplugSlotAdapterPresent() = 0;
+    // The adapter in a hotplug slot: the first endpoint below the slot's port.
+    virtual uint16_t GetHotplugSlotAdapterDeviceID() = 0;
+    virtual uint16_t GetHotplugSlotAdapterVendorID() = 0;
+    virtual std::string GetHotplugSlotAdapterAlias() = 0;
+    virtual std::string GetHotplugSlotAdapterSBDFString() = 0;
+    virtual std::string GetHotplugSlotAdapterDesc() = 0;
+    virtual bool GetHotplugSurpriseEnabled() = 0;
+    virtual bool GetHotplugAttnButtonPresent() = 0;
+    virtual PciCxlInfo GetCxlInfo() = 0;
+    // Downstream port containment of a PCI Express port.
     virtual bool GetDPC() = 0;
+    virtual void EnableDPC(bool on) = 0;
+    virtual void TriggerDPCSoft() = 0;
+    virtual bool IsDPCContainmentDone() = 0;
+    virtual bool IsDPCInProgress() = 0;
     virtual bool GetAttnIndicator() = 0;
     virtual void SetAttnIndicator(bool on) = 0;
     virtual std::vector<PciBar> GetBARInfo() = 0;
@@ -115,6 +149,8 @@ public:
     virtual bool IsP2PBridge() = 0;
     virtual std::string GetDeviceDriver() = 0;
     virtual std::string GetDeviceDriverType() = 0;
+    // The host driver bound to the function now, "" when none.
+    virtual std::string GetBoundDriver() = 0;
     virtual bool GetFPTShareable() = 0;
     virtual void RestoreResetAttr() = 0;
     virtual void RestoreFptShareableAttr() = 0;
@@ -126,6 +162,12 @@ public:
     virtual std::vector<std::unique_ptr<PciDevice>> GetTarnosPciDevices() = 0;
     virtual std::vector<std::unique_ptr<PciDevice>> GetPassthruPciDevices() = 0;
     virtual bool PciPassthruDisabled() = 0;
+    // Unbinds the host drivers of the devices (addresses) and their
+    // dependants; all or none: a failure binds back those already unbound.
+    virtual void UnbindDeviceList(const std::vector<std::string>& addresses) = 0;
+    // Binds a driver to every host-owned function of the segment (-1: of
+    // every segment) that has none.
+    virtual void ScanAndBind(int segment) = 0;
 };
 
 struct CpuSummary {
