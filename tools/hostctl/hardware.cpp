@@ -1,5 +1,6 @@
 // hostctl hardware ...: the PCI devices with their database names, their
-// owners (passthrough), SR-IOV VF counts and labels, name look-ups, the
+// owners (passthrough), SR-IOV VF counts and labels, host drivers (unbind,
+// rescan), port containment and attention indicators, name look-ups, the
 // host's firmware, CPU and memory facts, and the UEFI boot order.
 #include <CLI/CLI.hpp>
 
@@ -7,6 +8,7 @@
 
 #include "command.h"
 #include "hardware/hardware_info_impl.h"
+#include "hardware/pci_config.h"
 #include "hardware/pci_device_impl.h"
 #include "hardware/pci_info_impl.h"
 #include "hardware/pci_names.h"
@@ -49,12 +51,12 @@ void AddPciCommands(CLI::App* hw) {
 
     pci->add_subcommand("list", "List every PCI device")->callback([] {
         Table t({"Address", "Vendor ID", "Device ID", "Vendor Name", "Device Name", "Class", "Tarnos Name",
-                 "Owner", "Configured Owner", "Physical Function", "Label"});
+                 "Owner", "Configured Owner", "Physical Function", "Label", "Driver"});
         for (auto& d : TarnCtl::Hardware::PciInfoImpl().GetAllPciDevices())
             t.AddRow({d->GetSBDFString(), Hex4(d->GetVendorId()), Hex4(d->GetDeviceId()), d->GetVendor(), d->GetDevice(),
                       d->GetDeviceClassName(), d->GetTarnosDeviceName(),
                       PciDeviceImpl::OwnerText(d->GetRuntimeDeviceOwner()), ConfiguredOwner(*d), d->GetPfSbdfString(),
-                      d->GetHardwareLabel()});
+                      d->GetHardwareLabel(), d->GetBoundDriver()});
         t.Print();
     });
 
@@ -92,6 +94,8 @@ void AddPciCommands(CLI::App* hw) {
             .Add("Configured Owner", ConfiguredOwner(d))
             .Add("Hardware Label", d.GetHardwareLabel())
             .Add("Reset Method", d.GetResetMethodString())
+            .Add("Bound Driver", d.GetBoundDriver())
+            .Add("Driver VM Mode", d.IsInDriverVMMode())
             .Add("Virtual Function", d.IsVirtualFunction());
         if (d.IsVirtualFunction()) r.Add("Physical Function", d.GetPfSbdfString()).Add("VF ID", d.GetVfId());
         bool sriov = d.IsSriovCapable();
@@ -100,6 +104,21 @@ void AddPciCommands(CLI::App* hw) {
             r.Add("Supported VFs", d.GetSupportedNumVfs())
                 .Add("Current VFs", d.GetCurrentNumVfs())
                 .Add("Configured VFs", d.HasConfiguredMaxVfs() ? std::to_string(d.GetConfiguredMaxVfs()) : "");
+        if (d.HasCapability(TarnCtl::Hardware::kExtCapDpc, true))
+            r.Add("DPC Enabled", d.GetDPC()).Add("DPC Containment Done", d.IsDPCContainmentDone());
+        if (d.IsHotplugSlot()) {
+            auto slot = d.GetHotplugSlotInfo();
+            r.Add("Hotplug Slot", slot.slotNumber)
+                .Add("Hotplug Adapter Present", slot.adapterPresent)
+                .Add("Hotplug Adapter", slot.adapterPresent ? d.GetHotplugSlotAdapterSBDFString() : "")
+                .Add("Hotplug Surprise", slot.surpriseEnabled)
+                .Add("Attention Button", slot.attnButtonPresent)
+                .Add("Attention Indicator", d.GetAttnIndicator());
+        }
+        auto cxl = d.GetCxlInfo();
+        if (cxl.isCxl)
+            r.Add("CXL Version", cxl.version).Add("CXL Cache", cxl.cache).Add("CXL Memory", cxl.mem).Add(
+                "CXL Memory Bytes", cxl.memBytes);
         Table caps({"ID", "Offset", "Extended"});
         caps.SetKind("Extended", Table::Kind::Bool);
         for (const auto& c : d.GetCapabilities())
@@ -139,6 +158,41 @@ void AddPciCommands(CLI::App* hw) {
     auto* labelRemove = label->add_subcommand("remove", "Remove the hardware label of a device");
     labelRemove->add_option("address", labelAddress, "PCI address")->required();
     labelRemove->callback([] { PciDeviceImpl(labelAddress).DeleteHardwareLabelFromCS(); });
+
+    static std::vector<std::string> unbindAddresses;
+    auto* unbind = pci->add_subcommand("unbind", "Unbind the host drivers of devices and their dependants");
+    unbind->add_option("addresses", unbindAddresses, "PCI addresses")->required();
+    unbind->callback([] { TarnCtl::Hardware::PciInfoImpl().UnbindDeviceList(unbindAddresses); });
+
+    static int rescanSegment = -1;
+    auto* rescan = pci->add_subcommand("rescan", "Bind drivers to the host's devices that have none");
+    rescan->add_option("--segment", rescanSegment, "Only this PCI segment (default: every segment)");
+    rescan->callback([] { TarnCtl::Hardware::PciInfoImpl().ScanAndBind(rescanSegment); });
+
+    auto* dpc = pci->add_subcommand("dpc", "Downstream port containment of a PCI Express port");
+    dpc->require_subcommand(1);
+    static std::string dpcAddress;
+    for (const char* verb : {"enable", "disable", "trigger"}) {
+        auto* c = dpc->add_subcommand(verb, std::string(verb) == "trigger" ? "Trigger containment by software"
+                                                                            : std::string(verb) + " containment");
+        c->add_option("address", dpcAddress, "PCI address of the port")->required();
+        std::string v = verb;
+        c->callback([v] {
+            PciDeviceImpl d(dpcAddress);
+            if (v == "trigger")
+                d.TriggerDPCSoft();
+            else
+                d.EnableDPC(v == "enable");
+        });
+    }
+
+    auto* attn = pci->add_subcommand("attention", "The attention indicator of a hotplug slot");
+    attn->require_subcommand(1);
+    static std::string attnAddress, attnValue;
+    auto* attnSet = attn->add_subcommand("set", "Switch the attention indicator on or off");
+    attnSet->add_option("address", attnAddress, "PCI address of the slot's port")->required();
+    attnSet->add_option("state", attnValue, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+    attnSet->callback([] { PciDeviceImpl(attnAddress).SetAttnIndicator(attnValue == "on"); });
 
     static std::string lookupIds;
     auto* lookup = pci->add_subcommand("lookup", "The names the PCI id database gives an id");
