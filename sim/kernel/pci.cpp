@@ -652,7 +652,8 @@ void GeneratePci(rapidjson::Value& out, rapidjson::Document::AllocatorType& allo
         devices.PushBack(d, alloc);
     };
     std::set<std::string> taken;
-    for (long i = 0; i < options.Get("storage-adapters", 4); ++i)
+    // The storage area makes two adapters at least.
+    for (long i = 0; i < std::max(2L, options.Get("storage-adapters", 4)); ++i)
         if (taken.insert(HostCtl::Misc::StrPrintf("0000:%02lx:00.0", i + 3)).second)
             addFunction(HostCtl::Misc::StrPrintf("0000:%02lx:00.0", i + 3), kGeneratedModels[i == 0 ? 3 : 2]);
     for (long i = 0; i < options.Get("pnics", 4); ++i) {

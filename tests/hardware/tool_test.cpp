@@ -81,4 +81,58 @@ TEST_F(ToolTest, JsonListingAndBootOrder) {
     EXPECT_EQ(refused.err, "hostctl: Device ids not in boot order\n");
 }
 
+// Drivers, containment and the boot order across a reboot, as a user sees
+// them: the driver column, show's facts and JSON booleans, refusals with
+// status 1 and their reason.
+TEST_F(ToolTest, DriversContainmentAndBootOrderAfterReboot) {
+    auto list = Hostctl({"hardware", "pci", "list"});
+    EXPECT_NE(Line(list.out, "0000:d8:00.1").find("hdaudio"), std::string::npos) << list.out;
+    EXPECT_EQ(Hostctl({"hardware", "pci", "unbind", "0000:d8:00.0"}).status, 0);
+    list = Hostctl({"hardware", "pci", "list"});
+    EXPECT_EQ(Line(list.out, "0000:d8:00.1").find("hdaudio"), std::string::npos) << list.out;
+    EXPECT_EQ(Hostctl({"hardware", "pci", "rescan", "--segment", "0"}).status, 0);
+    list = Hostctl({"hardware", "pci", "list"});
+    EXPECT_NE(Line(list.out, "0000:d8:00.1").find("hdaudio"), std::string::npos) << list.out;
+
+    EXPECT_EQ(Hostctl({"hardware", "pci", "dpc", "trigger", "0000:d7:00.0"}).status, 0);
+    auto show = Hostctl({"--format", "json", "hardware", "pci", "show", "0000:d7:00.0"});
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_NE(show.out.find("\"dpc_containment_done\": true"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("\"hotplug_slot\": 6"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("\"hotplug_adapter\": \"0000:d8:00.0\""), std::string::npos) << show.out;
+    auto again = Hostctl({"hardware", "pci", "dpc", "trigger", "0000:d7:00.0"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.err, "hostctl: DPC containment is already done on device 0000:d7:00.0\n");
+    auto noDpc = Hostctl({"hardware", "pci", "dpc", "enable", "0000:3a:00.0"});
+    EXPECT_EQ(noDpc.status, 1);
+    EXPECT_EQ(noDpc.err, "hostctl: Device 0000:3a:00.0 does not support DPC\n");
+    EXPECT_EQ(Hostctl({"hardware", "pci", "dpc", "pause", "0000:d7:00.0"}).status, 2);
+    EXPECT_EQ(Hostctl({"hardware", "pci", "rescan", "--segment", "x"}).status, 2);
+
+    EXPECT_EQ(Hostctl({"hardware", "bootorder", "swap", "3", "1"}).status, 0);
+    ASSERT_EQ(Hostctl({"sim", "reboot"}).status, 0);
+    list = Hostctl({"hardware", "bootorder", "list"});
+    EXPECT_NE(Line(list.out, "1 ").find("UEFI: PXE IPv4"), std::string::npos) << list.out;
+    show = Hostctl({"--format", "json", "hardware", "pci", "show", "0000:d7:00.0"});
+    EXPECT_NE(show.out.find("\"dpc_containment_done\": false"), std::string::npos) << show.out;
+}
+
+// `sim generate --pci-devices N`: N functions besides the generated NICs and
+// storage adapters and a root port for every bus of 256.
+TEST_F(ToolTest, GeneratedHostOfNFunctions) {
+    auto gen = Hostctl({"sim", "generate", "--pci-devices", "257", "--pnics", "2", "--storage-adapters", "2"});
+    ASSERT_EQ(gen.status, 0) << gen.err;
+    InitHost(gen.out);
+    std::vector<std::string> all = Addresses();
+    EXPECT_EQ(all.size(), 257u + 2 + 2 + 2);
+    EXPECT_EQ(all.front(), "0000:00:08.0");
+    EXPECT_EQ(all.back(), "0000:81:00.0");
+    EXPECT_EQ(Device("0000:81:00.0").GetParentDevice()->GetSBDFString(), "0000:00:08.1");
+    EXPECT_EQ(Device("0000:80:1f.7").GetParentDevice()->GetSBDFString(), "0000:00:08.0");
+    EXPECT_EQ(Device("0000:3b:00.1").GetTarnosDeviceName(), "pnx1");
+    auto none = Hostctl({"sim", "generate", "--pci-devices", "0", "--pnics", "0", "--storage-adapters", "0"});
+    InitHost(none.out);
+    EXPECT_EQ(Addresses().size(), 2u);  // the storage area keeps two adapters at least
+}
+
 }  // namespace
