@@ -11,7 +11,9 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <rapidjson/document.h>
@@ -130,6 +132,40 @@ bool NamesOnlyEntries(const KernelState& s, const UefiBootOrder& order) {
     return true;
 }
 
+// The BMC keeps what the host told it (OS info, hostname) on its own
+// flash: a host reboot keeps it, a new machine starts without.
+const char* const kBmcFlash = "disk.bmc";
+
+void InitBmcAndSecurity(KernelState& s, const Value* section) {
+    BmcInfo b{};  // present 0: a board without a BMC
+    if (const Value* bmc = Sub(section, "bmc")) {
+        b.present = 1;
+        CopyText(b.version, sizeof b.version, Str(bmc, "version"));
+        CopyText(b.osName, sizeof b.osName, s.GetAreaValue(kBmcFlash, "osName"));
+        CopyText(b.osVersion, sizeof b.osVersion, s.GetAreaValue(kBmcFlash, "osVersion"));
+        CopyText(b.hostname, sizeof b.hostname, s.GetAreaValue(kBmcFlash, "hostname"));
+        // A controller whose hostname cache never follows (a firmware fault of some boards).
+        s.SetAreaValue("hardware", "bmcStaleHostname", Bool(bmc, "staleHostnameCache") ? "1" : "0");
+    }
+    s.Put(KSI_NODE_hardware_bmc_info, {}, b);
+    const Value* cpu = Sub(section, "cpu");
+    if (const Value* v = Sub(cpu, "sgx"))
+        s.Put(KSI_NODE_hardware_cpu_sgxInfo, {},
+              SgxInfo{static_cast<uint32_t>(Bool(v, "supported")), static_cast<uint32_t>(Bool(v, "enabled")),
+                      static_cast<uint32_t>(Bool(v, "flc")), static_cast<uint64_t>(Int(v, "epcBytes"))});
+    if (const Value* v = Sub(cpu, "sev"))
+        s.Put(KSI_NODE_hardware_cpu_sevInfo, {},
+              SevInfo{static_cast<uint32_t>(Bool(v, "supported")), static_cast<uint32_t>(Bool(v, "enabled")),
+                      static_cast<uint32_t>(Bool(v, "es")), static_cast<uint32_t>(Int(v, "maxGuests"))});
+    if (const Value* v = Sub(cpu, "tdx"))
+        s.Put(KSI_NODE_hardware_cpu_tdxInfo, {},
+              TdxInfo{static_cast<uint32_t>(Bool(v, "supported")), static_cast<uint32_t>(Bool(v, "enabled")),
+                      static_cast<uint32_t>(Int(v, "maxGuests"))});
+    if (const Value* v = Sub(section, "nvd"))
+        s.Put(KSI_NODE_hardware_nvd_info, {},
+              NvdInfo{static_cast<uint32_t>(Int(v, "count")), static_cast<uint64_t>(Int(v, "bytes"))});
+}
+
 void InitHardware(KernelState& s, const Value* section) {
     InstallHwData(section);
     const Value* dmi = Sub(section, "dmi");
@@ -206,6 +242,8 @@ void InitHardware(KernelState& s, const Value* section) {
         }
     }
 
+    InitBmcAndSecurity(s, section);
+
     const Value* power = Sub(section, "power");
     s.Put(KSI_NODE_power_currentPolicy, {}, static_cast<uint32_t>(Int(power, "policy", 1)));
     s.Put(KSI_NODE_power_hardwareSupport, {}, static_cast<uint32_t>(Int(power, "hardwareSupport", 0)));
@@ -226,6 +264,46 @@ const NodeRegistration rUefi(KSI_NODE_uefi_variable, [] {
         c.state.Put(c.node, c.instance, order);
         c.state.SetAreaValue(kNvram, kBootOrderVar, NvramOrderText(order));
         return TARN_OK;
+    };
+    return h;
+}());
+
+// Writes texts into the BMC's record and its flash; `fields` pairs a flash key with its record field.
+TARN_ReturnStatus SetBmcTexts(Call& c, std::initializer_list<std::pair<const char*, std::pair<char*, size_t>>> fields,
+                              BmcInfo& b) {
+    size_t i = 0;
+    for (const auto& [key, field] : fields) {
+        std::string text;
+        if (!c.InputText(i++, &text)) return TARN_MISSING_PARAMETER;
+        if (text.size() >= field.second) return TARN_BAD_PARAM;
+        CopyText(field.first, field.second, text);
+        c.state.SetAreaValue(kBmcFlash, key, text);
+    }
+    c.state.Put(KSI_NODE_hardware_bmc_info, {}, b);
+    return TARN_OK;
+}
+
+const NodeRegistration rBmcOs(KSI_NODE_hardware_bmc_osInfo, [] {
+    NodeHandler h;
+    h.set = [](Call& c) -> TARN_ReturnStatus {
+        BmcInfo b{};
+        if (!c.state.Read(KSI_NODE_hardware_bmc_info, {}, &b) || !b.present) return TARN_NOT_SUPPORTED;
+        return SetBmcTexts(c, {{"osName", {b.osName, sizeof b.osName}}, {"osVersion", {b.osVersion, sizeof b.osVersion}}},
+                           b);
+    };
+    return h;
+}());
+
+const NodeRegistration rBmcHostname(KSI_NODE_hardware_bmc_hostname, [] {
+    NodeHandler h;
+    h.set = [](Call& c) -> TARN_ReturnStatus {
+        BmcInfo b{};
+        if (!c.state.Read(KSI_NODE_hardware_bmc_info, {}, &b) || !b.present) return TARN_NOT_SUPPORTED;
+        if (c.state.GetAreaValue("hardware", "bmcStaleHostname") == "1") {
+            std::string ignored;
+            return c.InputText(0, &ignored) ? TARN_OK : TARN_MISSING_PARAMETER;  // accepted, never cached
+        }
+        return SetBmcTexts(c, {{"hostname", {b.hostname, sizeof b.hostname}}}, b);
     };
     return h;
 }());

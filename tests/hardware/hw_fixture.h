@@ -8,6 +8,7 @@
 
 #include "fixture.h"
 #include "hardware/pci_device_impl.h"
+#include "hostctl/exception.h"
 #include "platform/configstore.h"
 
 namespace HwTest {
@@ -15,6 +16,17 @@ namespace HwTest {
 // The default profile with its "pci" devices replaced by `devicesJson` (a
 // JSON array) when given.
 std::string Profile(const std::string& devicesJson = "");
+
+// The message of the HostCtlException `fn` throws, "" when it throws none.
+template <typename Fn>
+std::string Refusal(Fn fn) {
+    try {
+        fn();
+    } catch (const HostCtl::Lib::HostCtlException& e) {
+        return e.what();
+    }
+    return "";
+}
 
 struct Outcome {
     int status = -1;

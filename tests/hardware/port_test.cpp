@@ -15,6 +15,8 @@
 
 namespace {
 
+using HwTest::Refusal;
+
 using namespace Ksi::Hardware;
 
 const char* kPort = "0000:d7:00.0";     // hotplug slot 6, DPC capable, GPU and audio below
@@ -29,15 +31,6 @@ protected:
                                              HostCtl::Hardware::ParsePciString(sbdf));
         si->Get(&cs, sizeof cs);
         return static_cast<uint16_t>(cs.data[offset] | cs.data[offset + 1] << 8);
-    }
-    template <typename Fn>
-    std::string Refusal(Fn fn) {
-        try {
-            fn();
-        } catch (const HostCtl::Lib::HostCtlException& e) {
-            return e.what();
-        }
-        return "";
     }
     // What a user sees of the port and the functions below it.
     std::string State() {
@@ -157,6 +150,23 @@ TEST_F(PortTest, EmptySlotAndCxlFacts) {
     EXPECT_FALSE(none.isCxl);
     EXPECT_EQ(none.version, 0u);
     EXPECT_EQ(none.memBytes, 0u);
+}
+
+TEST_F(PortTest, AttentionIndicator) {
+    EXPECT_FALSE(Device(kPort).GetAttnIndicator());
+    Device(kPort).SetAttnIndicator(true);
+    EXPECT_TRUE(Device(kPort).GetAttnIndicator());
+    TarnSim::Fault f;
+    f.node = KSI_NODE_hardware_pci_seg_bus_slot_func_attnIndicator;
+    f.op = TarnSim::KernelOp::Set;
+    TarnSim::InjectFault(f);
+    EXPECT_EQ(Refusal([&] { Device(kPort).SetAttnIndicator(false); }),
+              "Unable to set the attention indicator of 0000:d7:00.0");
+    EXPECT_TRUE(Device(kPort).GetAttnIndicator());
+    EXPECT_EQ(Refusal([&] { Device(kNoDpc).SetAttnIndicator(true); }), "0000:3a:00.0 is not a hotplug slot");
+    EXPECT_EQ(Refusal([&] { Device(kNoDpc).GetAttnIndicator(); }), "0000:3a:00.0 is not a hotplug slot");
+    TarnSim::Profile::Reboot();  // a light of the slot: off after a power cycle
+    EXPECT_FALSE(Device(kPort).GetAttnIndicator());
 }
 
 }  // namespace

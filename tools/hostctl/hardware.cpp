@@ -216,7 +216,7 @@ void AddHardwareCommands(CLI::App& app) {
     hw->require_subcommand(1);
     AddPciCommands(hw);
 
-    hw->add_subcommand("info", "DMI, CPU and memory facts")->callback([] {
+    hw->add_subcommand("info", "DMI, CPU, memory, BMC and platform security facts")->callback([] {
         TarnCtl::Hardware::HardwareInfoImpl info;
         auto cpu = TarnCtl::Hardware::CpuInfoImpl().GetSummary();
         auto mem = TarnCtl::Hardware::MemoryInfoImpl().GetSummary();
@@ -238,6 +238,25 @@ void AddHardwareCommands(CLI::App& app) {
             .Add("Physical Memory", mem.physicalBytes)
             .Add("Reserved Memory", mem.reservedBytes)
             .Add("Memory Tiering", mem.tieringType);
+        std::string bmcVersion;
+        try {
+            bmcVersion = info.GetBMCVersion();
+        } catch (const HostCtl::Lib::HostCtlException&) {
+            // No BMC on this host: the field stays empty.
+        }
+        auto sgx = info.GetSgxInfo();
+        auto sev = info.GetSevInfo();
+        auto tdx = info.GetTdxInfo();
+        auto nvd = info.GetNvdInfo();
+        r.Add("BMC Version", bmcVersion)
+            .Add("SGX Supported", sgx.supported)
+            .Add("SGX Enabled", sgx.enabled)
+            .Add("SEV Supported", sev.supported)
+            .Add("SEV Enabled", sev.enabled)
+            .Add("TDX Supported", tdx.supported)
+            .Add("TDX Enabled", tdx.enabled)
+            .Add("NVDIMM Count", nvd.count)
+            .Add("NVDIMM Bytes", nvd.bytes);
         Table numa({"Node", "Bytes"});
         numa.SetKind("Node", Table::Kind::Number).SetKind("Bytes", Table::Kind::Number);
         for (const auto& n : TarnCtl::Hardware::NumaInfoImpl().GetNodes())

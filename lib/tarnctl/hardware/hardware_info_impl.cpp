@@ -241,6 +241,89 @@ void HardwareInfoImpl::SwapBootDeviceOrder(uint16_t a, uint16_t b) {
     si.SetStruct(&order, sizeof order);
 }
 
+// ---- BMC and platform security facts ---------------------------------------------------
+
+namespace {
+
+constexpr size_t kMaxBmcOsText = 63;
+constexpr size_t kMaxHostnameLength = 255;
+
+BmcInfo ReadBmc() {
+    BmcInfo b{};
+    TarnCtl::Util::Sysinfo si(KSI_NODE_hardware_bmc_info);
+    si.SetDefaultErrorMessage("Unable to get BMC info");
+    si.Get(&b, sizeof b);
+    if (!b.present) throw HostCtlException("Unable to get BMC info: the host has no BMC");
+    return b;
+}
+
+// A fact record the hardware may not have: all zero then.
+template <typename T>
+T ReadOptional(unsigned int node) {
+    T rec{};
+    TarnCtl::Util::Sysinfo si(node);
+    si.SetThrowOnError(false);
+    if (si.Get(&rec, sizeof rec) != TARN_OK) rec = T{};
+    return rec;
+}
+
+bool Printable(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= 0x20 && c < 0x7f; });
+}
+
+}  // namespace
+
+HostCtl::Hardware::BmcFacts HardwareInfoImpl::GetBmcInfo() {
+    BmcInfo b = ReadBmc();
+    return {Text(b.version, sizeof b.version), Text(b.osName, sizeof b.osName), Text(b.osVersion, sizeof b.osVersion),
+            Text(b.hostname, sizeof b.hostname)};
+}
+
+std::string HardwareInfoImpl::GetBMCVersion() { return GetBmcInfo().version; }
+
+void HardwareInfoImpl::SetBmcOSInfo(const std::string& name, const std::string& version) {
+    for (const auto* t : {&name, &version})
+        if (t->empty() || t->size() > kMaxBmcOsText || !Printable(*t))
+            throw HostCtlException(HostCtl::Misc::StrPrintf("Invalid BMC OS info '%s': 1 to %zu printable characters",
+                                                            t->c_str(), kMaxBmcOsText));
+    ReadBmc();
+    TarnCtl::Util::Sysinfo si(KSI_NODE_hardware_bmc_osInfo);
+    si.SetDefaultErrorMessage("Unable to set BMC OS info");
+    si.AddInput(name);
+    si.AddInput(version);
+    si.Set();
+}
+
+void HardwareInfoImpl::ReportToBmcHaldenHostname(const std::string& name) {
+    if (name.empty() || name.size() > kMaxHostnameLength || !Printable(name))
+        throw HostCtlException(HostCtl::Misc::StrPrintf("Invalid hostname '%s': 1 to %zu printable characters",
+                                                        name.c_str(), kMaxHostnameLength));
+    ReadBmc();
+    TarnCtl::Util::Sysinfo si(KSI_NODE_hardware_bmc_hostname);
+    si.SetDefaultErrorMessage("Unable to report the hostname to the BMC");
+    si.AddInput(name);
+    si.Set();
+    // The controller answers the write at once but may keep serving its old cache.
+    if (GetBmcInfo().hostname != name) throw HostCtlException("BMC did not update its cache for Halden hostname");
+}
+
+HostCtl::Hardware::NvdFacts HardwareInfoImpl::GetNvdInfo() {
+    NvdInfo n = ReadOptional<NvdInfo>(KSI_NODE_hardware_nvd_info);
+    return {n.count, n.bytes};
+}
+HostCtl::Hardware::SgxFacts HardwareInfoImpl::GetSgxInfo() {
+    SgxInfo i = ReadOptional<SgxInfo>(KSI_NODE_hardware_cpu_sgxInfo);
+    return {i.supported != 0, i.enabled != 0, i.flexibleLaunchControl != 0, i.epcBytes};
+}
+HostCtl::Hardware::SevFacts HardwareInfoImpl::GetSevInfo() {
+    SevInfo i = ReadOptional<SevInfo>(KSI_NODE_hardware_cpu_sevInfo);
+    return {i.supported != 0, i.enabled != 0, i.esSupported != 0, i.maxGuests};
+}
+HostCtl::Hardware::TdxFacts HardwareInfoImpl::GetTdxInfo() {
+    TdxInfo i = ReadOptional<TdxInfo>(KSI_NODE_hardware_cpu_tdxInfo);
+    return {i.supported != 0, i.enabled != 0, i.maxGuests};
+}
+
 void HardwareInfoImpl::Print(TarnCtl::Lib::ObjectPrinter* printer) {
     printer->SetType("Hardware Info");
     printer->BeginObject();

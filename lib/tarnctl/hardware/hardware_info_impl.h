@@ -63,6 +63,14 @@ public:
     void SwapBootDeviceOrder(uint16_t a, uint16_t b) override;
     bool IsIPMISupported() override;
     std::string GetBiosInfo() override;
+    std::string GetBMCVersion() override;
+    HostCtl::Hardware::BmcFacts GetBmcInfo() override;
+    void SetBmcOSInfo(const std::string& name, const std::string& version) override;
+    void ReportToBmcHaldenHostname(const std::string& name) override;
+    HostCtl::Hardware::NvdFacts GetNvdInfo() override;
+    HostCtl::Hardware::SgxFacts GetSgxInfo() override;
+    HostCtl::Hardware::SevFacts GetSevInfo() override;
+    HostCtl::Hardware::TdxFacts GetTdxInfo() override;
 
 private:
     void EnsureRead();

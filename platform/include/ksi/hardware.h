@@ -168,6 +168,43 @@ struct Cpu {
     uint64_t mhz;
 };
 
+// /hardware/bmc/info: the board's management controller. /hardware/bmc/osInfo
+// Set takes two text inputs (OS name, version); /hardware/bmc/hostname one
+// (the host's name). The controller keeps both across host reboots.
+struct BmcInfo {
+    uint32_t present;
+    char version[32];
+    char osName[64];
+    char osVersion[64];
+    char hostname[256];
+};
+
+// /hardware/cpu/sgxInfo.
+struct SgxInfo {
+    uint32_t supported;
+    uint32_t enabled;
+    uint32_t flexibleLaunchControl;
+    uint64_t epcBytes;  // enclave page cache
+};
+// /hardware/cpu/sevInfo.
+struct SevInfo {
+    uint32_t supported;
+    uint32_t enabled;
+    uint32_t esSupported;  // encrypted state
+    uint32_t maxGuests;
+};
+// /hardware/cpu/tdxInfo.
+struct TdxInfo {
+    uint32_t supported;
+    uint32_t enabled;
+    uint32_t maxGuests;
+};
+// /hardware/nvd/info: non-volatile DIMMs.
+struct NvdInfo {
+    uint32_t count;
+    uint64_t bytes;
+};
+
 // /memory/memInfo.
 struct MemInfo {
     uint64_t physicalBytes;

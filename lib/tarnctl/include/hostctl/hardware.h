@@ -216,6 +216,29 @@ struct BootDevice {
     std::string description;
 };
 
+struct BmcFacts {
+    std::string version;
+    std::string osName;
+    std::string osVersion;
+    std::string hostname;  // the host's name as the BMC caches it
+};
+struct SgxFacts {
+    bool supported, enabled, flexibleLaunchControl;
+    uint64_t epcBytes;
+};
+struct SevFacts {
+    bool supported, enabled, esSupported;
+    uint32_t maxGuests;
+};
+struct TdxFacts {
+    bool supported, enabled;
+    uint32_t maxGuests;
+};
+struct NvdFacts {
+    uint32_t count;
+    uint64_t bytes;
+};
+
 class HardwareInfo : public virtual HostCtl::Lib::HostCtlObject {
 public:
     virtual std::unique_ptr<PciInfo> GetPciInfo() = 0;
@@ -234,6 +257,16 @@ public:
     virtual void SwapBootDeviceOrder(uint16_t a, uint16_t b) = 0;
     virtual bool IsIPMISupported() = 0;
     virtual std::string GetBiosInfo() = 0;
+    virtual std::string GetBMCVersion() = 0;
+    virtual BmcFacts GetBmcInfo() = 0;
+    // Tells the BMC which OS runs on the host.
+    virtual void SetBmcOSInfo(const std::string& name, const std::string& version) = 0;
+    // Hands the host's name to the BMC and checks that it took it.
+    virtual void ReportToBmcHaldenHostname(const std::string& name) = 0;
+    virtual NvdFacts GetNvdInfo() = 0;
+    virtual SgxFacts GetSgxInfo() = 0;
+    virtual SevFacts GetSevInfo() = 0;
+    virtual TdxFacts GetTdxInfo() = 0;
 };
 
 // ---- PCI addresses and the name database (free functions).
