@@ -6,7 +6,11 @@
 // port-set classes this kernel supports (both by default). Port groups are
 // found by name across the whole host in one lookup, as the kernel keys them.
 // Connected ports and kernel NICs of a port group are fields of its record
-// that tests and later areas fill in.
+// that tests and later areas fill in; the port list, the access ports and
+// the ports in use are counted from them when asked. A port set gets the
+// smallest free number at creation (its port ids carry it). Per-uplink VLAN
+// statistics come from the slice's "vlanStats": {"pnx0": {"100": packets}}.
+// "accessPorts" (default 16) is the number of access ports of every port set.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -55,6 +59,9 @@ void PutList(KernelState& s, const std::string& key, const std::vector<std::stri
 std::string UplinksKey(const std::string& ps) { return "uplinks/" + ps; }
 std::string UplinkOfKey(const std::string& nic) { return "uplinkOf/" + nic; }
 std::string OrderKey(const std::string& cls, const std::string& pg) { return "order/" + cls + "/" + pg; }
+std::string NumberKey(const std::string& ps) { return "number/" + ps; }
+std::string VlanStatsKey(const std::string& nic) { return "vlanStats/" + nic; }
+std::string VlanStatsOnKey(const std::string& ps, const std::string& nic) { return "vlanStatsOn/" + ps + "/" + nic; }
 
 bool ReadPortset(const KernelState& s, const std::string& ps, KsiPortsetProperties* out) {
     return s.Read(KSI_NODE_net_portsets_properties, {ps}, out);
@@ -90,6 +97,15 @@ TARN_ReturnStatus CreatePortset(Call& c) {
     p.numPorts = static_cast<uint32_t>(n);
     p.mtu = 1500;
     c.state.Put(KSI_NODE_net_portsets_properties, {name}, p);
+    std::vector<bool> used(1, true);
+    for (const std::string& key : c.state.AreaKeys(kArea)) {
+        if (key.rfind("number/", 0) != 0) continue;
+        unsigned long taken = std::strtoul(c.state.GetAreaValue(kArea, key).c_str(), nullptr, 10);
+        if (taken >= used.size()) used.resize(taken + 1, false);
+        used[taken] = true;
+    }
+    size_t number = std::find(used.begin(), used.end(), false) - used.begin();
+    c.state.SetAreaValue(kArea, NumberKey(name), std::to_string(number));
     // A new switch listens for link discovery, with beaconing off at its defaults.
     const uint32_t defaults[] = {1, 5, 0, 3};
     for (size_t i = 0; i < 4; ++i) c.state.Put(kSwitchNodes[i], {cls, name}, defaults[i]);
@@ -103,9 +119,12 @@ TARN_ReturnStatus DestroyPortset(Call& c) {
     KsiPortsetProperties p{};
     if (!ReadPortset(c.state, ps, &p)) return TARN_NOT_FOUND;
     if (!c.state.Instances("", KSI_NODE_net_portsets_portgroups, {ps}).empty()) return TARN_BUSY;
-    for (const std::string& nic : Split(c.state.GetAreaValue(kArea, UplinksKey(ps))))
+    for (const std::string& nic : Split(c.state.GetAreaValue(kArea, UplinksKey(ps)))) {
         c.state.RemoveAreaValue(kArea, UplinkOfKey(nic));
+        c.state.RemoveAreaValue(kArea, VlanStatsOnKey(ps, nic));
+    }
     c.state.RemoveAreaValue(kArea, UplinksKey(ps));
+    c.state.RemoveAreaValue(kArea, NumberKey(ps));
     std::string cls = FieldText(p.switchClass, sizeof p.switchClass);
     for (uint32_t node : kSwitchNodes) c.state.Remove("", node, {cls, ps});
     for (const std::string& idx : c.state.Instances("", KSI_NODE_net_portsets_overlays, {ps}))
@@ -171,6 +190,7 @@ TARN_ReturnStatus Unlink(Call& c) {
     list.erase(it);
     PutList(c.state, UplinksKey(c.instance[0]), list);
     c.state.RemoveAreaValue(kArea, UplinkOfKey(nic));
+    c.state.RemoveAreaValue(kArea, VlanStatsOnKey(c.instance[0], nic));
     return TARN_OK;
 }
 
@@ -201,6 +221,86 @@ TARN_ReturnStatus SetOverlay(Call& c) {
     KsiPortsetOverlay o{};
     CopyText(o.name, name);
     c.state.Put(KSI_NODE_net_portsets_overlays, c.instance, o);
+    return TARN_OK;
+}
+
+// ---- Ports --------------------------------------------------------------------------------
+
+// Every port of `ps` in slot order, counted from its uplinks and the clients
+// of its port groups.
+std::vector<KsiPortInfo> Ports(const KernelState& s, const std::string& ps) {
+    std::vector<KsiPortInfo> out;
+    const uint32_t base = static_cast<uint32_t>(std::strtoul(s.GetAreaValue(kArea, NumberKey(ps)).c_str(), nullptr, 10))
+                          << 16;
+    auto add = [&](uint32_t type, const std::string& pg, const std::string& client) {
+        KsiPortInfo port{};
+        port.portId = base | static_cast<uint32_t>(out.size() + 1);
+        port.type = type;
+        CopyText(port.portgroup, pg);
+        CopyText(port.client, client);
+        out.push_back(port);
+    };
+    for (const std::string& nic : Split(s.GetAreaValue(kArea, UplinksKey(ps)))) add(KSI_PORT_UPLINK, "", nic);
+    for (const std::string& pg : s.Instances("", KSI_NODE_net_portsets_portgroups, {ps})) {
+        const std::string* cls = s.Find("", KSI_NODE_net_portsets_portgroups, {ps, pg});
+        KsiPortgroupInfo info{};
+        if (!cls || !s.Read(KSI_PG_CREATE, {*cls, pg}, &info)) continue;
+        uint32_t n = 0;
+        for (uint32_t i = 0; i < info.activePorts; ++i) add(KSI_PORT_VM, pg, pg + "." + std::to_string(++n));
+        for (uint32_t i = 0; i < info.tarnNics; ++i) add(KSI_PORT_ACCESS, pg, pg + "." + std::to_string(++n));
+    }
+    return out;
+}
+
+TARN_ReturnStatus ListPorts(Call& c, std::vector<std::string>* out) {
+    if (c.instance.size() != 1 || !c.state.Has("", KSI_NODE_net_portsets_properties, c.instance)) return TARN_NOT_FOUND;
+    for (const KsiPortInfo& p : Ports(c.state, c.instance[0])) out->push_back(std::to_string(p.portId));
+    return TARN_OK;
+}
+
+TARN_ReturnStatus GetPort(Call& c, void* buffer, unsigned length) {
+    if (c.instance.size() != 2 || !c.state.Has("", KSI_NODE_net_portsets_properties, {c.instance[0]}))
+        return TARN_NOT_FOUND;
+    for (const KsiPortInfo& p : Ports(c.state, c.instance[0]))
+        if (std::to_string(p.portId) == c.instance[1]) {
+            std::memcpy(buffer, &p, std::min<size_t>(length, sizeof p));
+            return TARN_OK;
+        }
+    return TARN_NOT_FOUND;
+}
+
+TARN_ReturnStatus GetAccessPorts(Call& c, void* buffer, unsigned length) {
+    KsiPortsetProperties p{};
+    if (c.instance.size() != 1 || !ReadPortset(c.state, c.instance[0], &p)) return TARN_NOT_FOUND;
+    KsiPortsetAccessPorts a{};
+    a.total = std::min<uint32_t>(p.numPorts, static_cast<uint32_t>(std::strtoul(
+                                                 c.state.GetAreaValue(kArea, "accessPorts", "16").c_str(), nullptr, 10)));
+    for (const KsiPortInfo& port : Ports(c.state, c.instance[0]))
+        if (port.type == KSI_PORT_ACCESS) ++a.inUse;
+    std::memcpy(buffer, &a, std::min<size_t>(length, sizeof a));
+    return TARN_OK;
+}
+
+bool IsUplinkOf(const KernelState& s, const std::string& ps, const std::string& nic) {
+    return s.GetAreaValue(kArea, UplinkOfKey(nic)) == ps;
+}
+
+TARN_ReturnStatus SetVlanStats(Call& c) {
+    int64_t on = 0;
+    if (c.instance.size() != 2 || !IsUplinkOf(c.state, c.instance[0], c.instance[1])) return TARN_NOT_FOUND;
+    if (!c.InputInt(0, &on) || (on != 0 && on != 1)) return TARN_BAD_PARAM;
+    if (on) {
+        c.state.SetAreaValue(kArea, VlanStatsOnKey(c.instance[0], c.instance[1]), "1");
+    } else {
+        c.state.RemoveAreaValue(kArea, VlanStatsOnKey(c.instance[0], c.instance[1]));
+    }
+    return TARN_OK;
+}
+
+TARN_ReturnStatus ListVlanStats(Call& c, std::vector<std::string>* out) {
+    if (c.instance.size() != 2 || !IsUplinkOf(c.state, c.instance[0], c.instance[1])) return TARN_NOT_FOUND;
+    if (!c.state.HasAreaValue(kArea, VlanStatsOnKey(c.instance[0], c.instance[1]))) return TARN_INVALID_STATE;
+    *out = Split(c.state.GetAreaValue(kArea, VlanStatsKey(c.instance[1])));
     return TARN_OK;
 }
 
@@ -377,6 +477,19 @@ const NodeRegistration kUnlink(KSI_NODE_net_portsets_unlink, SetHandler(Unlink))
 const NodeRegistration kDestroy(KSI_NODE_net_portsets_destroy, SetHandler(DestroyPortset));
 const NodeRegistration kUplinks(KSI_NODE_net_portsets_uplinks, ListHandler(ListUplinks));
 const NodeRegistration kOverlays(KSI_NODE_net_portsets_overlays, SetHandler(SetOverlay));
+const NodeRegistration kPorts(KSI_NODE_net_portsets_ports, [] {
+    NodeHandler h;
+    h.get = GetPort;
+    h.list = ListPorts;
+    return h;
+}());
+const NodeRegistration kAccessPorts(KSI_NODE_net_portsets_accessPorts, Handler(GetAccessPorts, nullptr));
+const NodeRegistration kVlanStats(KSI_NODE_net_portsets_uplinks_vlanStats, [] {
+    NodeHandler h;
+    h.set = SetVlanStats;
+    h.list = ListVlanStats;
+    return h;
+}());
 
 const NodeRegistration kCdp(KSI_PS_CDP_STATUS, SwitchInt(KSI_PS_CDP_STATUS, 3));
 const NodeRegistration kBeaconInterval(KSI_PS_BEACON_INTERVAL, SwitchInt(KSI_PS_BEACON_INTERVAL, 0xffff));
@@ -413,6 +526,16 @@ void InitPortsets(KernelState& s, const rapidjson::Value* network) {
             for (const auto& v : list->GetArray())
                 if (v.IsString()) classes.push_back(v.GetString());
     s.SetAreaValue(kArea, "classes", classes.empty() ? "cswitch,etherswitch" : Join(classes));
+    s.SetAreaValue(kArea, "accessPorts", std::to_string(p ? std::max<int64_t>(0, Int(*p, "accessPorts", 16)) : 16));
+    if (const rapidjson::Value* stats = p ? Object(*p, "vlanStats") : nullptr)
+        for (const auto& nic : stats->GetObject()) {
+            if (!nic.value.IsObject()) continue;
+            std::vector<std::string> entries;
+            for (const auto& vlan : nic.value.GetObject())
+                if (vlan.value.IsUint64())
+                    entries.push_back(std::string(vlan.name.GetString()) + ":" + std::to_string(vlan.value.GetUint64()));
+            PutList(s, VlanStatsKey(nic.name.GetString()), entries);
+        }
 }
 
 const SectionPartRegistration kPart("portsets", 30, InitPortsets);

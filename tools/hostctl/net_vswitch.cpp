@@ -283,6 +283,12 @@ Table PolicyTable(Target& t) {
     return table;
 }
 
+std::string PortIds(const std::vector<uint32_t>& ids) {
+    std::string out;
+    for (uint32_t id : ids) out += (out.empty() ? "" : ",") + std::to_string(id);
+    return out;
+}
+
 // ---- Switch commands ----------------------------------------------------------------------
 
 void SwitchList() {
@@ -306,6 +312,9 @@ void SwitchShow(const std::string& name) {
         .Add("Ports", static_cast<uint64_t>(sw->GetNumPorts()))
         .Add("Configured Ports", static_cast<uint64_t>(sw->GetNumConfiguredPorts()))
         .Add("Used Ports", static_cast<uint64_t>(sw->GetPortsInUse()))
+        .Add("Access Ports", static_cast<uint64_t>(sw->GetNumAccessPorts()))
+        .Add("Access Ports In Use", static_cast<uint64_t>(sw->GetNumAccessPortsInUse()))
+        .Add("Port IDs", PortIds(sw->GetPortList()))
         .Add("MTU", static_cast<uint64_t>(sw->GetMTU()))
         .Add("CDP Status", sw->GetCdpStatusString())
         .Add("Beacon Enabled", sw->IsBeaconEnabled())
@@ -376,6 +385,7 @@ void PortGroupShow(const std::string& name) {
         .Add("Virtual Switch", pg->GetPortsetName())
         .Add("VLAN ID", static_cast<uint64_t>(pg->GetVlanId()))
         .Add("Active Clients", static_cast<uint64_t>(pg->GetActiveClients()))
+        .Add("Port IDs", PortIds(pg->GetPorts()))
         .Add("Guest VLANs", filters)
         .Add("Fence ID", static_cast<uint64_t>(pg->GetFenceId()))
         .AddTable("Policies", PolicyTable(*pg));

@@ -17,6 +17,7 @@
 #include "network/portgroup_impl.h"
 #include "network/routing_info_impl.h"
 #include "network/tarnnic_info_impl.h"
+#include "network/vswitch_impl.h"
 #include "network/vswitch_info_impl.h"
 #include "platform/log.h"
 #include "platform/misc.h"
@@ -95,10 +96,26 @@ std::vector<std::unique_ptr<PortGroup>> NetworkInfoImpl::GetAllPortGroups(Portse
 }
 
 std::string NetworkInfoImpl::GetFirstPnicFromPortGroupName(const std::string& portGroup) {
-    ThrowNotAvailable("Looking up the uplink of a port group");
+    const std::string vswitch = PortGroupImpl::PortsetOf(portGroup);
+    if (vswitch.empty()) throw HostCtlException("Unable to find portgroup " + portGroup);
+    VirtualSwitchImpl sw(vswitch);
+    std::vector<std::string> linked = sw.GetUplinks(false);
+    // The kernel's teaming order of the port group is the one traffic takes;
+    // a name in it that is no longer linked carries nothing.
+    PortGroupImpl pg(portGroup, vswitch);
+    for (const std::string& nic : pg.GetKernelUplinkOrder())
+        if (std::find(linked.begin(), linked.end(), nic) != linked.end()) return nic;
+    return linked.empty() ? "" : linked.front();
 }
 
-std::vector<std::string> NetworkInfoImpl::GetAllPorts() { ThrowNotAvailable("Listing switch ports"); }
+std::vector<std::string> NetworkInfoImpl::GetAllPorts() {
+    std::vector<std::string> out;
+    for (const std::string& ps : PortsetImpl::ListPortsets()) {
+        if (!VirtualSwitchImpl::IsStandardSwitch(ps)) continue;
+        for (uint32_t id : VirtualSwitchImpl(ps).GetPortList()) out.push_back(std::to_string(id));
+    }
+    return out;
+}
 
 std::string NetworkInfoImpl::GetPnicFromInterface(const std::string& interface) {
     ThrowNotAvailable("Looking up the uplink of an interface");

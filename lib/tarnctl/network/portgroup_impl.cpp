@@ -301,7 +301,16 @@ uint32_t PortGroupImpl::GetActiveClients() {
 
 bool PortGroupImpl::IsZombie() { return !IsValidPortGroup(_name); }
 
-std::vector<uint32_t> PortGroupImpl::GetPorts() { ThrowNotAvailable("Listing the ports of a port group"); }
+std::vector<uint32_t> PortGroupImpl::GetPorts() {
+    std::vector<uint32_t> out;
+    for (const KsiPortInfo& p : VirtualSwitchImpl(_vswitch).GetPortInfos())
+        if (std::string(p.portgroup, strnlen(p.portgroup, sizeof p.portgroup)) == _name) out.push_back(p.portId);
+    return out;
+}
+
+std::vector<std::string> PortGroupImpl::GetKernelUplinkOrder() {
+    return PortsetKernel::List(KSI_PG_UPLINK_ORDER, Instance(), "Unable to read the teaming order of portgroup " + _name);
+}
 
 // ---- Policies -----------------------------------------------------------------------------
 

@@ -111,6 +111,8 @@ public:
     // Records the port group's own teaming with an order that gains or loses `nic`
     // (only when it sets an order itself); the caller applies it.
     void UpdateUplinkOrder(const std::string& nic, bool add);
+    // The teaming order the kernel holds for the port group.
+    std::vector<std::string> GetKernelUplinkOrder();
 
 private:
     std::vector<std::string> Instance() const;

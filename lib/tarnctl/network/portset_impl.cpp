@@ -173,6 +173,18 @@ std::string PortsetImpl::GetSwitchClass() {
     return std::string(p.switchClass, strnlen(p.switchClass, sizeof p.switchClass));
 }
 
+std::vector<KsiPortInfo> PortsetImpl::GetPortInfos() {
+    const std::string what = "Unable to list ports of " + _name;
+    std::vector<KsiPortInfo> out;
+    for (const std::string& id : PortsetKernel::List(KSI_NODE_net_portsets_ports, {_name}, what)) {
+        KsiPortInfo port{};
+        // A port that went away between the listing and the read is not listed.
+        if (PortsetKernel::GetStruct(KSI_NODE_net_portsets_ports, {_name, id}, &port, sizeof port))
+            out.push_back(port);
+    }
+    return out;
+}
+
 std::vector<std::string> PortsetImpl::GetUplinks(bool configured) {
     if (!configured)
         return PortsetKernel::List(KSI_NODE_net_portsets_uplinks, {_name}, "Unable to list uplinks of " + _name);

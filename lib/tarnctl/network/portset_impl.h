@@ -76,6 +76,9 @@ public:
     std::vector<std::string> GetUplinks(bool configured) override;
     std::string GetSwitchClass() override;
 
+    // Every port of the port set in the kernel's slot order (uplinks first).
+    std::vector<KsiPortInfo> GetPortInfos();
+
 protected:
     KsiPortsetProperties Properties();
     // Instance of the switch-setting nodes (5003-5006): class / switch.

@@ -5,6 +5,7 @@
 #include "network/vswitch_impl.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "hostctl/exception.h"
@@ -32,6 +33,13 @@ const char* VirtualSwitchImpl::kTag = "VirtualSwitchImpl";
 namespace {
 
 const char* const kCdpTexts[] = {"down", "listen", "advertise", "both"};
+
+// All of `text` as a decimal number that fits 64 bits.
+bool ParseDecimal(const std::string& text, uint64_t* out) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, *out);
+    return !text.empty() && ec == std::errc() && ptr == end;
+}
 
 // Applies `apply` to every port group; when one fails, `undo` puts the ones
 // already changed back (failures logged) and the failure is passed on.
@@ -452,7 +460,13 @@ void VirtualSwitchImpl::SetOverlayForIndex(uint8_t index, const std::string& nam
 }
 
 uint32_t VirtualSwitchImpl::GetFlags() { return Properties().systemSwitch; }
-void VirtualSwitchImpl::SetType(const std::string&) { ThrowNotAvailable("Changing the switch type"); }
+void VirtualSwitchImpl::SetType(const std::string& type) {
+    // A standard switch has one type of its own; the enhanced data path is a
+    // mode this host does not run.
+    if (type == GetType()) return;
+    if (type == "ens" || type == "ens-interrupt") ThrowNotAvailable("Enhanced switching");
+    throw HostCtlException("Invalid virtual switch type: '" + type + "'");
+}
 
 void VirtualSwitchImpl::SetNumPorts(uint32_t) {
     TarnCtl_LogWarnInt("%s: SetNumPorts is deprecated for virtual switch %s\n", kTag, _name.c_str());
@@ -475,15 +489,60 @@ uint32_t VirtualSwitchImpl::GetPortsAvailable() {
     return p.numPorts > p.portsInUse ? p.numPorts - p.portsInUse : 0;
 }
 
-uint32_t VirtualSwitchImpl::GetNumAccessPorts() { ThrowNotAvailable("Access ports"); }
-uint32_t VirtualSwitchImpl::GetNumAccessPortsInUse() { ThrowNotAvailable("Access ports"); }
-std::vector<std::pair<uint16_t, uint64_t>> VirtualSwitchImpl::GetUplinkVlanStats(const std::string&) {
-    ThrowNotAvailable("Uplink VLAN statistics");
+KsiPortsetAccessPorts VirtualSwitchImpl::AccessPorts() {
+    KsiPortsetAccessPorts a{};
+    if (!PortsetKernel::GetStruct(KSI_NODE_net_portsets_accessPorts, {_name}, &a, sizeof a))
+        throw HostCtlException("Unable to find portset " + _name);
+    return a;
 }
-void VirtualSwitchImpl::SetUplinkVlanStatsEnabled(const std::string&, bool) {
-    ThrowNotAvailable("Uplink VLAN statistics");
+
+uint32_t VirtualSwitchImpl::GetNumAccessPorts() { return AccessPorts().total; }
+uint32_t VirtualSwitchImpl::GetNumAccessPortsInUse() { return AccessPorts().inUse; }
+
+void VirtualSwitchImpl::RequireUplink(const std::string& uplink) {
+    std::vector<std::string> linked = GetUplinks(false);
+    if (std::find(linked.begin(), linked.end(), uplink) == linked.end())
+        throw HostCtlException("No such uplink: " + uplink);
 }
-std::vector<uint32_t> VirtualSwitchImpl::GetPortList() { ThrowNotAvailable("Listing switch ports"); }
+
+std::vector<std::pair<uint16_t, uint64_t>> VirtualSwitchImpl::GetUplinkVlanStats(const std::string& uplink) {
+    RequireUplink(uplink);
+    std::vector<std::string> entries;
+    const std::string disabled = "VLAN statistics are not enabled on uplink " + uplink;
+    Util::Sysinfo si(KSI_NODE_net_portsets_uplinks_vlanStats);
+    si.SetMessageForError(TARN_INVALID_STATE, disabled.c_str());
+    si.AddInstancePath(_name);
+    si.AddInstancePath(uplink);
+    si.List(entries);
+    std::vector<std::pair<uint16_t, uint64_t>> out;
+    out.reserve(entries.size());
+    for (const std::string& e : entries) out.push_back(ParseVlanStat(e));
+    return out;
+}
+
+std::pair<uint16_t, uint64_t> VirtualSwitchImpl::ParseVlanStat(const std::string& entry) {
+    const auto bad = [&] { return HostCtlException("Invalid VLAN statistics entry from the kernel: '" + entry + "'"); };
+    size_t colon = entry.find(':');
+    if (colon == std::string::npos) throw bad();
+    uint64_t vlan = 0, packets = 0;
+    if (!ParseDecimal(entry.substr(0, colon), &vlan) || vlan > PortGroup::MAX_VLAN_ID ||
+        !ParseDecimal(entry.substr(colon + 1), &packets))
+        throw bad();
+    return {static_cast<uint16_t>(vlan), packets};
+}
+
+void VirtualSwitchImpl::SetUplinkVlanStatsEnabled(const std::string& uplink, bool on) {
+    RequireUplink(uplink);
+    // Counting is a diagnostic of the running kernel: nothing is recorded.
+    PortsetKernel::SetInt(KSI_NODE_net_portsets_uplinks_vlanStats, {_name, uplink}, on ? 1 : 0,
+                          "Unable to " + std::string(on ? "enable" : "disable") + " VLAN statistics on uplink " + uplink);
+}
+
+std::vector<uint32_t> VirtualSwitchImpl::GetPortList() {
+    std::vector<uint32_t> out;
+    for (const KsiPortInfo& p : GetPortInfos()) out.push_back(p.portId);
+    return out;
+}
 void VirtualSwitchImpl::ActivateFastPath(const std::string&) { ThrowNotAvailable("The switch fast path"); }
 void VirtualSwitchImpl::DeactivateFastPath() { ThrowNotAvailable("The switch fast path"); }
 void VirtualSwitchImpl::RefreshEns() { ThrowNotAvailable("Enhanced switching"); }

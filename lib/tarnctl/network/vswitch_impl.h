@@ -123,9 +123,16 @@ public:
     void HandleUplinkUpdatePolicies(const std::string& nic, bool add);
     // Port-group names of this switch in the kernel.
     std::vector<std::string> PortGroupNames();
+    // One "<vlan id>:<packets>" entry of the kernel's VLAN statistics; anything
+    // else (a VLAN id above 4095, a count past 64 bits) throws
+    // "Invalid VLAN statistics entry from the kernel: '<entry>'".
+    static std::pair<uint16_t, uint64_t> ParseVlanStat(const std::string& entry);
 
 private:
     static const char* kTag;
+    KsiPortsetAccessPorts AccessPorts();
+    // "No such uplink: <nic>" unless `nic` is linked to this switch.
+    void RequireUplink(const std::string& nic);
     // CDP status of `text` ("down", "listen", "advertise", "both"); others throw
     // "Invalid CDP status string".
     static HostCtl::Network::CdpStatus ParseCdp(const std::string& text);

@@ -321,6 +321,27 @@ struct KsiPortsetOverlay {
     char name[64];
 };
 
+// /net/portsets/ports lists the ports of a port set (decimal port ids: the
+// port set's number above the low 16 bits, the port's slot in them) in slot order:
+// uplinks in link order, then each port group's connected and kernel-NIC
+// ports; Get on port set / port id gives a KsiPortInfo.
+enum : uint32_t { KSI_PORT_UPLINK = 1, KSI_PORT_VM = 2, KSI_PORT_ACCESS = 3 };
+struct KsiPortInfo {
+    uint32_t portId;
+    uint32_t type;        // KSI_PORT_*
+    char portgroup[128];  // empty for uplink ports
+    char client[64];      // the uplink NIC, or "<port group>.<n>" for a client port
+};
+// /net/portsets/accessPorts, instance: port set: the ports the kernel keeps for
+// the host's own (kernel NIC) access to the switch, and how many are taken.
+struct KsiPortsetAccessPorts {
+    uint32_t total;
+    uint32_t inUse;
+};
+// /net/portsets/uplinks/vlanStats, instance: port set / uplink: Set one integer
+// (1 counts packets per VLAN on that uplink, 0 stops and clears); List gives
+// "<vlan id>:<packets>" per VLAN seen, and fails "invalid state" while off.
+
 // Numeric nodes of switch and port-group settings. Instance: node class
 // ("etherswitch" or "portcfg" for port groups, the port-set class for switch
 // settings) / port-group or switch name (/ uplink name where noted).
