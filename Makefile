@@ -6,7 +6,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libsqlite3-dev libxml2-dev zlib1g-d
             libboost-dev libboost-regex-dev libboost-filesystem-dev rapidjson-dev \
             libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev \
             clang libclang-rt-14-dev binutils pci.ids \
-            kbd console-data uuid-dev
+            kbd console-data uuid-dev libssl-dev
 OPTIONAL_PACKAGES := ccache
 
 HOSTCTL_ARGS ?= host print
