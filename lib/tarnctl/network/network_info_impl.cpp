@@ -117,33 +117,6 @@ std::vector<std::string> NetworkInfoImpl::GetAllPorts() {
     return out;
 }
 
-std::string NetworkInfoImpl::GetPnicFromInterface(const std::string& interface) {
-    ThrowNotAvailable("Looking up the uplink of an interface");
-}
-
-// ---- Management interface (kernel NICs) --------------------------------------------------
-
-std::unique_ptr<TarnNic> NetworkInfoImpl::GetManagementInterface() {
-    ThrowNotAvailable("The management interface");
-}
-void NetworkInfoImpl::SetManagementInterface(NetworkInterface* iface) {
-    ThrowNotAvailable("Setting the management interface");
-}
-void NetworkInfoImpl::UpdateManagementInterface() { ThrowNotAvailable("Updating the management interface"); }
-std::unique_ptr<TarnNic> NetworkInfoImpl::SelectManagementInterface() {
-    ThrowNotAvailable("Selecting the management interface");
-}
-std::unique_ptr<TarnNic> NetworkInfoImpl::GetInterfaceByName(const std::string& name) {
-    ThrowNotAvailable("Looking up an interface");
-}
-std::string NetworkInfoImpl::GetTaggedManagementInterface() { ThrowNotAvailable("The management interface"); }
-void NetworkInfoImpl::SetTaggedManagementInterface(const std::string& name) {
-    ThrowNotAvailable("Tagging the management interface");
-}
-void NetworkInfoImpl::UnsetTaggedManagementInterface() { ThrowNotAvailable("Tagging the management interface"); }
-void NetworkInfoImpl::AutoConfigNetwork() { ThrowNotAvailable("Automatic network configuration"); }
-void NetworkInfoImpl::ClearNetworkConfig() { ThrowNotAvailable("Clearing the network configuration"); }
-
 // ---- Not specified on this host ------------------------------------------------------------
 
 std::vector<std::string> NetworkInfoImpl::GetDVFilterFastPaths() { ThrowNotAvailable("Filter fast paths"); }
@@ -512,15 +485,23 @@ void NetworkInfoImpl::RestoreNetstackInstances() {
                                 e.GetDetailedMessage().c_str());
         }
     }
-    if (!haveDefault) {
-        auto def = BuildRunning(kDefaultNetstack);
-        if (!def) {
-            TarnCtl_LogErrorInt("%s: Failed to get kernel state for default netstack\n", "NetworkInfoImpl");
-            throw HostCtlException("Failed to get kernel state for default netstack");
-        }
-        def->Create();
-        TarnCtl_LogInfoInt("%s: Created default netstack instance in configuration during boot\n", "NetworkInfoImpl");
+    if (!haveDefault) CreateDefaultNetstackRecord();
+}
+
+void NetworkInfoImpl::CreateDefaultNetstackRecord() {
+    auto def = BuildRunning(kDefaultNetstack);
+    if (!def) {
+        TarnCtl_LogErrorInt("%s: Failed to get kernel state for default netstack\n", "NetworkInfoImpl");
+        throw HostCtlException("Failed to get kernel state for default netstack");
     }
+    def->Create();
+    TarnCtl_LogInfoInt("%s: Created default netstack instance in configuration during boot\n", "NetworkInfoImpl");
+}
+
+void NetworkInfoImpl::EnsureDefaultNetstackRecord() {
+    SynchronizedConfigFileUtil config({kNetstacksRoot});
+    if (config->GetArray(NetstackInstanceImpl::kConfigArray).FindInstanceWithValue("key", kDefaultNetstack)) return;
+    CreateDefaultNetstackRecord();
 }
 
 }  // namespace TarnCtl::Network

@@ -135,6 +135,12 @@ public:
     void AutoConfigNetwork() override;
     void ClearNetworkConfig() override;
 
+    // The default netstack's configuration record from its kernel state
+    // ("Failed to get kernel state for default netstack" when it does not run),
+    // and the same only when the record is missing.
+    void CreateDefaultNetstackRecord();
+    void EnsureDefaultNetstackRecord();
+
 private:
     void RefreshIfPending();
     // The consistency rules between a netstack's record and the kernel, shared
