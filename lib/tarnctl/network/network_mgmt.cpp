@@ -175,7 +175,7 @@ void NetworkInfoImpl::UpdateManagementInterface() {
         std::string host = GetAdvString("Misc", "HostName");
         if (host.empty()) host = "localhost";
         HostsFile hosts;
-        hosts.Parse();
+        hosts.ParseOrInit();
         if (!hosts.HasEntryForIp(address) || !hosts.HasEntryForHostName(host))
             hosts.AddOrReplaceEntry(address, host, {});
     }
