@@ -118,6 +118,17 @@ TEST_F(MgmtTest, UpdateKeepsTheAddressInTheOptionsAndTheHostsFile) {
     EXPECT_NE(std::string::npos, HostsFile().find("host-a")) << HostsFile();
 }
 
+TEST_F(MgmtTest, UpdateFollowsTheChainWithoutTagging) {
+    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "00:50:56:6a:00:05");
+    Add("pg2", "tarn6", Static("10.0.0.60", "255.255.255.0"), "", "00:50:56:6a:00:06");
+    Net()->UnsetTaggedManagementInterface();
+    SetAdv("Net", "ManagementIface", "tarn6");
+    Net()->UpdateManagementInterface();
+    EXPECT_EQ("10.0.0.60", Adv("Net", "ManagementAddr"));
+    EXPECT_EQ("", Tagged());
+    EXPECT_EQ(0u, KernelTags("tarn5") | KernelTags("tarn6"));
+}
+
 TEST_F(MgmtTest, UpdateWithoutAnyInterfaceFallsBackToLoopback) {
     SetAdv("Net", "ManagementAddr", "192.168.10.50");
     SetAdv("Misc", "HostIPAddr", "192.168.10.50");

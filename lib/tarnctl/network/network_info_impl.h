@@ -140,6 +140,10 @@ public:
     // and the same only when the record is missing.
     void CreateDefaultNetstackRecord();
     void EnsureDefaultNetstackRecord();
+    // The management chain; with `tag` the interface it settles on is tagged
+    // (and the choice logged), without it nothing is changed.
+    std::unique_ptr<HostCtl::Network::TarnNic> FindManagementInterface(bool tag);
+    std::unique_ptr<HostCtl::Network::TarnNic> SelectManagementInterfaceInt(bool tag);
 
 private:
     void RefreshIfPending();

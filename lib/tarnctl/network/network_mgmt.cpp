@@ -112,7 +112,11 @@ std::unique_ptr<TarnNic> NetworkInfoImpl::GetInterfaceByName(const std::string& 
 
 // ---- The chain -----------------------------------------------------------------------------
 
-std::unique_ptr<TarnNic> NetworkInfoImpl::GetManagementInterface() {
+std::unique_ptr<TarnNic> NetworkInfoImpl::GetManagementInterface() { return FindManagementInterface(true); }
+
+std::unique_ptr<TarnNic> NetworkInfoImpl::SelectManagementInterface() { return SelectManagementInterfaceInt(true); }
+
+std::unique_ptr<TarnNic> NetworkInfoImpl::FindManagementInterface(bool tag) {
     if (auto nic = NicByName(GetTaggedManagementInterface())) return nic;
     std::string adv;
     try {
@@ -124,16 +128,18 @@ std::unique_ptr<TarnNic> NetworkInfoImpl::GetManagementInterface() {
     HostCtl::Misc::StringTokenize(adv, names, ",");
     for (const std::string& name : names) {
         if (auto nic = NicByName(name)) {
-            TarnCtl_LogInfoInt("%s: Tagging interface %s as Management (from advIface)\n", kTag, name.c_str());
-            SetTaggedManagementInterface(name);
+            if (tag) {
+                TarnCtl_LogInfoInt("%s: Tagging interface %s as Management (from advIface)\n", kTag, name.c_str());
+                SetTaggedManagementInterface(name);
+            }
             return nic;
         }
     }
-    TarnCtl_LogInfoInt("%s: No interface was tagged for mgmt, selecting new one.\n", kTag);
-    return SelectManagementInterface();
+    if (tag) TarnCtl_LogInfoInt("%s: No interface was tagged for mgmt, selecting new one.\n", kTag);
+    return SelectManagementInterfaceInt(tag);
 }
 
-std::unique_ptr<TarnNic> NetworkInfoImpl::SelectManagementInterface() {
+std::unique_ptr<TarnNic> NetworkInfoImpl::SelectManagementInterfaceInt(bool tag) {
     RoutingInfoImpl routing(kDefaultNetstack);
     std::string chosen;
     try {
@@ -144,13 +150,14 @@ std::unique_ptr<TarnNic> NetworkInfoImpl::SelectManagementInterface() {
     }
     if (chosen.empty()) {
         std::vector<std::string> nics = TarnosNicInfoImpl().GetTarnosNicNames();
-        TarnCtl_LogInfoInt("%s: No default route set, %zu vnics, tagged %s\n", "SelectManagementInterface", nics.size(),
-                           GetTaggedManagementInterface().c_str());
+        if (tag)
+            TarnCtl_LogInfoInt("%s: No default route set, %zu vnics, tagged %s\n", "SelectManagementInterface",
+                               nics.size(), GetTaggedManagementInterface().c_str());
         if (nics.empty()) return nullptr;
         chosen = nics.front();
     }
     auto nic = NicByName(chosen);
-    if (!nic) return nullptr;
+    if (!nic || !tag) return nic;
     TarnCtl_LogInfoInt("%s: Tagging %s as Management\n", kTag, chosen.c_str());
     SetTaggedManagementInterface(chosen);
     return nic;
@@ -163,7 +170,9 @@ void NetworkInfoImpl::SetManagementInterface(NetworkInterface* iface) {
 }
 
 void NetworkInfoImpl::UpdateManagementInterface() {
-    auto nic = GetManagementInterface();
+    // Keeping the address current follows the chain but leaves the tags alone:
+    // enabling a NIC must not re-tag the host's interfaces.
+    auto nic = FindManagementInterface(false);
     if (!nic) {
         TarnCtl_LogWarnInt("%s: Cannot update Management NIC, no suitable network connection found.\n", kTag);
         SetAdvString("Net", "ManagementAddr", "127.0.0.1");
