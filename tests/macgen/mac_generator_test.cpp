@@ -109,6 +109,14 @@ std::string ExpectedBackup(const std::string& seed, const Bytes& random) {
 
 class MacGenTest : public NicTest::NicHostTest {
 protected:
+    static void SetPnx2Mac(const std::string& mac) {
+        Kernel([&](TarnSim::KernelState& s) {
+            KsiPnicProperties p{};
+            ASSERT_TRUE(s.Read(KSI_NODE_net_pNics_properties, {"pnx2"}, &p));
+            MacAddress(mac).GetBinaryAddress(p.mac);
+            s.Put(KSI_NODE_net_pNics_properties, {"pnx2"}, p);
+        });
+    }
     FakeCrypto crypto;
     MacAddressGenerator gen{kUuid};
 };
@@ -223,12 +231,7 @@ TEST_F(MacGenTest, ACollidingAddressIsReplacedByABackup) {
     const std::string backup1 = ExpectedBackup("pg2", Random(4));
     const std::string backup2 = ExpectedBackup("pg2", Random(5));
     Add("pg1", "", IpConfig(), "", first);
-    Kernel([&](TarnSim::KernelState& s) {
-        KsiPnicProperties p{};
-        ASSERT_TRUE(s.Read(KSI_NODE_net_pNics_properties, {"pnx2"}, &p));
-        MacAddress(backup1).GetBinaryAddress(p.mac);
-        s.Put(KSI_NODE_net_pNics_properties, {"pnx2"}, p);
-    });
+    SetPnx2Mac(backup1);
     crypto.randoms = {Random(3), Random(4), Random(5)};
     EXPECT_EQ(backup2, gen.GenerateTarnNicMacAddr("pg2").GetStringAddress());
     EXPECT_EQ(3, crypto.randomCalls);
@@ -238,12 +241,7 @@ TEST_F(MacGenTest, ARandomSourceStuckOnOneCollidingValueEndsWithAnError) {
     const std::string first = Expected(2, Text("pg2"), Random(4));
     const std::string backup = ExpectedBackup("pg2", Random(4));
     Add("pg1", "", IpConfig(), "", first);
-    Kernel([&](TarnSim::KernelState& s) {
-        KsiPnicProperties p{};
-        ASSERT_TRUE(s.Read(KSI_NODE_net_pNics_properties, {"pnx2"}, &p));
-        MacAddress(backup).GetBinaryAddress(p.mac);
-        s.Put(KSI_NODE_net_pNics_properties, {"pnx2"}, p);
-    });
+    SetPnx2Mac(backup);
     crypto.randoms = {Random(4)};
     EXPECT_EQ("Unable to generate a unique MAC address for interface, " + backup + " is in use",
               Thrown([&] { gen.GenerateTarnNicMacAddr("pg2"); }));
