@@ -97,10 +97,10 @@ TEST_F(ConfigFileTest, ArraysFillGapsAndFindElementsByValue) {
     auto fresh = arr->NewInstance();
     EXPECT_EQ(fresh->GetPath(), "/resource/child[0002]");
     fresh->SetValue("name", "g2");
-    arr->GetInstance("vmk0")->SetValue("name", "keyed");
-    EXPECT_EQ(arr->GetInstanceKeys(), (std::vector<std::string>{"0000", "0001", "0002", "0003", "vmk0"}));
+    arr->GetInstance("knic0")->SetValue("name", "keyed");
+    EXPECT_EQ(arr->GetInstanceKeys(), (std::vector<std::string>{"0000", "0001", "0002", "0003", "knic0"}));
     EXPECT_TRUE(arr->HasKey("3"));
-    EXPECT_TRUE(arr->HasKey("vmk0"));
+    EXPECT_TRUE(arr->HasKey("knic0"));
     auto found = arr->FindInstanceWithValue("name", "g3");
     ASSERT_TRUE(found);
     EXPECT_EQ(found->GetName(), "child[0003]");

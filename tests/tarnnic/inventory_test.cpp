@@ -29,14 +29,14 @@ TEST_F(InventoryTest, FreeNameIsTheSmallestNumberNotUsedInKernelOrConfiguration)
 
 TEST_F(InventoryTest, NamesNotOfTheFormTarnXAreRefusedBeforeAnythingChanges) {
     OrderedKernel k;
-    for (const std::string& bad : {"vmk1", "eth0", "Tarn1", "tar1"}) {
+    for (const std::string& bad : {"knic1", "eth0", "Tarn1", "tar1"}) {
         EXPECT_EQ("Interface names must be in the form tarnX",
                   Thrown([&] { Add("pg1", bad); }))
             << bad;
     }
     EXPECT_TRUE(k.Of({KSI_NODE_net_tcpip_instances_plumb}).empty());
     EXPECT_TRUE(Nics()->GetTarnosNicNames().empty());
-    EXPECT_EQ("<absent>", NicData("vmk1"));
+    EXPECT_EQ("<absent>", NicData("knic1"));
     Add("pg1", "tarn7");
     EXPECT_TRUE(Plumbed("tarn7"));
 }

@@ -14,7 +14,7 @@
 //       .run = [](const Platform::Exec::Invocation& inv, TarnSim::Launch& launch) {
 //           if (/* a release run */) return Platform::Exec::Result{0, "", ""};
 //           launch.start = true;                  // leave a process running
-//           launch.pidFile = "/var/run/dhcp-vmk0.pid";
+//           launch.pidFile = "/var/run/dhcp-tarn0.pid";
 //           return Platform::Exec::Result{0, "", ""};
 //       },
 //       .onSignal = [](const TarnSim::Process& p, int sig) { return sig == SIGTERM; },
