@@ -5,7 +5,7 @@
 // interfaces with addresses into netstacks:
 //   "tcpipInterfaces": [{"name": "tarn0", "netstack": "defaultTcpipStack",
 //       "ipv4": "192.168.10.5/24", "ipv6": ["fd00:10::5/64"],
-//       "neighbors": [{"ip": "192.168.10.1", "mac": "00:50:56:aa:01:01", "type": "dynamic"}]}]
+//       "neighbors": [{"ip": "192.168.10.1", "mac": "02:00:4c:aa:01:01", "type": "dynamic"}]}]
 // Subnet routes and the default route are computed when read, so they follow
 // address changes; only static routes and gateways are records.
 #include <arpa/inet.h>

@@ -180,7 +180,7 @@ TEST_F(ToolTest, KernelNicsThroughTheTool) {
     ASSERT_EQ(0, Hostctl({"net", "vswitch", "add", "vs1"}).status);
     ASSERT_EQ(0, Hostctl({"net", "portgroup", "add", "pg1", "--vswitch", "vs1"}).status);
     ToolRun add = Hostctl({"net", "interface", "add", "--portgroup", "pg1", "--ipv4", "192.168.20.5", "--netmask",
-                           "255.255.255.0", "--mtu", "9000", "--mac", "00:50:56:6a:00:01"});
+                           "255.255.255.0", "--mtu", "9000", "--mac", "02:00:4c:6a:00:01"});
     ASSERT_EQ(0, add.status) << add.err;
     ASSERT_EQ(0, Hostctl({"net", "interface", "tag", "add", "tarn1", "Velmove"}).status);
     auto doc = Json({"net", "interface", "list"});

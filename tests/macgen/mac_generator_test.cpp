@@ -219,10 +219,10 @@ TEST_F(MacGenTest, SeedTextsAreParsedLikeStrtoul) {
 TEST_F(MacGenTest, UniquenessChecksPhysicalAndKernelNics) {
     EXPECT_FALSE(gen.CheckMacUniqueness(MacAddress("00:1b:21:0a:4c:00")));  // pnx0
     EXPECT_FALSE(gen.CheckMacUniqueness(MacAddress("0c:42:a1:5d:70:11")));  // pnx3
-    EXPECT_TRUE(gen.CheckMacUniqueness(MacAddress("00:50:56:6a:00:01")));
-    Add("pg1", "", IpConfig(), "", "00:50:56:6a:00:01");
-    EXPECT_FALSE(gen.CheckMacUniqueness(MacAddress("00:50:56:6a:00:01")));
-    EXPECT_TRUE(gen.CheckMacUniqueness(MacAddress("00:50:56:6a:00:02")));
+    EXPECT_TRUE(gen.CheckMacUniqueness(MacAddress("02:00:4c:6a:00:01")));
+    Add("pg1", "", IpConfig(), "", "02:00:4c:6a:00:01");
+    EXPECT_FALSE(gen.CheckMacUniqueness(MacAddress("02:00:4c:6a:00:01")));
+    EXPECT_TRUE(gen.CheckMacUniqueness(MacAddress("02:00:4c:6a:00:02")));
 }
 
 TEST_F(MacGenTest, ACollidingAddressIsReplacedByABackup) {

@@ -47,8 +47,8 @@ protected:
 
 // One row per link of the chain: what is set up, which NIC answers, which log line says why.
 TEST_F(MgmtTest, ChainPrecedence) {
-    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "00:50:56:6a:00:05");
-    Add("pg2", "tarn6", Static("10.0.0.60", "255.255.255.0"), "", "00:50:56:6a:00:06");
+    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "02:00:4c:6a:00:05");
+    Add("pg2", "tarn6", Static("10.0.0.60", "255.255.255.0"), "", "02:00:4c:6a:00:06");
     struct Row {
         const char* what;
         std::function<void()> setUp;
@@ -90,8 +90,8 @@ TEST_F(MgmtTest, ChainPrecedence) {
 }
 
 TEST_F(MgmtTest, TheTagMovesAndOnlyKernelNicsCanCarryIt) {
-    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "00:50:56:6a:00:05");
-    Add("pg2", "tarn6", Static("10.0.0.60", "255.255.255.0"), "", "00:50:56:6a:00:06");
+    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "02:00:4c:6a:00:05");
+    Add("pg2", "tarn6", Static("10.0.0.60", "255.255.255.0"), "", "02:00:4c:6a:00:06");
     Net()->SetManagementInterface(Nic("pg1").get());
     EXPECT_EQ("tarn5", Tagged());
     Net()->SetTaggedManagementInterface("tarn6");
@@ -109,7 +109,7 @@ TEST_F(MgmtTest, TheTagMovesAndOnlyKernelNicsCanCarryIt) {
 
 TEST_F(MgmtTest, UpdateKeepsTheAddressInTheOptionsAndTheHostsFile) {
     SetAdv("Misc", "HostName", "host-a");
-    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "00:50:56:6a:00:05");
+    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "02:00:4c:6a:00:05");
     Net()->SetTaggedManagementInterface("tarn5");
     Net()->UpdateManagementInterface();
     EXPECT_EQ("192.168.10.50", Adv("Net", "ManagementAddr"));
@@ -119,8 +119,8 @@ TEST_F(MgmtTest, UpdateKeepsTheAddressInTheOptionsAndTheHostsFile) {
 }
 
 TEST_F(MgmtTest, UpdateFollowsTheChainWithoutTagging) {
-    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "00:50:56:6a:00:05");
-    Add("pg2", "tarn6", Static("10.0.0.60", "255.255.255.0"), "", "00:50:56:6a:00:06");
+    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "02:00:4c:6a:00:05");
+    Add("pg2", "tarn6", Static("10.0.0.60", "255.255.255.0"), "", "02:00:4c:6a:00:06");
     Net()->UnsetTaggedManagementInterface();
     SetAdv("Net", "ManagementIface", "tarn6");
     Net()->UpdateManagementInterface();
@@ -201,7 +201,7 @@ TEST_F(MgmtTest, AutoConfigGoesOnPastAVlanFailure) {
 TEST_F(MgmtTest, ClearRemovesEveryKernelNicAndSwitch) {
     SetCmdline("autoConfigNetworkPnic=pnx3");
     Net()->AutoConfigNetwork();
-    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "00:50:56:6a:00:05");
+    Add("pg1", "tarn5", Static("192.168.10.50", "255.255.255.0"), "", "02:00:4c:6a:00:05");
     Net()->ClearNetworkConfig();
     EXPECT_TRUE(Nics()->GetTarnosNicNames().empty());
     EXPECT_TRUE(SwitchNames().empty());

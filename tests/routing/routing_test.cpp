@@ -413,7 +413,7 @@ TEST_F(RoutingTest, NeighborsAreListedAndRemoved) {
     routing.GetCurrentIpv4TarnosNeighbors(v4, "", PORTSET_GET_ALL);
     ASSERT_EQ(v4.size(), 2u);
     EXPECT_EQ(v4[0].address.GetStringAddress(), "192.168.10.1");
-    EXPECT_EQ(v4[0].mac.GetStringAddress(), "00:50:56:aa:01:01");
+    EXPECT_EQ(v4[0].mac.GetStringAddress(), "02:00:4c:aa:01:01");
     EXPECT_EQ(routing.GetIpv4NeighborType(v4[0].type), "Dynamic");
     EXPECT_EQ(routing.GetIpv4NeighborType(v4[1].type), "Static");
     EXPECT_EQ(routing.GetIpv4NeighborType(77), "Unknown");

@@ -15,7 +15,7 @@ TEST_F(InventoryTest, FreeNameIsTheSmallestNumberNotUsedInKernelOrConfiguration)
     EXPECT_EQ("tarn1", TarnCtl::Network::TarnNicImpl::GetFreeTarnNicName());
     Add("pg1", "tarn2");
     EXPECT_EQ("tarn1", TarnCtl::Network::TarnNicImpl::GetFreeTarnNicName());
-    Add("pg2", "", IpConfig(), "", "00:50:56:6a:00:02");
+    Add("pg2", "", IpConfig(), "", "02:00:4c:6a:00:02");
     EXPECT_EQ((std::vector<std::string>{"tarn1", "tarn2"}), Nics()->GetTarnosNicNames());
     EXPECT_EQ("tarn1", Nic("pg2")->GetInterfaceName());
     EXPECT_EQ("tarn3", TarnCtl::Network::TarnNicImpl::GetFreeTarnNicName());
@@ -53,7 +53,7 @@ TEST_F(InventoryTest, OneNicPerConnectionPointAndNetstack) {
 
     // The same port group on another netstack is another connection point.
     AddNetstack("vmo");
-    Add("pg1", "tarn2", IpConfig(), "vmo", "00:50:56:6a:00:02");
+    Add("pg1", "tarn2", IpConfig(), "vmo", "02:00:4c:6a:00:02");
     EXPECT_TRUE(Plumbed("tarn2", "vmo"));
     EXPECT_EQ("vmo", Nics()->GetTarnnicNetstackInstanceKey("tarn2"));
     EXPECT_EQ(1u, Nics()->GetTarnNicCountByNetstackInstance("vmo"));
@@ -64,18 +64,18 @@ TEST_F(InventoryTest, OneNicPerConnectionPointAndNetstack) {
 
 TEST_F(InventoryTest, CreationRecordsTheEntryAndPlumbsWithTheInputsInOrder) {
     OrderedKernel k;
-    Nics()->AddTarnosNic("pg1", "", Static("192.168.20.5", "255.255.255.0"), MacAddress("00:50:56:6a:00:01"), 9000,
+    Nics()->AddTarnosNic("pg1", "", Static("192.168.20.5", "255.255.255.0"), MacAddress("02:00:4c:6a:00:01"), 9000,
                          0, 4, "tarn1");
     auto plumb = k.Of({KSI_NODE_net_tcpip_instances_plumb});
     ASSERT_EQ(1u, plumb.size());
     EXPECT_EQ((VsTest::Write{KSI_NODE_net_tcpip_instances_plumb, "defaultTcpipStack",
-                             "if=tarn1,portset=pg1,macaddr=00:50:56:6a:00:01,tsomss=65535,mtu=9000,numRxQueue=4,"
+                             "if=tarn1,portset=pg1,macaddr=02:00:4c:6a:00:01,tsomss=65535,mtu=9000,numRxQueue=4,"
                              "rtadv=0"}),
               plumb[0]);
     EXPECT_EQ("192.168.20.5/255.255.255.0 gw 0.0.0.0", KernelV4("tarn1"));
     std::string data = NicData("tarn1");
     for (const char* part : {"\"device\":\"tarn1\"", "\"port_group\":\"pg1\"", "\"mac_mode\":\"USER_DEFINED\"",
-                             "\"mac_from_user\":\"00:50:56:6a:00:01\"", "\"mtu\":9000", "\"num_rx_queue\":4",
+                             "\"mac_from_user\":\"02:00:4c:6a:00:01\"", "\"mtu\":9000", "\"num_rx_queue\":4",
                              "\"enabled\":true", "\"ipv4_address\":\"192.168.20.5\"",
                              "\"net_stack_instance_key\":\"defaultTcpipStack\"",
                              "\"port_connection_type\":\"VSS_PORT_GROUP\""})
@@ -83,7 +83,7 @@ TEST_F(InventoryTest, CreationRecordsTheEntryAndPlumbsWithTheInputsInOrder) {
     auto nic = Nic("pg1");
     EXPECT_EQ(9000u, nic->GetMtu());
     EXPECT_EQ(4u, nic->GetNumRxQueue());
-    EXPECT_EQ("00:50:56:6a:00:01", nic->GetMacAddress().GetStringAddress());
+    EXPECT_EQ("02:00:4c:6a:00:01", nic->GetMacAddress().GetStringAddress());
     EXPECT_EQ("192.168.20.5", nic->GetIpConfig().GetIpv4Address().GetStringAddress());
     EXPECT_EQ(nullptr, Nics()->GetTarnosNicByInterface("tarn9", true, PORTSET_GET_ALL));
     ASSERT_NE(nullptr, Nics()->GetTarnosNicByInterface("tarn1", false, PORTSET_GET_VSS));
@@ -101,7 +101,7 @@ TEST_F(InventoryTest, MtuLimitsOnBothSides) {
     EXPECT_TRUE(k.writes.empty());
     EXPECT_EQ(before, NicData("tarn1"));
     EXPECT_EQ("Unable to set MTU.  Valid MTU values are 1280-9190",
-              Thrown([&] { Nics()->AddTarnosNic("pg2", "", IpConfig(), MacAddress("00:50:56:6a:00:02"), 9191, 0, 0, ""); }));
+              Thrown([&] { Nics()->AddTarnosNic("pg2", "", IpConfig(), MacAddress("02:00:4c:6a:00:02"), 9191, 0, 0, ""); }));
     EXPECT_EQ("<absent>", NicData("tarn2"));
     for (uint32_t good : {1280u, 9190u}) {
         nic->SetMtu(good);
@@ -116,7 +116,7 @@ TEST_F(InventoryTest, MtuLimitsOnBothSides) {
 
 TEST_F(InventoryTest, RemovingTheLastNicEmptiesTheManagementInterfaceOption) {
     Add("pg1", "tarn1");
-    Add("pg2", "tarn2", IpConfig(), "", "00:50:56:6a:00:02");
+    Add("pg2", "tarn2", IpConfig(), "", "02:00:4c:6a:00:02");
     TarnCtl::Network::SetAdvString("Net", "ManagementIface", "tarn1");
     Nics()->RemoveTarnosNic("pg1", "");
     EXPECT_EQ("tarn1", Adv("Net", "ManagementIface"));

@@ -34,7 +34,7 @@ TEST_F(SettersTest, KernelRefusalsLeaveTheRecordAsItWas) {
         {"unset mtu", KSI_NODE_net_tcpip_instances_vNics_properties, [] { Nic("pg1")->UnsetMtu(); },
          "Unable to set MTU of tarnnic tarn1" + Busy()},
         {"mac", KSI_NODE_net_tcpip_instances_vNics_properties,
-         [] { Nic("pg1")->SetMacAddress(MacAddress("00:50:56:6a:00:77")); },
+         [] { Nic("pg1")->SetMacAddress(MacAddress("02:00:4c:6a:00:77")); },
          "Unable to set MAC address of tarnnic tarn1" + Busy()},
         {"disable", KSI_NODE_net_tcpip_instances_vNics_unplumb, [] { Nic("pg1")->Disable(); },
          "Unable to unplumb tarnnic tarn1" + Busy()},
@@ -54,7 +54,7 @@ TEST_F(SettersTest, KernelRefusalsLeaveTheRecordAsItWas) {
         EXPECT_TRUE(Plumbed("tarn1")) << r.what;
     }
     EXPECT_EQ(1500u, KernelProps("tarn1").mtu);
-    EXPECT_EQ("00:50:56:6a:00:01", MacAddress(KernelProps("tarn1").mac).GetStringAddress());
+    EXPECT_EQ("02:00:4c:6a:00:01", MacAddress(KernelProps("tarn1").mac).GetStringAddress());
     EXPECT_EQ("Invalid MAC address 01:00:5e:00:00:01",
               Thrown([] { Nic("pg1")->SetMacAddress(MacAddress("01:00:5e:00:00:01")); }));
 }
@@ -76,7 +76,7 @@ TEST_F(SettersTest, NetstackMovesOnlyWhileDisabledAndOnlyToRunningNetstacks) {
 }
 
 TEST_F(SettersTest, ConnectionPointMovesAndRollsBack) {
-    Add("pg2", "tarn2", IpConfig(), "", "00:50:56:6a:00:02");
+    Add("pg2", "tarn2", IpConfig(), "", "02:00:4c:6a:00:02");
     EXPECT_EQ("A tarnos nic for the connection point already exists.", Thrown([] { Nic("pg1")->SetPortGroup("pg2"); }));
     Switch("vs1")->AddPortGroup("pg3");
     Nic("pg1")->SetPortGroup("pg3");

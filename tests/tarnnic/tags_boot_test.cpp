@@ -31,7 +31,7 @@ protected:
         gTagCalls.clear();
         gDestroyed.clear();
         Add("pg1", "tarn1", Static("192.168.20.5", "255.255.255.0"));
-        Add("pg2", "tarn2", Static("192.168.21.5", "255.255.255.0"), "", "00:50:56:6a:00:02");
+        Add("pg2", "tarn2", Static("192.168.21.5", "255.255.255.0"), "", "02:00:4c:6a:00:02");
     }
 };
 
@@ -116,8 +116,8 @@ TEST_F(TagsTest, SettersWhileBootingReachTheKernelAndRecordNothing) {
          [] { return KernelTags("tarn1") == (1u << 10); }},
         {"address", [] { Nic("pg1")->SetIpConfig(Static("192.168.20.77", "255.255.255.0")); },
          [] { return KernelV4("tarn1") == "192.168.20.77/255.255.255.0 gw 0.0.0.0"; }},
-        {"mac", [] { Nic("pg1")->SetMacAddress(MacAddress("00:50:56:6a:00:99")); },
-         [] { return MacAddress(KernelProps("tarn1").mac).GetStringAddress() == "00:50:56:6a:00:99"; }},
+        {"mac", [] { Nic("pg1")->SetMacAddress(MacAddress("02:00:4c:6a:00:99")); },
+         [] { return MacAddress(KernelProps("tarn1").mac).GetStringAddress() == "02:00:4c:6a:00:99"; }},
         {"disable", [] { Nic("pg1")->Disable(); }, [] { return !Plumbed("tarn1"); }},
     };
     for (const Row& r : rows) {
@@ -134,7 +134,7 @@ TEST_F(TagsTest, KernelNicsComeBackAfterAReboot) {
     Nic("pg1")->SetMtu(9000);
     Nic("pg2")->SetIpConfig(Dhcp());
     Switch("vs1")->AddPortGroup("pg3");
-    Add("pg3", "tarn3", IpConfig(), "", "00:50:56:6a:00:03");
+    Add("pg3", "tarn3", IpConfig(), "", "02:00:4c:6a:00:03");
     Nic("pg3")->Disable();
     const std::string one = NicData("tarn1"), two = NicData("tarn2");
     TarnSim::Profile::Reboot();
@@ -142,7 +142,7 @@ TEST_F(TagsTest, KernelNicsComeBackAfterAReboot) {
     EXPECT_EQ("192.168.20.5/255.255.255.0 gw 0.0.0.0", KernelV4("tarn1"));
     EXPECT_EQ(1u << 1, KernelTags("tarn1"));
     EXPECT_EQ(9000u, KernelProps("tarn1").mtu);
-    EXPECT_EQ("00:50:56:6a:00:01", MacAddress(KernelProps("tarn1").mac).GetStringAddress());
+    EXPECT_EQ("02:00:4c:6a:00:01", MacAddress(KernelProps("tarn1").mac).GetStringAddress());
     EXPECT_TRUE(TarnCtl::Network::Dhclient::IsRunning("tarn2", false));
     EXPECT_EQ("192.168.10.100/255.255.255.0 gw 192.168.10.1", KernelV4("tarn2"));
     EXPECT_FALSE(Plumbed("tarn3"));

@@ -64,7 +64,7 @@ protected:
     }
     // Adds a NIC with a user-given MAC on a port group of the default netstack.
     static void Add(const std::string& pg, const std::string& name, const IpConfig& ip = IpConfig(),
-                    const std::string& key = "", const std::string& mac = "00:50:56:6a:00:01") {
+                    const std::string& key = "", const std::string& mac = "02:00:4c:6a:00:01") {
         Nics()->AddTarnosNic(pg, key, ip, MacAddress(mac), 0, 0, 0, name);
     }
     static std::unique_ptr<TarnNic> Nic(const std::string& pg, const std::string& key = "") {
