@@ -22,7 +22,10 @@ foreach(program ${programs})
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${name} failed (${rc})")
   endif()
-  # Square brackets would keep CMake from splitting the lines apart.
+  # Colour codes (printed even to a pipe) would hide a line's start, and
+  # square brackets would keep CMake from splitting the lines apart.
+  string(ASCII 27 esc)
+  string(REGEX REPLACE "${esc}\\[[0-9;]*m" "" out "${out}")
   string(REPLACE "[" "(" out "${out}")
   string(REPLACE "]" ")" out "${out}")
   string(REPLACE "\n" ";" lines "${out}")
