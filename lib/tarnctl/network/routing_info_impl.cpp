@@ -266,16 +266,21 @@ std::string RoutingInfoImpl::GetDefaultGatewaySource(const Ipv4Network&) {
     return source.empty() ? "MANUAL" : source;
 }
 
-void RoutingInfoImpl::SetTarnosDefaultGatewayInternal(const Ipv4Address& gw) {
+template <typename Address>
+void RoutingInfoImpl::WriteCheckedGateway(const Address& gw, uint32_t node, const std::string& family) {
     const std::string text = gw.GetStringAddress();
     if (!gw.IsAllzeroAddress() && !HasLocalRouteToAddress(gw))
-        throw HostCtlException("Unable to set Tarnos gateway address to " + text +
+        throw HostCtlException("Unable to set Tarnos " + family + "gateway address to " + text +
                                " as there are no Tarnos interfaces on the same network with that IP address.");
-    TARN_ReturnStatus status = KernelSet(KSI_NODE_net_tcpip_instances_v4_gateway, _key, {text});
+    TARN_ReturnStatus status = KernelSet(node, _key, {text});
     if (status != TARN_OK)
-        throw SysinfoException("Unable to set Tarnos gateway address (" + text + ") :" + Reason(status) +
-                                   ". Please verify your IP settings and try again.",
+        throw SysinfoException("Unable to set Tarnos " + family + "gateway address (" + text + ") :" +
+                                   Reason(status) + ". Please verify your IP settings and try again.",
                                status);
+}
+
+void RoutingInfoImpl::SetTarnosDefaultGatewayInternal(const Ipv4Address& gw) {
+    WriteCheckedGateway(gw, KSI_NODE_net_tcpip_instances_v4_gateway, "");
     _gateway = gw;
 }
 
@@ -331,15 +336,7 @@ Ipv6Address RoutingInfoImpl::GetIpv6TarnosConfigDefaultGateway() {
 
 void RoutingInfoImpl::SetIpv6TarnosDefaultGatewayInternal(const Ipv6Address& gw) {
     RequireIpv6();
-    const std::string text = gw.GetStringAddress();
-    if (!gw.IsAllzeroAddress() && !HasLocalRouteToAddress(gw))
-        throw HostCtlException("Unable to set Tarnos IPv6 gateway address to " + text +
-                               " as there are no Tarnos interfaces on the same network with that IP address.");
-    TARN_ReturnStatus status = KernelSet(KSI_NODE_net_tcpip_instances_v6_gateway, _key, {text});
-    if (status != TARN_OK)
-        throw SysinfoException("Unable to set Tarnos IPv6 gateway address (" + text + ") :" + Reason(status) +
-                                   ". Please verify your IP settings and try again.",
-                               status);
+    WriteCheckedGateway(gw, KSI_NODE_net_tcpip_instances_v6_gateway, "IPv6 ");
     _v6gateway = gw;
 }
 
@@ -391,12 +388,18 @@ void RoutingInfoImpl::AddTarnosRoute(const Ipv4Network& net, const Ipv4Address& 
         SetTarnosDefaultGateway(gw, false);
         return;
     }
+    AddRecordedRoute(net, gw, "routes");
+}
+
+template <typename Network, typename Address>
+void RoutingInfoImpl::AddRecordedRoute(const Network& net, const Address& gw, const std::string& list) {
     if (!HasLocalRouteToAddress(gw))
         throw HostCtlException("Unable to route to gateway address " + gw.GetStringAddress() +
                                " no route to that subnet exists");
-    AddTarnosRouteInternal(net, gw);
+    CheckNetwork(net);
+    KernelRoute(true, net, gw);
     if (IsBootMode()) return;
-    RecordOrUndo([&](ConfigBranchUtil& route) { RecordChild(route, "routes", net.GetStringAddress(), gw.GetStringAddress()); },
+    RecordOrUndo([&](ConfigBranchUtil& route) { RecordChild(route, list, net.GetStringAddress(), gw.GetStringAddress()); },
                  [&] { KernelRoute(false, net, gw); });
 }
 
@@ -443,14 +446,7 @@ void RoutingInfoImpl::AddIpv6TarnosRoute(const Ipv6Network& net, const Ipv6Addre
         SetIpv6TarnosDefaultGateway(gw);
         return;
     }
-    if (!HasLocalRouteToAddress(gw))
-        throw HostCtlException("Unable to route to gateway address " + gw.GetStringAddress() +
-                               " no route to that subnet exists");
-    AddIpv6TarnosRouteInternal(net, gw);
-    if (IsBootMode()) return;
-    RecordOrUndo(
-        [&](ConfigBranchUtil& route) { RecordChild(route, "v6routes", net.GetStringAddress(), gw.GetStringAddress()); },
-        [&] { KernelRoute(false, net, gw); });
+    AddRecordedRoute(net, gw, "v6routes");
 }
 
 void RoutingInfoImpl::RemoveIpv6TarnosRoute(const Ipv6Network& net, const Ipv6Address& gw) {

@@ -90,6 +90,12 @@ private:
     std::vector<std::pair<std::string, Rec>> ReadRecords(uint32_t node, const std::string& what,
                                                             const std::function<bool(const Rec&)>& usable);
     void RemoveNeighbor(uint32_t node, const std::string& text);
+    // The checked kernel write of either family's default gateway; `family` names it in the texts.
+    template <typename Address>
+    void WriteCheckedGateway(const Address& gw, uint32_t node, const std::string& family);
+    // A static route of either family: checked, written to the kernel, then recorded under `list`.
+    template <typename Network, typename Address>
+    void AddRecordedRoute(const Network& net, const Address& gw, const std::string& list);
     // Puts a gateway back without any check (rollback).
     void SetKernelGateway(const HostCtl::Network::Ipv4Address& gw);
     // Records under "route" in one tree write; `change` edits the branch.
