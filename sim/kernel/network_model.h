@@ -56,6 +56,13 @@ inline NodeHandler SetHandler(SetFn set) {
     h.set = std::move(set);
     return h;
 }
+// A read and, when `set` is given, a write of the same node.
+inline NodeHandler GetSetHandler(GetFn get, SetFn set) {
+    NodeHandler h;
+    h.get = std::move(get);
+    h.set = std::move(set);
+    return h;
+}
 inline NodeHandler ListHandler(ListFn list) {
     NodeHandler h;
     h.list = std::move(list);

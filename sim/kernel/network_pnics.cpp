@@ -487,17 +487,10 @@ TARN_ReturnStatus AllowLinkChange(Call& c) {
     return TARN_OK;
 }
 
-NodeHandler GetSet(GetFn get, SetFn set) {
-    NodeHandler h;
-    h.get = std::move(get);
-    h.set = std::move(set);
-    return h;
-}
-
 const NodeRegistration kLinkSet(KSI_NODE_net_pNics_linkSet, SetHandler(LinkSet));
 const NodeRegistration kAllow(KSI_NODE_net_pNics_allowLinkStatusChange, SetHandler(AllowLinkChange));
-const NodeRegistration kMtu(KSI_NODE_net_pNics_mtu, GetSet(MtuGet, MtuSet));
-const NodeRegistration kWol(KSI_NODE_net_pNics_wol, GetSet(WolGet, WolSet));
+const NodeRegistration kMtu(KSI_NODE_net_pNics_mtu, GetSetHandler(MtuGet, MtuSet));
+const NodeRegistration kWol(KSI_NODE_net_pNics_wol, GetSetHandler(WolGet, WolSet));
 const NodeRegistration kRings(KSI_NODE_net_pNics_firmware_ringParams, SetStructHandler(RingSet));
 const NodeRegistration kPause(KSI_NODE_net_pNics_firmware_pauseParams,
                               SetStructHandler(NativeStruct<KsiPnicPauseParams>(KSI_NODE_net_pNics_firmware_pauseParams)));

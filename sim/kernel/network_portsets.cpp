@@ -461,17 +461,10 @@ TARN_ReturnStatus ListOrder(Call& c, std::vector<std::string>* out) {
 
 // ---- Registration -------------------------------------------------------------------------
 
-NodeHandler Handler(GetFn get, SetFn set) {
-    NodeHandler h;
-    h.get = std::move(get);
-    h.set = std::move(set);
-    return h;
-}
-
 const NodeRegistration kCreate(KSI_NODE_net_create, SetHandler(CreatePortset));
 const NodeRegistration kPortsets(KSI_NODE_net_portsets, ListHandler(ListPortsets));
-const NodeRegistration kProperties(KSI_NODE_net_portsets_properties, Handler(GetProperties, nullptr));
-const NodeRegistration kMtu(KSI_NODE_net_portsets_mtu, Handler(GetPortsetMtu, SetPortsetMtu));
+const NodeRegistration kProperties(KSI_NODE_net_portsets_properties, GetSetHandler(GetProperties, nullptr));
+const NodeRegistration kMtu(KSI_NODE_net_portsets_mtu, GetSetHandler(GetPortsetMtu, SetPortsetMtu));
 const NodeRegistration kLink(KSI_NODE_net_portsets_link, SetHandler(Link));
 const NodeRegistration kUnlink(KSI_NODE_net_portsets_unlink, SetHandler(Unlink));
 const NodeRegistration kDestroy(KSI_NODE_net_portsets_destroy, SetHandler(DestroyPortset));
@@ -483,7 +476,7 @@ const NodeRegistration kPorts(KSI_NODE_net_portsets_ports, [] {
     h.list = ListPorts;
     return h;
 }());
-const NodeRegistration kAccessPorts(KSI_NODE_net_portsets_accessPorts, Handler(GetAccessPorts, nullptr));
+const NodeRegistration kAccessPorts(KSI_NODE_net_portsets_accessPorts, GetSetHandler(GetAccessPorts, nullptr));
 const NodeRegistration kVlanStats(KSI_NODE_net_portsets_uplinks_vlanStats, [] {
     NodeHandler h;
     h.set = SetVlanStats;
@@ -511,7 +504,7 @@ const NodeRegistration kOrder(KSI_PG_UPLINK_ORDER, [] {
 }());
 const NodeRegistration kSecurity(KSI_PG_SECURITY, PortgroupStruct<KsiPortgroupSecurity>(KSI_PG_SECURITY));
 const NodeRegistration kVlan(KSI_PG_VLAN, SetHandler(SetVlan));
-const NodeRegistration kVlanId(KSI_PG_VLAN_ID, Handler(GetVlanId, nullptr));
+const NodeRegistration kVlanId(KSI_PG_VLAN_ID, GetSetHandler(GetVlanId, nullptr));
 const NodeRegistration kFence(KSI_PG_FENCE_ID, PortgroupInt(KSI_PG_FENCE_ID, 0xffffffffLL));
 const NodeRegistration kShaper(KSI_NODE_net_portgroups_shaper,
                                PortgroupStruct<KsiPortgroupShaper>(KSI_NODE_net_portgroups_shaper));
