@@ -306,19 +306,24 @@ TARN_ReturnStatus ListVlanStats(Call& c, std::vector<std::string>* out) {
 
 // ---- Switch settings ----------------------------------------------------------------------
 
-NodeHandler SwitchInt(uint32_t node, int64_t max) {
+// A 32-bit setting of 0..max on an object `exists` finds by the call's two-part instance.
+NodeHandler BoundedInt(uint32_t node, int64_t max, bool (*exists)(Call& c)) {
     NodeHandler h;
-    h.set = [node, max](Call& c) {
+    h.set = [node, max, exists](Call& c) {
         int64_t v = 0;
-        KsiPortsetProperties p{};
-        if (c.instance.size() != 2 || !ReadPortset(c.state, c.instance[1], &p) ||
-            FieldText(p.switchClass, sizeof p.switchClass) != c.instance[0])
-            return TARN_NOT_FOUND;
+        if (c.instance.size() != 2 || !exists(c)) return TARN_NOT_FOUND;
         if (!c.InputInt(0, &v) || v < 0 || v > max) return TARN_BAD_PARAM;
         c.state.Put(node, c.instance, static_cast<uint32_t>(v));
         return TARN_OK;
     };
     return h;
+}
+
+NodeHandler SwitchInt(uint32_t node, int64_t max) {
+    return BoundedInt(node, max, [](Call& c) {
+        KsiPortsetProperties p{};
+        return ReadPortset(c.state, c.instance[1], &p) && FieldText(p.switchClass, sizeof p.switchClass) == c.instance[0];
+    });
 }
 
 // ---- Port groups --------------------------------------------------------------------------
@@ -379,16 +384,10 @@ TARN_ReturnStatus PortgroupCommand(Call& c) {
 }
 
 NodeHandler PortgroupInt(uint32_t node, int64_t max) {
-    NodeHandler h;
-    h.set = [node, max](Call& c) {
-        int64_t v = 0;
+    return BoundedInt(node, max, [](Call& c) {
         KsiPortgroupInfo info{};
-        if (c.instance.size() != 2 || !ReadPortgroup(c, &info)) return TARN_NOT_FOUND;
-        if (!c.InputInt(0, &v) || v < 0 || v > max) return TARN_BAD_PARAM;
-        c.state.Put(node, c.instance, static_cast<uint32_t>(v));
-        return TARN_OK;
-    };
-    return h;
+        return ReadPortgroup(c, &info);
+    });
 }
 
 template <typename T>
