@@ -11,6 +11,7 @@
 #include <random>
 
 #include "platform/configstore.h"
+#include "platform/configstore_json.h"
 #include "platform/misc.h"
 
 namespace HaldenConfigStore {
@@ -440,6 +441,18 @@ std::shared_ptr<ConfigStoreObject> Parse(const ConfigStoreObjectId& id, const st
     return obj;
 }
 }  // namespace
+
+void ObjectToJson(const StoreObject& object, rapidjson::Value& out, rapidjson::Document::AllocatorType& alloc) {
+    ToJson(object, out, alloc, false);
+}
+
+std::shared_ptr<ConfigStoreObject> ObjectFromJson(const ConfigStoreObjectId& id, const rapidjson::Value& json) {
+    if (!json.IsObject())
+        throw InvalidArgumentException("Invalid object data for " + id.ToString() + ": not a JSON object");
+    auto obj = std::make_shared<ConfigStoreObject>(id);
+    FromJson(id, json, *obj, "", false);
+    return obj;
+}
 
 std::string ConfigStoreObject::GetData() const {
     return Serialize(*this, false);

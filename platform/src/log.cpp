@@ -1,6 +1,7 @@
 // Levelled logging: a log file under the host root, optional stderr, and
 // in-process capture for tests.
 #include "platform/log.h"
+#include "platform/log_level.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -106,6 +107,11 @@ void Emit(Level level, const char* fmt, va_list ap) {
 }
 
 }  // namespace
+
+bool WouldLog(Level level) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    return !gCaptures.empty() || Enabled(level, gFileLevel) || Enabled(level, StderrLevel());
+}
 
 const char* LevelName(Level level) {
     switch (level) {

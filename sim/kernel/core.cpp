@@ -172,9 +172,15 @@ public:
         Open();
         if (loaded_ && Generation() == data.generation)
             return true;
+        // Every store write asks: a root still without a kernel since the last
+        // look (no process moved the counter) needs no lock and no file read.
+        if (!loaded_ && absentSeen_ && Generation() == absentGen_)
+            return false;
         Lock(LOCK_SH);
         bool ok = RefreshLocked();
         Unlock();
+        absentSeen_ = !ok;
+        absentGen_ = Generation();
         return ok;
     }
 
@@ -309,6 +315,8 @@ private:
     Shared* shared_ = nullptr;
     void* genMap_ = nullptr;
     bool loaded_ = false;
+    bool absentSeen_ = false;  // SyncIfExists found no kernel at counter absentGen_
+    uint64_t absentGen_ = 0;
     bool faultFired_ = false;
     int exclusiveDepth_ = 0;
     uint64_t snapshotGen_ = 0;
@@ -350,6 +358,7 @@ private:
         shared_ = static_cast<Shared*>(genMap_);
         root_ = root;
         loaded_ = false;
+        absentSeen_ = false;
         data = KernelState::Data();
     }
 

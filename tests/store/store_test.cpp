@@ -2,6 +2,8 @@
 // queries, transactions (also under SIGKILL and between processes), boot mode,
 // desired configuration, schema defaults, and the kernel-first write pattern.
 #include <signal.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,9 +13,12 @@
 
 #include "fixture.h"
 #include "platform/configstore.h"
+#include "platform/configstore_json.h"
 #include "platform/faultpoint.h"
 #include "platform/hostroot.h"
+#include "platform/misc.h"
 #include "platform/sysinfo.h"
+#include "sim/faults.h"
 #include "sim/kernel.h"
 
 namespace {
@@ -208,6 +213,46 @@ TEST(StoreObject, IntegerFieldsRefuseWhatOverflows) {
             ADD_FAILURE() << json;
         } catch (const InvalidArgumentException& e) {
             EXPECT_STREQ(e.what(), "Invalid object data: field x is out of the integer range");
+        }
+    }
+}
+
+// Code holding a parsed document gets exactly what the JSON text would give.
+TEST(StoreObject, DocumentFormMatchesTheTextForm) {
+    ConfigStoreObject o(ConfigStoreObjectId("k", "g", "halden", "i"));
+    o.SetValue("name", "vSwitch0");
+    o.SetValue("enabled", false);
+    o.SetValue("mtu", -9000L);
+    o.SetValue("uplinks", std::vector<std::string>{"nic0", ""});
+    o.CreateSubObject(SubObjectId("policy"))->SetValue("mode", "failover");
+    o.CreateSubObject(SubObjectId("ports", 0))->SetValue("id", 1);
+    o.CreateSubObject(SubObjectId("empty", 0));
+    o.DeleteSubObject(SubObjectId("empty", 0));
+    rapidjson::Document doc;
+    ObjectToJson(o, doc, doc.GetAllocator());
+    rapidjson::StringBuffer sb;
+    rapidjson::Writer<rapidjson::StringBuffer> w(sb);
+    doc.Accept(w);
+    EXPECT_EQ(std::string(sb.GetString(), sb.GetSize()), o.GetData());
+    auto back = ObjectFromJson(o.GetConfigStoreObjectId(), doc);
+    EXPECT_TRUE(*back == *ConfigStoreObject::FromData(o.GetConfigStoreObjectId(), o.GetData()));
+    EXPECT_EQ(back->GetData(), o.GetData());
+    EXPECT_EQ(back->GetConfigStoreObjectId().ToString(), "halden/g/k/i");
+
+    ConfigStoreObjectId id("k", "g", "halden");
+    const std::pair<const char*, const char*> bad[] = {
+        {"[1]", "Invalid object data for halden/g/k: not a JSON object"},
+        {R"({"x": 1.5})", "Invalid object data: field x is not an integer"},
+        {R"({"p": {"x": 18446744073709551615}})", "Invalid object data: field p.x is out of the integer range"},
+    };
+    for (const auto& [json, message] : bad) {
+        rapidjson::Document d;
+        d.Parse(json);
+        try {
+            ObjectFromJson(id, d);
+            ADD_FAILURE() << json;
+        } catch (const InvalidArgumentException& e) {
+            EXPECT_STREQ(e.what(), message);
         }
     }
 }
@@ -443,6 +488,66 @@ TEST_F(StoreTest, ConcurrentProcessesLoseNoWrite) {
     EXPECT_EQ(Count("c0"), static_cast<size_t>(kPerChild));
     EXPECT_EQ(Count("c1"), static_cast<size_t>(kPerChild));
 }
+
+// A store fault armed by another process fires at this process's next write
+// or commit, whether this root had a running kernel before or none at all
+// (the write before it found no fault and must not be trusted afterwards).
+struct ArmedElsewhere {
+    bool kernelRunning;
+    TarnSim::StoreFault::Op op;
+};
+
+class StoreFaultFromOtherProcess : public TarnTest::HostTest,
+                                   public ::testing::WithParamInterface<ArmedElsewhere> {};
+
+TEST_P(StoreFaultFromOtherProcess, FiresAtTheNextChange) {
+    const ArmedElsewhere c = GetParam();
+    if (c.kernelRunning)
+        EXPECT_TRUE(TarnSim::AllFaults().empty());  // boots the kernel of this root
+    for (int i = 0; i < 3; ++i) {  // several clean writes: whatever is remembered of "no fault"
+        ConfigStoreTransaction tx(Store());
+        Store()->Write(Obj("armed", "a", i));
+        tx.Commit();
+    }
+    EXPECT_EQ(HostCtl::Misc::HostFileExists("/var/lib/tarnsim/kernel.state"), c.kernelRunning);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        TarnSim::InjectStoreFault({c.op});
+        _exit(0);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+
+    try {
+        ConfigStoreTransaction tx(Store());
+        Store()->Write(Obj("armed", "a", 7));
+        tx.Commit();
+        ADD_FAILURE() << "the fault armed by the other process did not fire";
+    } catch (const ConfigStoreException& e) {
+        EXPECT_EQ(std::string(e.what()), c.op == TarnSim::StoreFault::Op::Write
+                                             ? "Unable to write halden/net/armed/a: injected fault"
+                                             : "Unable to commit the store transaction: injected fault");
+    }
+    long value = 0;
+    ASSERT_TRUE(Store()->Get(ConfigStoreObjectId("armed", "net", "halden", "a"))->GetValue("value", &value));
+    EXPECT_EQ(value, 2);
+    EXPECT_TRUE(TarnSim::AllFaults().store.empty());  // consumed
+
+    // Consumed once: the next change goes through.
+    ConfigStoreTransaction tx(Store());
+    Store()->Write(Obj("armed", "a", 8));
+    tx.Commit();
+    ASSERT_TRUE(Store()->Get(ConfigStoreObjectId("armed", "net", "halden", "a"))->GetValue("value", &value));
+    EXPECT_EQ(value, 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Store, StoreFaultFromOtherProcess,
+                         ::testing::Values(ArmedElsewhere{false, TarnSim::StoreFault::Op::Write},
+                                           ArmedElsewhere{false, TarnSim::StoreFault::Op::Commit},
+                                           ArmedElsewhere{true, TarnSim::StoreFault::Op::Write},
+                                           ArmedElsewhere{true, TarnSim::StoreFault::Op::Commit}));
 
 // ---- Kernel first, then the store ----------------------------------------------------
 

@@ -14,6 +14,7 @@
 #include "configstore/configstoreconvertor.h"
 #include "configstore/configupgradeparser.h"
 #include "platform/configstore.h"
+#include "platform/configstore_json.h"
 #include "platform/log.h"
 #include "platform/misc.h"
 
@@ -26,33 +27,37 @@ namespace {
 
 const char* kComponent = "ConfigParser";
 
-void Flatten(const rapidjson::Value& v, std::string& path, std::vector<std::string>& out) {
+// Calls sink(path, text) for every leaf of `v` ("/port_groups[0]/vlan_id", "10").
+template <typename Sink>
+void Flatten(const rapidjson::Value& v, std::string& path, Sink& sink) {
     switch (v.GetType()) {
         case rapidjson::kObjectType:
             for (auto it = v.MemberBegin(); it != v.MemberEnd(); ++it) {
                 size_t keep = path.size();
                 path.push_back('/');
                 path.append(it->name.GetString(), it->name.GetStringLength());
-                Flatten(it->value, path, out);
+                Flatten(it->value, path, sink);
                 path.resize(keep);
             }
             return;
         case rapidjson::kArrayType:
             for (rapidjson::SizeType i = 0; i < v.Size(); ++i) {
                 size_t keep = path.size();
-                path += "[" + std::to_string(i) + "]";
-                Flatten(v[i], path, out);
+                path.push_back('[');
+                path += std::to_string(i);
+                path.push_back(']');
+                Flatten(v[i], path, sink);
                 path.resize(keep);
             }
             return;
         case rapidjson::kStringType:
-            out.push_back(path + "=" + std::string(v.GetString(), v.GetStringLength()));
+            sink(path, std::string(v.GetString(), v.GetStringLength()));
             return;
         case rapidjson::kTrueType:
-            out.push_back(path + "=true");
+            sink(path, std::string("true"));
             return;
         case rapidjson::kFalseType:
-            out.push_back(path + "=false");
+            sink(path, std::string("false"));
             return;
         case rapidjson::kNumberType: {
             char buf[64];
@@ -66,7 +71,7 @@ void Flatten(const rapidjson::Value& v, std::string& path, std::vector<std::stri
                 TarnCtl_LogWarnInt("%s: Fail to convert %s to string.\n", kComponent, path.c_str());
                 return;
             }
-            out.push_back(path + "=" + buf);
+            sink(path, std::string(buf));
             return;
         }
         case rapidjson::kNullType:
@@ -172,7 +177,8 @@ std::vector<std::string> ConfigParser::ExtractAllPath(const std::string& json) {
         throw ConfigFileException("Config Convertor: unreadable store object: " + json.substr(0, 200));
     }
     std::string path;
-    Flatten(doc, path, out);
+    auto sink = [&out](const std::string& leaf, std::string value) { out.push_back(leaf + "=" + value); };
+    Flatten(doc, path, sink);
     return out;
 }
 
@@ -209,29 +215,34 @@ std::vector<std::string> ConfigParser::GetSubKeysForCS(const std::string& legacy
 }
 
 void ConfigParser::TranslatePath2Memory(const std::string& path) {
-    const auto& tables = Mappings::GetTables();
     size_t eq = path.find('=');
     if (eq == std::string::npos) return;
-    std::vector<long> indices;
-    auto it = tables.reverseMapping.find(Mappings::NormalizePath(path.substr(0, eq), &indices));
+    Translate(path.substr(0, eq), path.substr(eq + 1));
+}
+
+void ConfigParser::Translate(const std::string& storePath, std::string value) {
+    const auto& tables = Mappings::GetTables();
+    _indices.clear();
+    auto it = tables.reverseMapping.find(Mappings::NormalizePath(storePath, &_indices));
     if (it == tables.reverseMapping.end()) return;
     const Mappings::MappingRow& row = *it->second;
-    std::string legacyPath = Mappings::InsertIndices(row.legacy, indices);
-    std::string legacyValue = Mappings::MapEnum(row, path.substr(eq + 1), false);
+    std::string legacyPath = Mappings::InsertIndices(row.legacy, _indices);
+    std::string legacyValue = row.enums ? Mappings::MapEnum(row, value, false) : std::move(value);
     TarnCtl_LogTriviaInt("%s: Parsed halden-shaped path: %s\n", kComponent, legacyPath.c_str());
     size_t slash = legacyPath.rfind('/');
-    std::string leaf = slash == std::string::npos ? legacyPath : legacyPath.substr(slash + 1);
-    if (leaf.empty()) return;
-    std::string dir = slash == std::string::npos ? std::string() : legacyPath.substr(0, slash);
-    if (!_lastBranch || dir != _lastDir) {
+    size_t leafStart = slash == std::string::npos ? 0 : slash + 1;
+    if (leafStart == legacyPath.size()) return;
+    size_t dirLength = slash == std::string::npos ? 0 : slash;
+    if (!_lastBranch || _lastDir.compare(0, std::string::npos, legacyPath, 0, dirLength) != 0) {
         std::shared_ptr<ConfigBranch> branch = _root;
+        std::string dir = legacyPath.substr(0, dirLength);
         for (const std::string& part : GetSubKeysForCS(dir)) branch = branch->GetBranch(part);
         _lastBranch = std::move(branch);
         _lastDir = std::move(dir);
     }
     // The element is known to the store by this name, whatever it is renamed to later.
     if (row.namesElement) _lastBranch->SetStoreName(legacyValue);
-    _lastBranch->GetValue(leaf)->InitValue(std::move(legacyValue));
+    _lastBranch->GetValue(legacyPath.substr(leafStart))->InitValue(std::move(legacyValue));
 }
 
 long ConfigParser::GetStartIdxInMemory(const std::string& spec) {
@@ -243,7 +254,7 @@ long ConfigParser::GetStartIdxInMemory(const std::string& spec) {
     return static_cast<long>(branch->GetArray(last)->GetEndIndex());
 }
 
-void ConfigParser::ParseObject(const std::string& objectSpec, bool multi, long index, std::string json,
+void ConfigParser::ParseObject(const std::string& objectSpec, bool multi, long index, rapidjson::Document& doc,
                                const std::string& instanceId) {
     const auto& tables = Mappings::GetTables();
     std::string prefix = multi ? HostCtl::Misc::StrPrintf("%s[%04ld]", objectSpec.c_str(), index) : objectSpec;
@@ -251,18 +262,15 @@ void ConfigParser::ParseObject(const std::string& objectSpec, bool multi, long i
         // The element needs its naming value for write-back even when the object
         // keeps it only as its instance id.
         auto idIt = tables.instanceIdMapping.find(objectSpec);
-        if (idIt != tables.instanceIdMapping.end() && !instanceId.empty()) {
-            rapidjson::Document doc;
-            doc.Parse(json.c_str());
-            if (!doc.HasParseError() && doc.IsObject() && !doc.HasMember(idIt->second.c_str())) {
-                rapidjson::Value name(idIt->second.c_str(), doc.GetAllocator());
-                rapidjson::Value value(instanceId.c_str(), doc.GetAllocator());
-                doc.AddMember(name, value, doc.GetAllocator());
-                json = Serialize(doc);
-            }
+        if (idIt != tables.instanceIdMapping.end() && !instanceId.empty() && doc.IsObject() &&
+            !doc.HasMember(idIt->second.c_str())) {
+            rapidjson::Value name(idIt->second.c_str(), doc.GetAllocator());
+            rapidjson::Value value(instanceId.c_str(), doc.GetAllocator());
+            doc.AddMember(name, value, doc.GetAllocator());
         }
     }
-    for (const std::string& leaf : ExtractAllPath(json)) TranslatePath2Memory(prefix + leaf);
+    auto sink = [this](const std::string& leaf, std::string value) { Translate(leaf, std::move(value)); };
+    Flatten(doc, prefix, sink);
     auto legacy = tables.legacyOfSpec.find(objectSpec);
     if (legacy == tables.legacyOfSpec.end() || (multi && instanceId.empty())) return;
     ConfigStoreObjectId id = GetConfigStoreObjectId(objectSpec);
@@ -283,7 +291,9 @@ void ConfigParser::Parse(const std::vector<std::string>& specs) {
         bool multi = !tables.allowedNetworkSingletonConfigStoreObject.count(objectSpec);
         long start = multi ? GetStartIdxInMemory(objectSpec) : 0;
 
-        std::vector<std::pair<std::string, std::string>> objects;  // (instance id, JSON)
+        // (instance id, JSON text) while booting; (instance id, stored object) otherwise.
+        std::vector<std::pair<std::string, std::string>> objects;
+        std::vector<std::shared_ptr<ConfigStoreObject>> stored;
         if (_store->IsBoot()) {
             if (!multi || id.HasInstanceId()) {
                 auto desired = _store->GetDesiredUserConfig(id, 0);
@@ -315,17 +325,26 @@ void ConfigParser::Parse(const std::vector<std::string>& specs) {
         } else if (!multi || id.HasInstanceId()) {
             auto object = _store->Get(id);
             if (!object) continue;
-            objects.emplace_back(id.GetInstanceId(), object->GetData());
-            _owner->NoteStoredData(object->GetConfigStoreObjectId(), objects.back().second);
+            stored.push_back(std::move(object));
         } else {
-            auto filter = std::make_shared<HaldenConfigStore::FilterSpecObject>(id);
-            for (const auto& object : _store->List(filter)) {
-                objects.emplace_back(object->GetConfigStoreObjectId().GetInstanceId(), object->GetData());
-                _owner->NoteStoredData(object->GetConfigStoreObjectId(), objects.back().second);
-            }
+            stored = _store->List(std::make_shared<HaldenConfigStore::FilterSpecObject>(id));
         }
         long i = start;
-        for (auto& [instance, json] : objects) ParseObject(objectSpec, multi, i++, std::move(json), instance);
+        for (const auto& [instance, json] : objects) {
+            rapidjson::Document doc;
+            doc.Parse(json.c_str(), json.size());
+            if (doc.HasParseError()) {
+                throw ConfigFileException("Config Convertor: unreadable store object: " + json.substr(0, 200));
+            }
+            ParseObject(objectSpec, multi, i++, doc, instance);
+        }
+        for (const auto& object : stored) {
+            // Straight from the object: no JSON text in between.
+            rapidjson::Document doc;
+            HaldenConfigStore::ObjectToJson(*object, doc, doc.GetAllocator());
+            _owner->NoteStoredObject(object);
+            ParseObject(objectSpec, multi, i++, doc, object->GetConfigStoreObjectId().GetInstanceId());
+        }
     }
 }
 

@@ -3,6 +3,8 @@
 // lock by the converter; also feeds the tree from a legacy text file.
 #pragma once
 
+#include <rapidjson/document.h>
+
 #include <memory>
 #include <set>
 #include <string>
@@ -52,8 +54,10 @@ public:
 
 private:
     void StoreStatement(const std::vector<ConfigUpgradeParser::SubKey>& keys, size_t n);
-    void ParseObject(const std::string& objectSpec, bool multi, long index, std::string json,
+    void ParseObject(const std::string& objectSpec, bool multi, long index, rapidjson::Document& doc,
                      const std::string& instanceId);
+    // One leaf of a store object ("halden/...[0002]/mtu", "1500") into the tree.
+    void Translate(const std::string& storePath, std::string value);
 
     std::shared_ptr<ConfigStoreConvertor> _owner;
     std::shared_ptr<ConfigBranch> _root;
@@ -62,6 +66,7 @@ private:
     // usually the branch of the next.
     std::string _lastDir;
     std::shared_ptr<ConfigBranch> _lastBranch;
+    std::vector<long> _indices;  // reused by every leaf
 };
 
 }  // namespace TarnCtl::ConfigStoreUtil

@@ -15,6 +15,8 @@
 #include "configstore/configparser.h"
 #include "configstore/configupgradeparser.h"
 #include "platform/configstore.h"
+#include "platform/configstore_json.h"
+#include "platform/log_level.h"
 #include "platform/log.h"
 #include "platform/misc.h"
 
@@ -435,21 +437,19 @@ void ConfigStoreConvertor::NoteRead(const std::string& elementKey, const ConfigS
     _known.insert_or_assign(elementKey, id);
 }
 
-void ConfigStoreConvertor::NoteStoredData(const ConfigStoreObjectId& id, const std::string& json) {
-    if (_readStamp.Known()) _readData.insert_or_assign(id.ToString(), json);
+void ConfigStoreConvertor::NoteStoredObject(const std::shared_ptr<const ConfigStoreObject>& object) {
+    if (_readStamp.Known()) _readData.insert_or_assign(object->GetConfigStoreObjectId().ToString(), object);
 }
 
-bool ConfigStoreConvertor::ReadStored(const ConfigStoreObjectId& id, std::string* json) {
+bool ConfigStoreConvertor::ReadStored(const ConfigStoreObjectId& id, rapidjson::Document& doc) {
+    std::shared_ptr<const ConfigStoreObject> stored;
     if (_readDataCurrent) {
         auto it = _readData.find(id.ToString());
-        if (it != _readData.end()) {
-            *json = it->second;
-            return true;
-        }
+        if (it != _readData.end()) stored = it->second;
     }
-    auto stored = Store()->Get(id);
+    if (!stored) stored = Store()->Get(id);
     if (!stored) return false;
-    *json = stored->GetData();
+    HaldenConfigStore::ObjectToJson(*stored, doc, doc.GetAllocator());
     return true;
 }
 
@@ -549,21 +549,17 @@ ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStore
     if (found != _write->byId.end()) return *found->second;
     auto c = std::make_unique<Collected>(Collected{id, {}, elementKey});
     c->doc.SetObject();
-    std::string data;
     // An instance deleted in this write starts again from nothing.
-    bool stored = !_write->deleted.count(idText) && ReadStored(id, &data);
+    bool stored = !_write->deleted.count(idText) && ReadStored(id, c->doc);
     auto known = _known.find(elementKey);
     if (known != _known.end() && !(known->second == id)) {
         // Renamed: the stored content moves to the new instance.
-        if (!stored && !_write->deleted.count(known->second.ToString())) stored = ReadStored(known->second, &data);
-        if (!_write->deleted.count(known->second.ToString())) {
+        const std::string oldText = known->second.ToString();
+        if (!stored && !_write->deleted.count(oldText)) stored = ReadStored(known->second, c->doc);
+        if (!_write->deleted.count(oldText)) {
             _write->deletes.push_back(known->second);
-            _write->deleted.insert(known->second.ToString());
+            _write->deleted.insert(oldText);
         }
-    }
-    if (stored) {
-        c->doc.Parse(data.c_str(), data.size());
-        if (c->doc.HasParseError() || !c->doc.IsObject()) c->doc.SetObject();
     }
     if (id.HasInstanceId()) {
         // The instance carries the property it is named by.
@@ -906,10 +902,13 @@ void ConfigStoreConvertor::Write() {
                                   id.GetInstanceId().c_str());
             store->Delete(id);
         }
+        const bool logWrites = Platform::Log::WouldLog(Platform::Log::Level::Verbose);
         for (const auto& c : _write->objects) {
-            std::string json = Serialize(c->doc);
-            TarnCtl_LogVerboseInt("%s: Config Convertor Update API applies: %s\n", "ConfigBranch", json.c_str());
-            store->Write(ConfigStoreObject::FromData(c->id, json), HaldenConfigStore::BootWriteFlag(c->id, boot));
+            if (logWrites) {
+                TarnCtl_LogVerboseInt("%s: Config Convertor Update API applies: %s\n", "ConfigBranch",
+                                      Serialize(c->doc).c_str());
+            }
+            store->Write(HaldenConfigStore::ObjectFromJson(c->id, c->doc), HaldenConfigStore::BootWriteFlag(c->id, boot));
         }
         tx.Commit();
     } catch (...) {
@@ -974,13 +973,11 @@ void ConfigStoreConvertor::DeleteFromStore(ConfigBranch& branch) {
     auto stored = store->Get(id);
     if (!stored) return;
     rapidjson::Document doc;
-    std::string data = stored->GetData();
-    doc.Parse(data.c_str(), data.size());
-    if (doc.HasParseError() || !doc.IsObject()) return;
+    HaldenConfigStore::ObjectToJson(*stored, doc, doc.GetAllocator());
     if (!RemoveAbsent(doc, place.spec, *element, place.elementKey, &key)) return;
     TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s, instanceId: %s\n", "ConfigBranch",
                           key.c_str(), id.GetInstanceId().c_str());
-    store->Write(ConfigStoreObject::FromData(id, Serialize(doc)), HaldenConfigStore::BootWriteFlag(id, boot));
+    store->Write(HaldenConfigStore::ObjectFromJson(id, doc), HaldenConfigStore::BootWriteFlag(id, boot));
 }
 
 }  // namespace TarnCtl::ConfigStoreUtil

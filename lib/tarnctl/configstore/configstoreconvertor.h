@@ -5,6 +5,8 @@
 // on the tree and may lock again while it does (nesting).
 #pragma once
 
+#include <rapidjson/document.h>
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -108,9 +110,9 @@ public:
 
     // Called by the reader for every object instance it puts into the tree.
     void NoteRead(const std::string& elementKey, const HaldenConfigStore::ConfigStoreObjectId& id);
-    // Called by the reader with the stored form of every object it read
-    // outside boot mode, so that a write-back need not read it again.
-    void NoteStoredData(const HaldenConfigStore::ConfigStoreObjectId& id, const std::string& json);
+    // Called by the reader with every object it read outside boot mode, so
+    // that a write-back need not read it again.
+    void NoteStoredObject(const std::shared_ptr<const HaldenConfigStore::ConfigStoreObject>& object);
 
 private:
     struct WriteState;
@@ -127,9 +129,9 @@ private:
                        const std::string& elementKey);
     // After a successful write: what the store now holds is what the tree knows.
     void AfterWrite();
-    // The stored form of `id` now: what the lock read while the store is
-    // unchanged since, else a fresh read. False when there is no such object.
-    bool ReadStored(const HaldenConfigStore::ConfigStoreObjectId& id, std::string* json);
+    // The stored object of `id` now, into `doc`: what the lock read while the
+    // store is unchanged since, else a fresh read. False when there is no such object.
+    bool ReadStored(const HaldenConfigStore::ConfigStoreObjectId& id, rapidjson::Document& doc);
 
     std::vector<std::string> _allowedSpecs;
     std::vector<std::string> _specsToRead;
@@ -148,7 +150,7 @@ private:
     // The id map (RegisterConfigStoreId).
     std::map<std::string, std::string> _idMap;
     // What the reads of this lock found, and the store's state when they began.
-    std::unordered_map<std::string, std::string> _readData;
+    std::unordered_map<std::string, std::shared_ptr<const HaldenConfigStore::ConfigStoreObject>> _readData;
     HaldenConfigStore::StoreStamp _readStamp;
     bool _readDataCurrent = false;  // set by Plan: the store has not changed since
 };
