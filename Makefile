@@ -46,7 +46,10 @@ test: build-test
 	ctest --preset asan
 
 # Runs every benchmark and rewrites the README's performance table from their RATIO lines.
-bench: build
+# Builds only the benchmark programs and the library they link.
+bench: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target benchmarks
 	cmake -DBENCH_DIR=build/release/bench -DREADME=README.md -P bench/report.cmake
 
 clean:

@@ -78,7 +78,27 @@ struct ConfigStoreConvertor::WriteState {
     std::set<std::string> deleted;
     // Tree element key ("/net/vswitch/child[0003]") -> store instance id.
     std::map<std::string, std::string> _num2soIdMap;
+    // The values of one element come one after another: their object.
+    Collected* last = nullptr;
     bool active = false;
+};
+
+// What PrintValue needs of a mapping row, worked out on its first use: the
+// store object and the components of the store path below it.
+struct ConfigStoreConvertor::RowPlan {
+    struct Part {
+        std::string member;                          // "port_groups"
+        bool indexed = false;                        // a list of objects ("[####]")
+        std::string nameProp;                        // naming property of its elements, or ""
+        const MappingRow* nameRow = nullptr;         // the row of that property, or none
+    };
+    bool mapped = false;        // the row's top branch names a store object
+    bool instanceRest = false;  // the store path starts with the instance ("[####]/")
+    std::string objectSpec, key, group;
+    std::vector<Part> parts;  // below the object, without the leaf
+    bool hasLeaf = false;
+    std::string leaf;
+    std::string elementNameLeaf;  // tree value naming an instance, or ""
 };
 
 std::shared_ptr<ConfigStoreConvertor> ConfigStoreConvertor::GetConvertor() {
@@ -524,6 +544,7 @@ void ConfigStoreConvertor::BeginPrint() {
     // restoreCSMap: every print starts from what the store holds now.
     _write->objects.clear();
     _write->byId.clear();
+    _write->last = nullptr;
     _write->_num2soIdMap.clear();
     _write->active = true;
 }
@@ -534,6 +555,7 @@ void ConfigStoreConvertor::ClearPlan() {
     _readDataCurrent = false;
     _write->objects.clear();
     _write->byId.clear();
+    _write->last = nullptr;
     _write->deletes.clear();
     _write->deleted.clear();
     _write->_num2soIdMap.clear();
@@ -544,9 +566,13 @@ ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStore
                                                                 const std::string& objectSpec,
                                                                 const std::string& elementKey) {
     const auto& t = Mappings::GetTables();
+    if (_write->last && _write->last->id == id) return *_write->last;
     const std::string idText = id.ToString();
     auto found = _write->byId.find(idText);
-    if (found != _write->byId.end()) return *found->second;
+    if (found != _write->byId.end()) {
+        _write->last = found->second;
+        return *found->second;
+    }
     auto c = std::make_unique<Collected>(Collected{id, {}, elementKey});
     c->doc.SetObject();
     // An instance deleted in this write starts again from nothing.
@@ -576,17 +602,75 @@ ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStore
         }
     }
     Collected& out = *c;
+    _write->last = c.get();
     _write->byId[idText] = c.get();
     _write->objects.push_back(std::move(c));
     return out;
 }
 
+const ConfigStoreConvertor::RowPlan& ConfigStoreConvertor::PlanFor(const MappingRow& row, int objectType,
+                                                                   const std::string& top) {
+    auto& slot = _rowPlans[{&row, objectType}];
+    if (slot) return *slot;
+    const auto& t = Mappings::GetTables();
+    auto plan = std::make_unique<RowPlan>();
+    auto keyIt = t.csoIdKeyMap.find(top);
+    auto groupIt = t.csoIdGroupMap.find(top);
+    // A top with an index is no object branch; such a key is refused every time.
+    plan->mapped = top.find('[') == std::string::npos && keyIt != t.csoIdKeyMap.end() &&
+                   groupIt != t.csoIdGroupMap.end();
+    if (plan->mapped) {
+        plan->key = keyIt->second;
+        plan->group = groupIt->second;
+        plan->objectSpec = "halden/" + plan->group + "/" + plan->key;
+        const bool multi = objectType == ConfigNode::kMultiInstanceObject;
+        // The store path below the object: "[####]/port_groups[####]/vlan_id" -> "port_groups[####]/vlan_id".
+        std::string rest = row.store.substr(std::min(row.store.size(), plan->objectSpec.size()));
+        if (multi) {
+            plan->instanceRest = rest.compare(0, 7, "[####]/") == 0;
+            rest = plan->instanceRest ? rest.substr(7) : std::string();
+            auto idIt = t.instanceIdMapping.find(plan->objectSpec);
+            auto nameRow = idIt == t.instanceIdMapping.end()
+                               ? t.reverseMapping.end()
+                               : t.reverseMapping.find(plan->objectSpec + "[####]/" + idIt->second);
+            if (nameRow != t.reverseMapping.end()) plan->elementNameLeaf = LastComponent(nameRow->second->legacy);
+        } else if (!rest.empty() && rest[0] == '/') {
+            rest = rest.substr(1);
+        }
+        std::vector<std::string> parts;
+        HostCtl::Misc::StringTokenize(rest, parts, "/");
+        plan->hasLeaf = !parts.empty();
+        if (plan->hasLeaf) {
+            plan->leaf = parts.back();
+            parts.pop_back();
+        }
+        std::string storePrefix = plan->objectSpec + (multi ? "[####]" : "");
+        for (const std::string& part : parts) {
+            RowPlan::Part p;
+            p.indexed = part.size() > 6 && part.compare(part.size() - 6, 6, "[####]") == 0;
+            p.member = p.indexed ? part.substr(0, part.size() - 6) : part;
+            storePrefix += "/" + part;
+            if (p.indexed) {
+                auto idIt = t.instanceIdMapping.find(p.member);
+                if (idIt != t.instanceIdMapping.end()) {
+                    p.nameProp = idIt->second;
+                    auto nameRow = t.reverseMapping.find(storePrefix + "/" + p.nameProp);
+                    if (nameRow != t.reverseMapping.end()) p.nameRow = nameRow->second;
+                }
+            }
+            plan->parts.push_back(std::move(p));
+        }
+    }
+    slot = std::move(plan);
+    return *slot;
+}
+
 void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
     const auto& t = Mappings::GetTables();
     const std::string key = value.GetKey();
-    std::vector<long> indices;
-    std::string pattern = Mappings::NormalizePath(key, &indices);
-    auto rowIt = t.mapping.find(pattern);
+    std::vector<long>& indices = _printIndices;
+    indices.clear();
+    auto rowIt = t.mapping.find(Mappings::NormalizePath(key, &indices));
     if (rowIt == t.mapping.end()) {
         TarnCtl_LogWarnInt("%s: Key %s can not map to valid Config Store object property\n", kComponent, key.c_str());
         return;
@@ -594,23 +678,18 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
     const MappingRow& row = *rowIt->second;
 
     std::string top = Prefix(key, 2);
-    auto keyIt = t.csoIdKeyMap.find(top);
-    auto groupIt = t.csoIdGroupMap.find(top);
-    if (keyIt == t.csoIdKeyMap.end() || groupIt == t.csoIdGroupMap.end()) {
+    const RowPlan& plan = PlanFor(row, objectType, top);
+    if (!plan.mapped) {
         throw ConfigFileException("InstanceId not found: " + key + " or not in csoIdKeyMap/csoIdGroupMap");
     }
-    const std::string objectSpec = "halden/" + groupIt->second + "/" + keyIt->second;
-    ConfigStoreObjectId id(keyIt->second, groupIt->second, "halden");
+    ConfigStoreObjectId id(plan.key, plan.group, "halden");
 
-    // The store path below the object: "[####]/port_groups[####]/vlan_id" -> "port_groups[####]/vlan_id".
-    std::string rest = row.store.substr(std::min(row.store.size(), objectSpec.size()));
     size_t firstIndex = 0;
-    std::string elementKey = top;
+    std::string elementKey = std::move(top);
     if (objectType == ConfigNode::kMultiInstanceObject) {
-        if (rest.compare(0, 7, "[####]/") != 0 || indices.empty()) {
+        if (!plan.instanceRest || indices.empty()) {
             throw ConfigFileException("InstanceId not found: " + key);
         }
-        rest = rest.substr(7);
         firstIndex = 1;
         elementKey = Prefix(key, 3);
         auto cached = _write->_num2soIdMap.find(elementKey);
@@ -618,37 +697,26 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
         if (cached != _write->_num2soIdMap.end()) {
             instance = cached->second;
         } else {
-            auto idIt = t.instanceIdMapping.find(objectSpec);
-            auto nameRow = idIt == t.instanceIdMapping.end()
-                               ? t.reverseMapping.end()
-                               : t.reverseMapping.find(objectSpec + "[####]/" + idIt->second);
             auto [element, last] = GetRoot()->Resolve(elementKey + "/x", false);
-            if (nameRow == t.reverseMapping.end() || !element ||
-                !element->GetValue(LastComponent(nameRow->second->legacy), &instance) || instance.empty()) {
+            if (plan.elementNameLeaf.empty() || !element || !element->GetValue(plan.elementNameLeaf, &instance) ||
+                instance.empty()) {
                 throw ConfigFileException("InstanceId not found: " + key);
             }
             _write->_num2soIdMap[elementKey] = instance;
         }
         id.SetInstanceId(instance);
-    } else {
-        if (!rest.empty() && rest[0] == '/') rest = rest.substr(1);
     }
 
-    Collected* obj = &Collect(id, objectSpec, elementKey);
+    Collected* obj = &Collect(id, plan.objectSpec, elementKey);
     auto& alloc = obj->doc.GetAllocator();
 
     // Walk the components below the object, making what is missing.
-    std::vector<std::string> parts;
-    HostCtl::Misc::StringTokenize(rest, parts, "/");
-    if (parts.empty()) return;
+    if (!plan.hasLeaf) return;
     rapidjson::Value* cur = &obj->doc;
     size_t slot = firstIndex;  // next index of `indices`
-    std::string storePrefix = objectSpec + (objectType == ConfigNode::kMultiInstanceObject ? "[####]" : "");
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        std::string part = parts[i];
-        bool indexed = part.size() > 6 && part.compare(part.size() - 6, 6, "[####]") == 0;
-        std::string member = indexed ? part.substr(0, part.size() - 6) : part;
-        storePrefix += "/" + part;
+    for (const RowPlan::Part& part : plan.parts) {
+        const std::string& member = part.member;
+        const bool indexed = part.indexed;
         if (!cur->IsObject()) cur->SetObject();
         auto m = cur->FindMember(member.c_str());
         if (m == cur->MemberEnd()) {
@@ -669,20 +737,16 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
         // Find the stored element: by the name the store knows the tree element
         // by (it may have been renamed since), else by its name now.
         rapidjson::Value* element = nullptr;
-        auto idIt = t.instanceIdMapping.find(member);
-        std::string nameText, storeName, nameProp;
+        const std::string& nameProp = part.nameProp;
+        std::string nameText, storeName;
         std::string treeElementKey;
-        if (idIt != t.instanceIdMapping.end()) {
-            nameProp = idIt->second;
-            auto nameRow = t.reverseMapping.find(storePrefix + "/" + nameProp);
-            if (nameRow != t.reverseMapping.end()) {
-                std::string legacy = Mappings::InsertIndices(nameRow->second->legacy, indices);
-                auto [treeElement, leaf] = GetRoot()->Resolve(legacy, false);
-                if (treeElement) {
-                    storeName = treeElement->GetStoreName();
-                    treeElement->GetValue(leaf, &nameText);
-                    treeElementKey = treeElement->GetKey();
-                }
+        if (part.nameRow) {
+            std::string legacy = Mappings::InsertIndices(part.nameRow->legacy, indices);
+            auto [treeElement, leaf] = GetRoot()->Resolve(legacy, false);
+            if (treeElement) {
+                storeName = treeElement->GetStoreName();
+                treeElement->GetValue(leaf, &nameText);
+                treeElementKey = treeElement->GetKey();
             }
         }
         auto byName = [&](const std::string& text) -> rapidjson::Value* {
@@ -715,7 +779,7 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
     }
     if (!cur->IsObject()) cur->SetObject();
 
-    std::string leaf = parts.back();
+    const std::string& leaf = plan.leaf;
     if (row.type == PropType::ListElement) {
         // A list of strings is rebuilt from all elements of its tree array.
         std::string member = leaf.size() > 3 ? leaf.substr(0, leaf.size() - 3) : leaf;

@@ -23,6 +23,9 @@
 namespace TarnCtl::ConfigStoreUtil {
 
 class ConfigUpgradeParser;
+namespace Mappings {
+struct MappingRow;
+}
 
 class ConfigStoreConvertor : public std::enable_shared_from_this<ConfigStoreConvertor> {
 public:
@@ -117,6 +120,7 @@ public:
 private:
     struct WriteState;
     struct Collected;
+    struct RowPlan;
 
     void ComputeAllowObj(const std::vector<std::string>& specs, std::vector<std::string>* toRead);
     void NewTree();
@@ -153,6 +157,10 @@ private:
     std::unordered_map<std::string, std::shared_ptr<const HaldenConfigStore::ConfigStoreObject>> _readData;
     HaldenConfigStore::StoreStamp _readStamp;
     bool _readDataCurrent = false;  // set by Plan: the store has not changed since
+    // PrintValue's plan of each mapping row (per object type), made on first use.
+    const RowPlan& PlanFor(const Mappings::MappingRow& row, int objectType, const std::string& top);
+    std::map<std::pair<const Mappings::MappingRow*, int>, std::unique_ptr<RowPlan>> _rowPlans;
+    std::vector<long> _printIndices;  // reused by every PrintValue
 };
 
 }  // namespace TarnCtl::ConfigStoreUtil
