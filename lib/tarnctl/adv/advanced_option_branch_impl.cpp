@@ -56,7 +56,8 @@ std::vector<std::unique_ptr<HostCtl::Adv::AdvancedOption>> AdvancedOptionBranchI
     ints.SetInstance(_branchName);
     ints.List(names);
     ints.SetMark();
-    for (const auto& name : names) {
+    out.reserve(names.size());
+    for (auto& name : names) {
         Ksi::Adv::IntOption record{};
         try {
             ints.SetMarkInstance(name);
@@ -67,14 +68,15 @@ std::vector<std::unique_ptr<HostCtl::Adv::AdvancedOption>> AdvancedOptionBranchI
             continue;
         }
         if (!includeHidden && record.hidden) continue;
-        out.push_back(std::make_unique<AdvancedIntegerOptionImpl>(_branchName, name, record));
+        out.push_back(std::make_unique<AdvancedIntegerOptionImpl>(_branchName, std::move(name), record));
     }
 
     Util::Sysinfo strs(KSI_NODE_config_strOpts);
     strs.SetInstance(_branchName);
     strs.List(names);
     strs.SetMark();
-    for (const auto& name : names) {
+    out.reserve(out.size() + names.size());
+    for (auto& name : names) {
         Ksi::Adv::StrOption record{};
         try {
             strs.SetMarkInstance(name);
@@ -85,7 +87,7 @@ std::vector<std::unique_ptr<HostCtl::Adv::AdvancedOption>> AdvancedOptionBranchI
             continue;
         }
         if (!includeHidden && record.hidden) continue;
-        out.push_back(std::make_unique<AdvancedStringOptionImpl>(_branchName, name, record));
+        out.push_back(std::make_unique<AdvancedStringOptionImpl>(_branchName, std::move(name), record));
     }
     return out;
 }
