@@ -77,6 +77,49 @@ protected:
     std::shared_ptr<ConfigStoreConvertor> conv;
 };
 
+// Leaves of one object arrive moving down, sideways and back up between
+// branches of several elements; each lands on its own path and nowhere else.
+TEST_F(ConvertorTest, ReadLeavesLandOnTheirOwnBranches) {
+    Put("switches", "network_vss", "vSwitch0",
+        R"({"name":"vSwitch0","mtu":1500,"num_ports":64,
+            "policy":{"nic_teaming":{"active_nics":["a0","a1"],"link_criteria_beacon":"IGNORE",
+                                     "policy":"FAILOVER_EXPLICIT","standby_nics":["s0"]},
+                      "security":{"allow_promiscuous":true},"traffic_shaping":{"burst_size":7}},
+            "port_groups":[{"name":"pg0","vlan_id":1},{"name":"pg1","vlan_id":2}]})");
+    Put("switches", "network_vss", "vSwitch1", R"({"name":"vSwitch1","mtu":9000,"policy":{"security":{"mac_changes":false}}})");
+    conv->Lock({kVss});
+    const std::pair<const char*, const char*> expected[] = {
+        {"/net/vswitch/child[0000]/name", "vSwitch0"},
+        {"/net/vswitch/child[0000]/mtu", "1500"},
+        {"/net/vswitch/child[0000]/numPorts", "64"},
+        {"/net/vswitch/child[0000]/teamPolicy/activeNics/child[0000]/pnic", "a0"},
+        {"/net/vswitch/child[0000]/teamPolicy/activeNics/child[0001]/pnic", "a1"},
+        {"/net/vswitch/child[0000]/teamPolicy/linkCriteria/beacon", "ignore"},
+        {"/net/vswitch/child[0000]/teamPolicy/team", "fo_explicit"},
+        {"/net/vswitch/child[0000]/teamPolicy/standbyNics/child[0000]/pnic", "s0"},
+        {"/net/vswitch/child[0000]/securityPolicy/allowPromiscuous", "true"},
+        {"/net/vswitch/child[0000]/shapingPolicy/burstSize", "7"},
+        {"/net/vswitch/child[0000]/portgroup/child[0000]/name", "pg0"},
+        {"/net/vswitch/child[0000]/portgroup/child[0000]/vlanId", "1"},
+        {"/net/vswitch/child[0000]/portgroup/child[0001]/name", "pg1"},
+        {"/net/vswitch/child[0000]/portgroup/child[0001]/vlanId", "2"},
+        {"/net/vswitch/child[0001]/name", "vSwitch1"},
+        {"/net/vswitch/child[0001]/mtu", "9000"},
+        {"/net/vswitch/child[0001]/securityPolicy/macChange", "false"},
+    };
+    for (const auto& [path, value] : expected) EXPECT_EQ(Value(path), value) << path;
+    // Nothing strayed into a neighbour.
+    auto sw0 = conv->GetRoot()->GetBranch("net/vswitch/child[0000]");
+    EXPECT_EQ(sw0->GetBranch("teamPolicy")->GetValueNames(), (std::vector<std::string>{"team"}));
+    EXPECT_EQ(sw0->GetBranch("securityPolicy")->GetValueNames(), (std::vector<std::string>{"allowPromiscuous"}));
+    EXPECT_EQ(sw0->GetValueNames(), (std::vector<std::string>{"mtu", "name", "numPorts"}));
+    EXPECT_EQ(sw0->GetBranch("portgroup/child[0001]")->GetValueNames(), (std::vector<std::string>{"name", "vlanId"}));
+    auto sw1 = conv->GetRoot()->GetBranch("net/vswitch/child[0001]");
+    EXPECT_EQ(sw1->GetValueNames(), (std::vector<std::string>{"mtu", "name"}));
+    EXPECT_FALSE(sw1->HasBranch("teamPolicy"));
+    conv->Unlock();
+}
+
 TEST_F(ConvertorTest, ReadsStoreObjectsUnderLegacyPaths) {
     PutSwitches();
     conv->Lock({kVss});

@@ -198,6 +198,16 @@ std::shared_ptr<ConfigBranch> ConfigBranch::NewRoot(const std::shared_ptr<Config
 
 std::string ConfigBranch::GetKey() const { return IsRoot() ? std::string() : _key; }
 
+std::string ConfigBranch::ChildKey(const std::string& name) const {
+    std::string key;
+    const size_t base = IsRoot() ? 0 : _key.size();
+    key.reserve(base + 1 + name.size());
+    key.append(_key, 0, base);
+    key.push_back('/');
+    key += name;
+    return key;
+}
+
 void ConfigBranch::Print() {
     auto owner = GetOwner();
     bool root = IsRoot() && owner;
@@ -269,7 +279,7 @@ std::shared_ptr<ConfigBranch> ConfigBranch::GetBranchInt(const std::string& name
         return std::static_pointer_cast<ConfigBranch>(node);
     }
     if (!create) return nullptr;
-    auto branch = std::make_shared<ConfigBranch>(name, GetKey() + "/" + name, GetThis(), GetOwner());
+    auto branch = std::make_shared<ConfigBranch>(name, ChildKey(name), GetThis(), GetOwner());
     _children.emplace(name, branch);
     return branch;
 }
@@ -291,7 +301,7 @@ std::shared_ptr<ConfigArray> ConfigBranch::GetArray(const std::string& name) {
         if (node->GetType() != kArrayType) Throw("Config Convertor: GetBranch: not a Branch: " + name);
         return std::static_pointer_cast<ConfigArray>(node);
     }
-    auto array = std::make_shared<ConfigArray>(name, GetKey() + "/" + name, GetThis(), GetOwner());
+    auto array = std::make_shared<ConfigArray>(name, ChildKey(name), GetThis(), GetOwner());
     _children.emplace(name, array);
     return array;
 }
@@ -307,7 +317,7 @@ std::shared_ptr<ConfigValue> ConfigBranch::GetValue(const std::string& name) {
         if (node->GetType() != kValueType) Throw("Config Convertor: GetValue: not a Value: " + name);
         return std::static_pointer_cast<ConfigValue>(node);
     }
-    auto value = std::make_shared<ConfigValue>(name, GetKey() + "/" + name, GetThis(), GetOwner());
+    auto value = std::make_shared<ConfigValue>(name, ChildKey(name), GetThis(), GetOwner());
     _children.emplace(name, value);
     return value;
 }

@@ -169,6 +169,8 @@ private:
     friend class ConfigArray;
     std::shared_ptr<ConfigNode> Find(const std::string& name) const;
     std::shared_ptr<ConfigBranch> GetBranchInt(const std::string& name, bool create);
+    // The key of a child of that name ("/net" + "/" + name; "/" + name below the root).
+    std::string ChildKey(const std::string& name) const;
 
     std::map<std::string, std::shared_ptr<ConfigNode>> _children;
     int64_t _arrayIndex;

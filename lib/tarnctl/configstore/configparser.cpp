@@ -234,11 +234,32 @@ void ConfigParser::Translate(const std::string& storePath, std::string value) {
     if (leafStart == legacyPath.size()) return;
     size_t dirLength = slash == std::string::npos ? 0 : slash;
     if (!_lastBranch || _lastDir.compare(0, std::string::npos, legacyPath, 0, dirLength) != 0) {
-        std::shared_ptr<ConfigBranch> branch = _root;
-        std::string dir = legacyPath.substr(0, dirLength);
-        for (const std::string& part : GetSubKeysForCS(dir)) branch = branch->GetBranch(part);
+        // Leaves of one object move between sibling branches: walk on from the
+        // deepest branch the last directory shares with this one.
+        size_t common = 0;
+        const size_t limit = std::min(_lastDir.size(), dirLength);
+        while (common < limit && _lastDir[common] == legacyPath[common]) ++common;
+        size_t keep = 0;
+        while (keep < _dirLevels.size() && _dirLevels[keep].end <= common &&
+               (_dirLevels[keep].end == dirLength || legacyPath[_dirLevels[keep].end] == '/')) {
+            ++keep;
+        }
+        _dirLevels.resize(keep);
+        std::shared_ptr<ConfigBranch> branch = keep ? _dirLevels.back().branch : _root;
+        size_t pos = keep ? _dirLevels.back().end : 0;
+        while (pos < dirLength) {
+            if (legacyPath[pos] == '/') {
+                ++pos;
+                continue;
+            }
+            size_t end = legacyPath.find('/', pos);
+            if (end == std::string::npos || end > dirLength) end = dirLength;
+            branch = branch->GetBranch(legacyPath.substr(pos, end - pos));
+            _dirLevels.push_back({end, branch});
+            pos = end;
+        }
         _lastBranch = std::move(branch);
-        _lastDir = std::move(dir);
+        _lastDir.assign(legacyPath, 0, dirLength);
     }
     // The element is known to the store by this name, whatever it is renamed to later.
     if (row.namesElement) _lastBranch->SetStoreName(legacyValue);

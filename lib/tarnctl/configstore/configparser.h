@@ -66,6 +66,12 @@ private:
     // usually the branch of the next.
     std::string _lastDir;
     std::shared_ptr<ConfigBranch> _lastBranch;
+    // The branches along _lastDir: each component's end offset and its branch.
+    struct DirLevel {
+        size_t end;
+        std::shared_ptr<ConfigBranch> branch;
+    };
+    std::vector<DirLevel> _dirLevels;
     std::vector<long> _indices;  // reused by every leaf
 };
 
