@@ -96,6 +96,16 @@ TARN_ReturnStatus KSI_GetInstanceListAlloc(const char* module, uint32_t node,
 
 namespace Platform::Kernel {
 
+TARN_ReturnStatus Backend::HasInstance(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
+                                       std::string_view key, bool* found) {
+    *found = false;
+    std::vector<KSI_Param> keys;
+    TARN_ReturnStatus st = List(module, node, instance, &keys);
+    if (st == TARN_OK)
+        *found = std::any_of(keys.begin(), keys.end(), [&](const KSI_Param& k) { return k.AsText() == key; });
+    return st;
+}
+
 namespace {
 // Answers when no kernel registered itself: every call fails, loudly once.
 class NoKernel : public Backend {
@@ -223,13 +233,8 @@ void Sysinfo::SetMarkInstance(long key) {
 }
 
 bool Sysinfo::IsValidInstance(std::string_view key) {
-    std::vector<KSI_Param> keys;
-    if (ListRaw(keys) != TARN_OK)
-        return false;
-    for (const auto& k : keys)
-        if (k.AsText() == key)
-            return true;
-    return false;
+    bool found = false;
+    return Platform::Kernel::GetBackend().HasInstance(Module(), _node, _instance, key, &found) == TARN_OK && found;
 }
 bool Sysinfo::IsValidInstance(long key) {
     return IsValidInstance(std::to_string(key));
@@ -328,9 +333,10 @@ TARN_ReturnStatus Sysinfo::List(std::vector<std::string>& out) {
     TARN_ReturnStatus st = ListRaw(keys);
     out.clear();
     if (st == TARN_OK) {
+        // The keys are ours: move their text rather than copy it.
         out.reserve(keys.size());
-        for (const auto& k : keys)
-            out.push_back(k.AsText());
+        for (auto& k : keys)
+            out.push_back(k.kind == KSI_Param::Integer ? std::to_string(k.number) : std::move(k.text));
         return st;
     }
     HostCtl::Lib::KevtMessage msg;
@@ -433,8 +439,8 @@ std::vector<std::string> SysinfoUtil::GetStringInstanceList(unsigned int node,
     std::unique_ptr<KSI_ParamListInt> list(GetInstanceList(node, params));
     std::vector<std::string> out;
     out.reserve(list->params.size());
-    for (const auto& p : list->params)
-        out.push_back(p.AsText());
+    for (auto& p : list->params)
+        out.push_back(p.kind == KSI_Param::Integer ? std::to_string(p.number) : std::move(p.text));
     return out;
 }
 
@@ -458,14 +464,9 @@ std::vector<int64_t> SysinfoUtil::GetInteger64InstanceList(unsigned int node,
 
 bool SysinfoUtil::IsValidInstance(unsigned int node, std::string_view key,
                                   const KSI_ParamListInt* params) {
-    KSI_ParamListInt* raw = nullptr;
-    if (KSI_GetInstanceListAlloc(nullptr, node, params, &raw) != TARN_OK)
-        return false;
-    std::unique_ptr<KSI_ParamListInt> list(raw);
-    for (const auto& p : list->params)
-        if (p.AsText() == key)
-            return true;
-    return false;
+    bool found = false;
+    return Platform::Kernel::GetBackend().HasInstance(nullptr, node, Params(params), key, &found) == TARN_OK &&
+           found;
 }
 
 std::string SysinfoUtil::GetNamedStringFromInstanceList(const KSI_ParamListInt* list,

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include "core_internal.h"
@@ -197,6 +198,9 @@ public:
         struct Unlocker {
             Kernel* k;
             ~Unlocker() {
+                // Records written out of order are laid out in order again
+                // while no handler holds a view of them.
+                k->data.records.Tidy();
                 k->data.journaling = false;
                 k->data.undo.clear();
                 k->data.fullRewrite = false;
@@ -428,6 +432,7 @@ private:
                 shared_->snapshot.store(snapshotGen_);
         }
         ReplayLog();
+        data.records.Tidy();
         // A counter behind the files (a fresh mapping) is moved up to them.
         if (Generation() < data.generation)
             shared_->generation.store(data.generation, std::memory_order_release);
@@ -471,6 +476,8 @@ private:
     }
 
     void PersistLocked() {
+        // A snapshot then carries every node in order to the processes that load it.
+        data.records.Tidy();
         uint64_t gen = std::max(Generation(), data.generation) + 1;
         if (data.fullRewrite || !data.journaling || logOffset_ > std::max(kMinCompact, snapshotBytes_)) {
             WriteSnapshot(gen);
@@ -585,7 +592,10 @@ TARN_ReturnStatus ReadRecord(KernelState::Data& d, std::string_view module, uint
     return TARN_OK;
 }
 
-TARN_ReturnStatus Guarded(const char* what, const std::function<TARN_ReturnStatus()>& fn) {
+// A template, not a std::function: the closures capture more than fits in
+// std::function's inline buffer, and every read would allocate one.
+template <typename Fn>
+TARN_ReturnStatus Guarded(const char* what, Fn&& fn) {
     try {
         return fn();
     } catch (const std::exception& e) {
@@ -678,13 +688,20 @@ public:
         static const std::vector<KSI_Param> noInputs;
         auto run = [&]() -> TARN_ReturnStatus {
             const NodeHandler* h = FindHandler(mod, node);
+            if (!h || !h->list) {
+                // Plain listing: straight from the level's keys, one copy each.
+                out->clear();
+                if (const Level* level = k.data.LevelOf(mod, node, ToPath(instance))) {
+                    const auto& keys = level->Keys();
+                    out->resize(keys.size());
+                    for (size_t i = 0; i < keys.size(); ++i)
+                        (*out)[i].text.assign(keys[i]);
+                }
+                return TARN_OK;
+            }
             Call c{mod, node, ToPath(instance), noInputs, k.state};
             std::vector<std::string> keys;
-            TARN_ReturnStatus st = TARN_OK;
-            if (h && h->list)
-                st = h->list(c, &keys);
-            else
-                keys = k.state.Instances(mod, node, c.instance);
+            TARN_ReturnStatus st = h->list(c, &keys);
             if (st == TARN_OK) {
                 out->clear();
                 out->reserve(keys.size());
@@ -707,6 +724,33 @@ public:
                 return run();
             });
         });
+    }
+
+    TARN_ReturnStatus HasInstance(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
+                                  std::string_view key, bool* found) override {
+        std::string_view mod = module ? module : "";
+        if (!found)
+            return TARN_BAD_PARAM;
+        *found = false;
+        {
+            Guard g;
+            Kernel& k = K();
+            std::optional<TARN_ReturnStatus> answer;
+            TARN_ReturnStatus st = Guarded("HasInstance", [&]() -> TARN_ReturnStatus {
+                k.Sync();
+                const NodeHandler* h = FindHandler(mod, node);
+                // A listing handler or a fault on listing decides through List.
+                if ((h && h->list) || k.MayFault(mod, node, KernelOp::List))
+                    return TARN_OK;
+                const Level* level = k.data.LevelOf(mod, node, ToPath(instance));
+                *found = level && level->Contains(std::string(key));
+                answer = TARN_OK;
+                return TARN_OK;
+            });
+            if (answer || st != TARN_OK)
+                return st;
+        }
+        return Backend::HasInstance(module, node, instance, key, found);
     }
 };
 

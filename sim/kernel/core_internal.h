@@ -14,10 +14,42 @@
 
 namespace TarnSim {
 
-// Numeric keys by value, then text (the order List returns).
-bool NaturalLess(const std::string& a, const std::string& b);
 struct NaturalOrder {
     bool operator()(const std::string& a, const std::string& b) const { return NaturalLess(a, b); }
+};
+
+// The keys one level below one parent under which a node has records, each
+// with the number of records at or below it, in List order. A listing reads
+// them from one block (rebuilt by the first listing after a key came or
+// went) rather than walking a tree of scattered nodes.
+class Level {
+public:
+    // Counts a record below `key`; true when the key is new.
+    bool Add(const std::string& key) {
+        auto [it, added] = _keys.try_emplace(key, 0);
+        ++it->second;
+        _stale |= added;
+        return added;
+    }
+    // Uncounts one; true when the key is gone.
+    bool Drop(const std::string& key) {
+        auto it = _keys.find(key);
+        if (it == _keys.end() || --it->second > 0)
+            return false;
+        _keys.erase(it);
+        _stale = true;
+        return true;
+    }
+    bool Empty() const { return _keys.empty(); }
+    bool Contains(const std::string& key) const { return _keys.count(key) > 0; }
+    // The keys in List order; valid until the level next changes.
+    const std::vector<std::string_view>& Keys() const;
+
+private:
+    std::map<std::string, uint32_t, NaturalOrder> _keys;
+    mutable std::string _flat;
+    mutable std::vector<std::string_view> _listing;
+    mutable bool _stale = true;
 };
 
 struct KernelState::Data {
@@ -27,9 +59,8 @@ struct KernelState::Data {
     // keep the indexes in step.
     RecordStore records;
     // EncodeKey(module, node, parent) -> the keys one level below `parent`
-    // under which the node has records, each with the number of records at or
-    // below it; in List order.
-    std::unordered_map<std::string, std::map<std::string, uint32_t, NaturalOrder>> children;
+    // under which the node has records.
+    std::unordered_map<std::string, Level> children;
     // module '\0' key '\0' key '\0' ... -> the nodes with a record at exactly that
     // path. Ordered, so everything below one instance (of any node) is one range.
     std::map<std::string, std::set<uint32_t>> paths;
@@ -51,6 +82,9 @@ struct KernelState::Data {
         std::optional<std::string> old;  // previous value, none when absent
     };
     std::vector<Undo> undo;
+
+    // The level below `parent` on `node`, or null when it has no records.
+    const Level* LevelOf(std::string_view module, uint32_t node, const InstancePath& parent) const;
 
     void Put(const std::string& key, std::string_view value);
     bool Erase(const std::string& key);

@@ -1,9 +1,12 @@
 // The per-node record tables of the simulated kernel (see core_records.h).
 // Linear probing with backward-shift deletion keeps the index free of
 // tombstones; space left behind by removed or outgrown records is reclaimed
-// by rebuilding a node's arenas once it is more than half of them.
+// by rebuilding a node's arenas once it is more than half of them, and
+// records written out of instance order are put back in order by the same
+// rebuild once they are an eighth of the node's records.
 #include "core_records.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace TarnSim {
@@ -13,6 +16,10 @@ namespace {
 constexpr uint32_t kDead = UINT32_MAX;
 constexpr size_t kMinIndex = 16;
 constexpr size_t kCompactFloor = 64 * 1024;
+// A node is laid out in order again once more than 1/kDisorderShare of its
+// records were written out of order: each rebuild is paid for by that many
+// writes, and at most that share of a listing's reads leaves the arena order.
+constexpr size_t kDisorderShare = 8;
 
 uint32_t HashOf(std::string_view tail) {
     const size_t h = std::hash<std::string_view>{}(tail);
@@ -20,6 +27,38 @@ uint32_t HashOf(std::string_view tail) {
 }
 
 }  // namespace
+
+bool NaturalLess(std::string_view a, std::string_view b) {
+    auto allDigits = [](std::string_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const bool da = allDigits(a), db = allDigits(b);
+    if (da && db) {
+        const size_t za = a.find_first_not_of('0'), zb = b.find_first_not_of('0');
+        const std::string_view va = za == std::string_view::npos ? "" : a.substr(za);
+        const std::string_view vb = zb == std::string_view::npos ? "" : b.substr(zb);
+        if (va.size() != vb.size())
+            return va.size() < vb.size();
+        if (va != vb)
+            return va < vb;
+        return a < b;
+    }
+    if (da != db)
+        return da;  // numbers before names
+    return a < b;
+}
+
+bool TailLess(std::string_view a, std::string_view b) {
+    while (!a.empty() && !b.empty()) {
+        const size_t ea = a.find('\0'), eb = b.find('\0');
+        const std::string_view ka = a.substr(0, ea), kb = b.substr(0, eb);
+        if (ka != kb)
+            return NaturalLess(ka, kb);
+        a = ea == std::string_view::npos ? std::string_view() : a.substr(ea + 1);
+        b = eb == std::string_view::npos ? std::string_view() : b.substr(eb + 1);
+    }
+    return a.empty() && !b.empty();
+}
 
 size_t NodePrefixLength(std::string_view key) {
     const size_t z = key.find('\0');
@@ -41,6 +80,10 @@ struct RecordStore::Table {
     std::vector<uint32_t> index;  // slot + 1; 0 empty; size a power of two
     size_t live = 0;
     size_t deadBytes = 0;
+    size_t disordered = 0;  // records added out of instance order since the last rebuild
+    uint32_t lastKeyOff = 0, lastKeyLen = 0;  // the tail added last
+    mutable size_t cursor = 0;  // the slot the last lookup found
+    bool queued = false;        // on the store's list for Tidy
 
     std::string_view KeyOf(const Slot& s) const { return {keys.data() + s.keyOff, s.keyLen}; }
     std::string_view ValueOf(const Slot& s) const { return {bytes.data() + s.valOff, s.valLen}; }
@@ -61,8 +104,22 @@ struct RecordStore::Table {
     const Slot* Lookup(std::string_view tail) const {
         if (index.empty())
             return nullptr;
-        const uint32_t at = index[Probe(tail, HashOf(tail))];
-        return at ? &slots[at - 1] : nullptr;
+        const uint32_t hash = HashOf(tail);
+        // Reads that follow a listing ask for the records in arena order.
+        for (size_t next : {cursor + 1, cursor}) {
+            if (next < slots.size()) {
+                const Slot& s = slots[next];
+                if (s.keyLen != kDead && s.hash == hash && KeyOf(s) == tail) {
+                    cursor = next;
+                    return &s;
+                }
+            }
+        }
+        const uint32_t at = index[Probe(tail, hash)];
+        if (!at)
+            return nullptr;
+        cursor = at - 1;
+        return &slots[at - 1];
     }
 
     void Reindex(size_t size) {
@@ -78,16 +135,28 @@ struct RecordStore::Table {
         }
     }
 
-    // Drops removed slots and dead bytes, keeping the order of the rest.
+    // Drops removed slots and dead bytes; the rest in instance order when
+    // some were added out of it, else in the order they have.
     void Compact() {
+        std::vector<uint32_t> order;
+        order.reserve(live);
+        size_t keyBytes = 0, valueBytes = 0;
+        for (size_t n = 0; n < slots.size(); ++n)
+            if (slots[n].keyLen != kDead) {
+                order.push_back(static_cast<uint32_t>(n));
+                keyBytes += slots[n].keyLen;
+                valueBytes += slots[n].valLen;
+            }
+        if (disordered)
+            std::sort(order.begin(), order.end(),
+                      [&](uint32_t a, uint32_t b) { return TailLess(KeyOf(slots[a]), KeyOf(slots[b])); });
         std::string k, b;
-        k.reserve(keys.size());
-        b.reserve(bytes.size() - deadBytes);
+        k.reserve(keyBytes);
+        b.reserve(valueBytes);
         std::vector<Slot> kept;
         kept.reserve(live);
-        for (const Slot& s : slots) {
-            if (s.keyLen == kDead)
-                continue;
+        for (uint32_t n : order) {
+            const Slot& s = slots[n];
             Slot t = s;
             t.keyOff = static_cast<uint32_t>(k.size());
             k.append(KeyOf(s));
@@ -100,8 +169,16 @@ struct RecordStore::Table {
         bytes.swap(b);
         slots.swap(kept);
         deadBytes = 0;
+        disordered = 0;
+        cursor = 0;
+        if (!slots.empty()) {
+            lastKeyOff = slots.back().keyOff;
+            lastKeyLen = slots.back().keyLen;
+        }
         Reindex(index.size());
     }
+
+    bool Untidy() const { return disordered * kDisorderShare > live; }
 
     void MaybeCompact() {
         if (deadBytes > kCompactFloor && deadBytes * 2 > keys.size() + bytes.size())
@@ -131,6 +208,10 @@ struct RecordStore::Table {
         Slot s{static_cast<uint32_t>(keys.size()), static_cast<uint32_t>(tail.size()),
                static_cast<uint32_t>(bytes.size()), static_cast<uint32_t>(value.size()),
                static_cast<uint32_t>(value.size()), hash};
+        if (live && TailLess(tail, std::string_view(keys.data() + lastKeyOff, lastKeyLen)))
+            ++disordered;
+        lastKeyOff = s.keyOff;
+        lastKeyLen = s.keyLen;
         keys.append(tail);
         bytes.append(value);
         slots.push_back(s);
@@ -165,6 +246,8 @@ struct RecordStore::Table {
             bytes.clear();
             slots.clear();
             deadBytes = 0;
+            disordered = 0;
+            cursor = 0;
         } else {
             MaybeCompact();
         }
@@ -208,6 +291,10 @@ bool RecordStore::Set(std::string_view key, std::string_view value) {
         _byPrefix.emplace(t->prefix, t);
     }
     const bool inserted = t->Set(key.substr(p), value);
+    if (t->disordered && !t->queued) {
+        t->queued = true;
+        _untidy.push_back(t);
+    }
     _size += inserted;
     return inserted;
 }
@@ -224,7 +311,20 @@ bool RecordStore::Erase(std::string_view key) {
 void RecordStore::Clear() {
     _tables.clear();
     _byPrefix.clear();
+    _untidy.clear();
     _size = 0;
+}
+
+void RecordStore::Tidy() {
+    std::vector<Table*> still;
+    for (Table* t : _untidy) {
+        if (t->Untidy())
+            t->Compact();
+        t->queued = t->disordered > 0;
+        if (t->queued)
+            still.push_back(t);
+    }
+    _untidy.swap(still);
 }
 
 void RecordStore::ForEach(const std::function<void(std::string_view, std::string_view)>& fn) const {

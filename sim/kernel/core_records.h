@@ -1,11 +1,13 @@
 // The simulated kernel's records, kept node by node: each node's instance keys
-// and record bytes lie back to back in two arenas, in the order they were
-// first written, with a flat open-addressing index over them. A listing that
-// reads one node for every device then walks memory in order, and a lookup
-// costs one probe of a small index instead of a walk through a table of every
-// record of the host; this is what keeps per-device reads flat from a few
-// hundred devices to tens of thousands. Not thread-safe: the kernel
-// serialises every call.
+// and record bytes lie back to back in two arenas, with a flat open-addressing
+// index over them. The arenas are kept in instance order (the order a listing
+// returns), so reading one node for every listed device walks memory forward,
+// and a lookup that asks for the record after the last one found takes it
+// without touching the index; any other lookup costs one probe of the index.
+// This is what keeps per-device reads flat from a few hundred devices to tens
+// of thousands. Records written out of order are put back in order by Tidy,
+// once they are enough of a node's records that the reorder is paid for by the
+// writes that caused it. Not thread-safe: the kernel serialises every call.
 #pragma once
 
 #include <cstdint>
@@ -40,10 +42,14 @@ public:
     void Clear();
     size_t Size() const { return _size; }
     // Every record, node by node (nodes in the order first written), each
-    // node's records in the order first written.
+    // node's records in instance order as of the last Tidy, later writes after.
     void ForEach(const std::function<void(std::string_view key, std::string_view value)>& fn) const;
     // The node prefix of every node holding a record.
     std::vector<std::string> NodePrefixes() const;
+    // Lays the records of every node written out of order since its last
+    // tidying back out in instance order, where enough of them were. Views
+    // from Find are invalid afterwards, as after any change.
+    void Tidy();
 
 private:
     struct Table;
@@ -55,8 +61,15 @@ private:
 
     std::vector<std::unique_ptr<Table>> _tables;
     std::unordered_map<std::string, Table*, PrefixHash, std::equal_to<>> _byPrefix;
+    std::vector<Table*> _untidy;  // tables with records written out of order
     size_t _size = 0;
 };
+
+// Instance order of two instance tails (key '\0' key '\0' ...): key by key,
+// numeric keys by value and before names, a path before the paths below it.
+bool TailLess(std::string_view a, std::string_view b);
+// Numeric keys by value, then text (the order List returns).
+bool NaturalLess(std::string_view a, std::string_view b);
 
 // The length of the node prefix of a full record key (module '\0' 8 hex '\0'),
 // or 0 when the key has none.

@@ -53,14 +53,6 @@ struct Reader {
     }
 };
 
-bool AllDigits(const std::string& s) {
-    if (s.empty())
-        return false;
-    for (char c : s)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
 }  // namespace
 
 void AppendNodePrefix(std::string& out, std::string_view module, uint32_t node) {
@@ -133,21 +125,25 @@ bool DecodePath(std::string_view key, std::string* module, InstancePath* instanc
     return true;
 }
 
-bool NaturalLess(const std::string& a, const std::string& b) {
-    bool da = AllDigits(a), db = AllDigits(b);
-    if (da && db) {
-        size_t za = a.find_first_not_of('0'), zb = b.find_first_not_of('0');
-        std::string_view va = za == std::string::npos ? "" : std::string_view(a).substr(za);
-        std::string_view vb = zb == std::string::npos ? "" : std::string_view(b).substr(zb);
-        if (va.size() != vb.size())
-            return va.size() < vb.size();
-        if (va != vb)
-            return va < vb;
-        return a < b;
+const std::vector<std::string_view>& Level::Keys() const {
+    if (_stale) {
+        size_t bytes = 0;
+        for (const auto& [key, count] : _keys)
+            bytes += key.size();
+        _flat.clear();
+        _flat.reserve(bytes);
+        for (const auto& [key, count] : _keys)
+            _flat.append(key);
+        _listing.clear();
+        _listing.reserve(_keys.size());
+        size_t at = 0;
+        for (const auto& [key, count] : _keys) {
+            _listing.emplace_back(_flat.data() + at, key.size());
+            at += key.size();
+        }
+        _stale = false;
     }
-    if (da != db)
-        return da;  // numbers before names
-    return a < b;
+    return _listing;
 }
 
 // ---- Data -------------------------------------------------------------------------
@@ -163,7 +159,7 @@ void KernelState::Data::Put(const std::string& key, std::string_view value) {
     std::string parent;
     AppendNodePrefix(parent, module, node);
     for (const auto& k : path) {
-        ++children[parent][k];
+        children[parent].Add(k);
         parent.append(k);
         parent.push_back('\0');
     }
@@ -182,13 +178,8 @@ bool KernelState::Data::Erase(const std::string& key) {
     AppendNodePrefix(parent, module, node);
     for (const auto& k : path) {
         auto c = children.find(parent);
-        if (c != children.end()) {
-            auto n = c->second.find(k);
-            if (n != c->second.end() && --n->second == 0)
-                c->second.erase(n);
-            if (c->second.empty())
-                children.erase(c);
-        }
+        if (c != children.end() && c->second.Drop(k) && c->second.Empty())
+            children.erase(c);
         parent.append(k);
         parent.push_back('\0');
     }
@@ -540,15 +531,20 @@ size_t KernelState::RemoveBelow(std::string_view module, const InstancePath& pre
     return keys.size();
 }
 
+const Level* KernelState::Data::LevelOf(std::string_view module, uint32_t node, const InstancePath& parent) const {
+    auto it = children.find(EncodeKey(module, node, parent));
+    return it == children.end() ? nullptr : &it->second;
+}
+
 std::vector<std::string> KernelState::Instances(std::string_view module, uint32_t node,
                                                 const InstancePath& parent) const {
     std::vector<std::string> out;
-    auto it = _d->children.find(EncodeKey(module, node, parent));
-    if (it == _d->children.end())
-        return out;
-    out.reserve(it->second.size());
-    for (const auto& [key, count] : it->second)
-        out.push_back(key);
+    if (const Level* level = _d->LevelOf(module, node, parent)) {
+        const auto& keys = level->Keys();
+        out.reserve(keys.size());
+        for (std::string_view key : keys)
+            out.emplace_back(key);
+    }
     return out;
 }
 

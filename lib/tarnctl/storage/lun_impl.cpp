@@ -54,10 +54,10 @@ std::string Hex(const uint8_t* data, uint32_t length) {
 
 }  // namespace
 
-LunImpl::LunImpl(const std::string& uid) : _name(uid) {}
+LunImpl::LunImpl(std::string uid) : _name(std::move(uid)) {}
 
-LunImpl::LunImpl(const std::string& uid, const KsiStorageDeviceInfo& info)
-    : _name(uid), _stale(false), _info(info) {}
+LunImpl::LunImpl(std::string uid, const KsiStorageDeviceInfo& info)
+    : _name(std::move(uid)), _stale(false), _info(info) {}
 
 std::unique_ptr<LunImpl> LunImpl::MakeOffline(const std::string& uid) {
     auto lun = std::make_unique<LunImpl>(uid);

@@ -20,9 +20,9 @@ using TransportWordMemo = std::map<std::string, std::string>;
 class LunImpl : public virtual HostCtl::Storage::Lun, public virtual TarnCtl::Lib::TarnCtlObject {
 public:
     // A live device; reads its info on first use.
-    explicit LunImpl(const std::string& uid);
+    explicit LunImpl(std::string uid);
     // A live device whose info record was just read.
-    LunImpl(const std::string& uid, const KsiStorageDeviceInfo& info);
+    LunImpl(std::string uid, const KsiStorageDeviceInfo& info);
     // A device known only from its persisted attributes.
     static std::unique_ptr<LunImpl> MakeOffline(const std::string& uid);
 

@@ -21,7 +21,7 @@ namespace {
 enum : uint32_t { kUniqueId = 1, kPersistableId = 2 };
 }
 
-ScsiPathImpl::ScsiPathImpl(const std::string& runtimeName) : _runtimeName(runtimeName) {}
+ScsiPathImpl::ScsiPathImpl(std::string runtimeName) : _runtimeName(std::move(runtimeName)) {}
 
 std::unique_ptr<ScsiPathImpl> ScsiPathImpl::GetPath(const std::string& name) {
     auto path = StorageInfoImpl().GetPathByName(name);
@@ -36,19 +36,31 @@ ConfigStoreObjectId ScsiPathImpl::PathId(const std::string& pathUid) {
 
 void ScsiPathImpl::Refresh() {
     _info = KsiRead<KsiStoragePathInfo>(KSI_NODE_storage_scsifw_paths_info, {_runtimeName});
-    _uid = KsiRead<KsiStoragePathUid>(KSI_NODE_storage_scsifw_paths_pathUid, {_runtimeName});
+    const auto uid = KsiRead<KsiStoragePathUid>(KSI_NODE_storage_scsifw_paths_pathUid, {_runtimeName});
+    const std::string adapter = FixedString(uid.adapterUid), target = FixedString(uid.targetUid);
+    _identifier = adapter + "-" + target + "-" + FixedString(uid.deviceUid);
+    _adapterUidLength = static_cast<uint32_t>(adapter.size());
+    _targetUidLength = static_cast<uint32_t>(target.size());
     _stale = false;
 }
 
 std::string ScsiPathImpl::GetIdentifier() {
     RefreshIfStale();
-    return FixedString(_uid.adapterUid) + "-" + FixedString(_uid.targetUid) + "-" +
-           FixedString(_uid.deviceUid);
+    return _identifier;
 }
 
-std::string ScsiPathImpl::GetAdapterIdentifier() { RefreshIfStale(); return FixedString(_uid.adapterUid); }
-std::string ScsiPathImpl::GetTargetIdentifier() { RefreshIfStale(); return FixedString(_uid.targetUid); }
-std::string ScsiPathImpl::GetDeviceUid() { RefreshIfStale(); return FixedString(_uid.deviceUid); }
+std::string ScsiPathImpl::GetAdapterIdentifier() {
+    RefreshIfStale();
+    return _identifier.substr(0, _adapterUidLength);
+}
+std::string ScsiPathImpl::GetTargetIdentifier() {
+    RefreshIfStale();
+    return _identifier.substr(_adapterUidLength + 1, _targetUidLength);
+}
+std::string ScsiPathImpl::GetDeviceUid() {
+    RefreshIfStale();
+    return _identifier.substr(_adapterUidLength + _targetUidLength + 2);
+}
 std::string ScsiPathImpl::GetControllerName() { RefreshIfStale(); return FixedString(_info.controller); }
 uint32_t ScsiPathImpl::GetNSId() { RefreshIfStale(); return _info.nsId; }
 bool ScsiPathImpl::IsUniqueIdentifier() { RefreshIfStale(); return (_info.flags & kUniqueId) != 0; }

@@ -15,7 +15,7 @@ namespace TarnCtl::Storage {
 
 class ScsiPathImpl : public virtual HostCtl::Storage::ScsiPath, public virtual TarnCtl::Lib::TarnCtlObject {
 public:
-    explicit ScsiPathImpl(const std::string& runtimeName);
+    explicit ScsiPathImpl(std::string runtimeName);
 
     // A path by runtime name or path UID; empty when neither matches.
     static std::unique_ptr<ScsiPathImpl> GetPath(const std::string& name);
@@ -68,7 +68,11 @@ private:
     std::string _runtimeName;
     bool _stale = true;
     KsiStoragePathInfo _info{};
-    KsiStoragePathUid _uid{};
+    // The identifier "adapter-target-device" from the UID record, with the
+    // lengths of its first two parts: the record's fixed-size fields would
+    // more than double the object, and a listing makes one per path.
+    std::string _identifier;
+    uint32_t _adapterUidLength = 0, _targetUidLength = 0;
 };
 
 }  // namespace TarnCtl::Storage

@@ -234,20 +234,25 @@ TARN_TYPED_LIST(GetSataInterfaces, SataInterface)
 
 // ---- Devices --------------------------------------------------------------------------
 
-std::unique_ptr<LunImpl> StorageInfoImpl::MakeLun(const std::string& uid, const KsiStorageDeviceInfo& info) {
+std::unique_ptr<LunImpl> StorageInfoImpl::MakeLun(std::string uid, const KsiStorageDeviceInfo& info) {
     if (info.type == Lun::LUN_TYPE_DISK)
-        return std::make_unique<DiskLunImpl>(uid, info);
-    return std::make_unique<LunImpl>(uid, info);
+        return std::make_unique<DiskLunImpl>(std::move(uid), info);
+    return std::make_unique<LunImpl>(std::move(uid), info);
 }
 
 std::vector<std::unique_ptr<LunImpl>> StorageInfoImpl::EnumerateLuns(bool includeOffline) {
     std::vector<std::unique_ptr<LunImpl>> out;
     auto memo = std::make_shared<TransportWordMemo>();
-    const auto names = KsiList(KSI_NODE_storage_scsifw_devices);
+    auto names = KsiList(KSI_NODE_storage_scsifw_devices);
+    std::set<std::string> live;
+    if (includeOffline)
+        live.insert(names.begin(), names.end());
     out.reserve(names.size());
-    for (const auto& name : names) {
+    // Each name moves into its device: a listing of every device copies no name.
+    for (auto& name : names) {
         try {
-            auto lun = MakeLun(name, KsiRead<KsiStorageDeviceInfo>(KSI_NODE_storage_scsifw_devices_info, {name}));
+            const auto info = KsiRead<KsiStorageDeviceInfo>(KSI_NODE_storage_scsifw_devices_info, {name});
+            auto lun = MakeLun(std::move(name), info);
             lun->SetTransportWordMemo(memo);
             out.push_back(std::move(lun));
         } catch (const HostCtlException& e) {
@@ -255,7 +260,6 @@ std::vector<std::unique_ptr<LunImpl>> StorageInfoImpl::EnumerateLuns(bool includ
         }
     }
     if (includeOffline) {
-        std::set<std::string> live(names.begin(), names.end());
         try {
             for (const auto& uid : KsiList(KSI_NODE_storage_scsifw_persistDeviceAttrs_uids))
                 if (!live.count(uid))
@@ -527,8 +531,10 @@ void StorageInfoImpl::DeleteLunState(const std::string& uid) {
 
 std::vector<std::unique_ptr<HostCtl::Storage::ScsiPath>> StorageInfoImpl::GetScsiPaths() {
     std::vector<std::unique_ptr<HostCtl::Storage::ScsiPath>> out;
-    for (const auto& name : KsiList(KSI_NODE_storage_scsifw_paths))
-        out.push_back(std::make_unique<ScsiPathImpl>(name));
+    auto names = KsiList(KSI_NODE_storage_scsifw_paths);
+    out.reserve(names.size());
+    for (auto& name : names)
+        out.push_back(std::make_unique<ScsiPathImpl>(std::move(name)));
     return out;
 }
 

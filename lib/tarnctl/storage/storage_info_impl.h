@@ -110,7 +110,7 @@ public:
     // throws for the combinations it refuses.
     static HostCtl::Storage::ScsiInterface::ScsiInterfaceType InterfaceTypeFor(const KsiStorageAdapterInfo& info);
     // A device object for a primary UID (a disk becomes a DiskLunImpl).
-    static std::unique_ptr<LunImpl> MakeLun(const std::string& uid, const KsiStorageDeviceInfo& info);
+    static std::unique_ptr<LunImpl> MakeLun(std::string uid, const KsiStorageDeviceInfo& info);
     // Resolves any UID; with allowOffline, a persisted-only UID gives an
     // offline device. Empty when neither works.
     static std::unique_ptr<LunImpl> GetLun(const std::string& name, bool allowOffline);

@@ -71,6 +71,12 @@ public:
     virtual TARN_ReturnStatus List(const char* module, uint32_t node,
                                    const std::vector<KSI_Param>& instance,
                                    std::vector<KSI_Param>* out) = 0;
+    // Whether `key` is one of the instances List would return below
+    // `instance`, as *found. This default lists and looks; a backend that can
+    // answer without a listing of every instance overrides it.
+    virtual TARN_ReturnStatus HasInstance(const char* module, uint32_t node,
+                                          const std::vector<KSI_Param>& instance, std::string_view key,
+                                          bool* found);
 };
 
 // The process-wide backend: the one set by SetBackend, else the registered
