@@ -1,0 +1,315 @@
+// The order the simulated kernel keeps its records in and the questions a
+// listing answers: instance order key by key, records written out of order
+// laid out in order again once they are enough of a node, lookups in and out
+// of that order, listings that follow keys coming and going, and instance
+// checks that agree with the listing (list handlers, list faults and backends
+// that only answer List included).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../../sim/kernel/core_records.h"
+#include "fixture.h"
+#include "platform/sysinfo.h"
+#include "sim/faults.h"
+#include "sim/kernel.h"
+#include "sim/profile.h"
+
+namespace {
+
+using TarnSim::KernelState;
+using TarnSim::RecordStore;
+using TarnSim::TailLess;
+using TarnCtl::Util::Sysinfo;
+
+// A full record key of node 0x2a of module "m": the instance tail after the prefix.
+std::string Key(const std::vector<std::string>& instance) {
+    std::string k("m\0" "0000002a\0", 11);
+    for (const auto& i : instance) {
+        k += i;
+        k.push_back('\0');
+    }
+    return k;
+}
+
+std::string Tail(const std::vector<std::string>& instance) {
+    return Key(instance).substr(11);
+}
+
+// Each node's records as ForEach visits them: the first instance key of each.
+std::vector<std::string> Visited(const RecordStore& store) {
+    std::vector<std::string> out;
+    store.ForEach([&](std::string_view key, std::string_view) {
+        std::string_view tail = key.substr(TarnSim::NodePrefixLength(key));
+        out.emplace_back(tail.substr(0, tail.find('\0')));
+    });
+    return out;
+}
+
+std::string ValueOf(const RecordStore& store, const std::string& key) {
+    std::string_view v;
+    return store.Find(key, &v) ? std::string(v) : "(none)";
+}
+
+TEST(RecordOrder, TailsCompareKeyByKeyNumbersByValueFirst) {
+    struct Case {
+        std::vector<std::string> a, b;
+        bool less;
+    };
+    const Case cases[] = {
+        {{"2"}, {"10"}, true},         // numbers by value
+        {{"10"}, {"2"}, false},
+        {{"007"}, {"8"}, true},        // leading zeros do not count
+        {{"007"}, {"7"}, true},        // equal value: by text
+        {{"7"}, {"007"}, false},
+        {{"99"}, {"a"}, true},         // numbers before names
+        {{"a"}, {"99"}, false},
+        {{"L10"}, {"L2"}, true},       // names as text
+        {{"dev"}, {"dev", "1"}, true}, // a path before the paths below it
+        {{"dev", "1"}, {"dev"}, false},
+        {{"dev", "9"}, {"dev", "10"}, true},
+        {{"a", "z"}, {"b", "a"}, true},
+        {{"x"}, {"x"}, false},
+        {{}, {"0"}, true},
+        {{}, {}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TailLess(Tail(c.a), Tail(c.b)), c.less)
+            << ::testing::PrintToString(c.a) << " < " << ::testing::PrintToString(c.b);
+}
+
+TEST(RecordOrder, OutOfOrderRecordsAreLaidOutInOrderKeepingEveryValue) {
+    RecordStore store;
+    // 500 keys written in a scrambled order (347 and 500 are coprime).
+    std::vector<std::string> names;
+    for (int i = 0; i < 500; ++i)
+        names.push_back("k" + std::to_string(100000 + (i * 347) % 500));
+    for (size_t i = 0; i < names.size(); ++i)
+        store.Set(Key({names[i]}), std::string(8 + i % 40, static_cast<char>('a' + i % 26)) + names[i]);
+    store.Tidy();
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(Visited(store), sorted);
+    // Every value still belongs to its key, read in order, backwards and scrambled.
+    int wrong = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string want = std::string(8 + i % 40, static_cast<char>('a' + i % 26)) + names[i];
+        wrong += ValueOf(store, Key({names[i]})) != want;
+    }
+    for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
+        const std::string v = ValueOf(store, Key({*it}));
+        wrong += v.size() < it->size() || v.compare(v.size() - it->size(), it->size(), *it) != 0;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(store.Size(), 500u);
+
+    // A removed record between two read in order is not found, its neighbours are.
+    ASSERT_TRUE(store.Erase(Key({sorted[11]})));
+    EXPECT_NE(ValueOf(store, Key({sorted[10]})), "(none)");
+    EXPECT_EQ(ValueOf(store, Key({sorted[11]})), "(none)");
+    EXPECT_NE(ValueOf(store, Key({sorted[12]})), "(none)");
+    EXPECT_NE(ValueOf(store, Key({sorted[12]})), "(none)");  // the same one again
+    // Replacing a value keeps its place.
+    store.Set(Key({sorted[3]}), "replaced, and longer than any value before it");
+    store.Tidy();
+    std::vector<std::string> left = sorted;
+    left.erase(left.begin() + 11);
+    EXPECT_EQ(Visited(store), left);
+    EXPECT_EQ(ValueOf(store, Key({sorted[3]})), "replaced, and longer than any value before it");
+}
+
+TEST(RecordOrder, DeeperPathsFollowTheirParentAndNodesStaySeparate) {
+    RecordStore store;
+    store.Set(Key({"dev", "10"}), "dev/10");
+    store.Set(Key({"dev"}), "dev");
+    store.Set(Key({"dev", "9"}), "dev/9");
+    store.Set(Key({"a"}), "a");
+    std::string other("m\0" "0000002b\0" "a\0", 13);
+    store.Set(other, "other node");
+    store.Tidy();
+    std::vector<std::string> values;
+    store.ForEach([&](std::string_view, std::string_view v) { values.emplace_back(v); });
+    EXPECT_EQ(values, (std::vector<std::string>{"a", "dev", "dev/9", "dev/10", "other node"}));
+    EXPECT_EQ(ValueOf(store, other), "other node");
+    EXPECT_EQ(ValueOf(store, Key({"dev", "9"})), "dev/9");
+}
+
+TEST(RecordOrder, ReorderWaitsUntilMoreThanAnEighthAreOutOfOrder) {
+    RecordStore store;
+    // 98 in order, then 14 each before the last: 14 * 8 == 98 + 14, not more.
+    for (int i = 0; i < 98; ++i)
+        store.Set(Key({"n" + std::to_string(5000 + i)}), "in order");
+    for (int i = 0; i < 14; ++i)
+        store.Set(Key({"n" + std::to_string(4999 - i)}), "late");
+    store.Tidy();
+    std::vector<std::string> visited = Visited(store);
+    ASSERT_EQ(visited.size(), 112u);
+    EXPECT_EQ(visited[98], "n4999");  // still where it was written
+    // One more tips it: everything in order.
+    store.Set(Key({"n4985"}), "late");
+    store.Tidy();
+    visited = Visited(store);
+    ASSERT_EQ(visited.size(), 113u);
+    EXPECT_TRUE(std::is_sorted(visited.begin(), visited.end()));
+    EXPECT_EQ(visited.front(), "n4985");
+    // In order again: further writes in order leave it so.
+    store.Set(Key({"n6000"}), "in order");
+    store.Tidy();
+    EXPECT_EQ(Visited(store).back(), "n6000");
+}
+
+// ---- Through the kernel client ----------------------------------------------------
+
+constexpr const char* kModule = "ordertest";
+constexpr uint32_t kNode = 0x51;
+
+class ListingTest : public TarnTest::HostTest {
+protected:
+    void SetUp() override {
+        TarnTest::HostTest::SetUp();
+        TarnSim::Profile::InitHost("{}");
+    }
+    void Put(const TarnSim::InstancePath& path) {
+        TarnSim::WithState([&](KernelState& s) { s.Put(kModule, kNode, path, uint32_t{1}); }, true);
+    }
+    void Remove(const TarnSim::InstancePath& path) {
+        TarnSim::WithState([&](KernelState& s) { ASSERT_TRUE(s.Remove(kModule, kNode, path)); }, true);
+    }
+    std::vector<std::string> List(const TarnSim::InstancePath& parent = {}) {
+        Sysinfo si(kNode);
+        si.SetModule(kModule);
+        for (const auto& k : parent)
+            si.AddInstancePath(k);
+        std::vector<std::string> out;
+        si.List(out);
+        return out;
+    }
+    bool Has(const std::string& key, const TarnSim::InstancePath& parent = {}) {
+        Sysinfo si(kNode);
+        si.SetModule(kModule);
+        si.SetThrowOnError(false);
+        for (const auto& k : parent)
+            si.AddInstancePath(k);
+        return si.IsValidInstance(key);
+    }
+};
+
+TEST_F(ListingTest, ListingsFollowKeysAddedAndRemovedBetweenThem) {
+    Put({"b"});
+    Put({"a"});
+    EXPECT_EQ(List(), (std::vector<std::string>{"a", "b"}));
+    Put({"c"});
+    EXPECT_EQ(List(), (std::vector<std::string>{"a", "b", "c"}));
+    Put({"0"});
+    EXPECT_EQ(List(), (std::vector<std::string>{"0", "a", "b", "c"}));
+    Remove({"b"});
+    EXPECT_EQ(List(), (std::vector<std::string>{"0", "a", "c"}));
+    // A key with two records below it stays until both are gone.
+    Put({"a", "1"});
+    EXPECT_EQ(List({"a"}), (std::vector<std::string>{"1"}));
+    Remove({"a"});
+    EXPECT_EQ(List(), (std::vector<std::string>{"0", "a", "c"}));
+    Remove({"a", "1"});
+    EXPECT_EQ(List(), (std::vector<std::string>{"0", "c"}));
+    EXPECT_TRUE(List({"a"}).empty());
+}
+
+TEST_F(ListingTest, InstanceChecksAgreeWithTheListing) {
+    Put({"grp", "naa.1"});
+    Put({"grp", "7"});
+    Put({"top"});
+    EXPECT_TRUE(Has("naa.1", {"grp"}));
+    EXPECT_TRUE(Has("7", {"grp"}));
+    EXPECT_FALSE(Has("naa.2", {"grp"}));
+    EXPECT_FALSE(Has("naa.1"));        // below another parent
+    EXPECT_FALSE(Has("grp", {"grp"}));
+    EXPECT_TRUE(Has("grp"));
+    EXPECT_TRUE(Has("top"));
+    EXPECT_FALSE(Has("", {"grp"}));
+    Remove({"top"});
+    EXPECT_FALSE(Has("top"));
+    Sysinfo numbers(kNode);
+    numbers.SetModule(kModule);
+    numbers.SetInstance("grp");
+    EXPECT_TRUE(numbers.IsValidInstance(7L));
+    EXPECT_FALSE(numbers.IsValidInstance(8L));
+}
+
+TEST_F(ListingTest, InstanceChecksOfAListingNodeAskItsHandler) {
+    // Keys the handler makes up, with no record behind them.
+    TarnSim::RegisterNode(kModule, kNode + 1, {.list = [](TarnSim::Call&, std::vector<std::string>* out) {
+        *out = {"made", "up"};
+        return TARN_OK;
+    }});
+    Sysinfo si(kNode + 1);
+    si.SetModule(kModule);
+    EXPECT_TRUE(si.IsValidInstance("up"));
+    EXPECT_FALSE(si.IsValidInstance("down"));
+}
+
+TEST_F(ListingTest, InstanceChecksCountAsListingsForFaults) {
+    Put({"x"});
+    TarnSim::Fault f;
+    f.module = kModule;
+    f.node = kNode;
+    f.op = TarnSim::KernelOp::List;
+    f.skip = 1;
+    f.count = 1;
+    f.status = TARN_BUSY;
+    TarnSim::InjectFault(f);
+    EXPECT_TRUE(Has("x"));   // passes: the skipped call
+    EXPECT_FALSE(Has("x"));  // fails: the faulted call
+    EXPECT_TRUE(Has("x"));   // the fault is used up
+    EXPECT_TRUE(TarnSim::Faults().empty());
+}
+
+// A backend that answers List only: the default instance check lists through it.
+class ListOnlyBackend : public Platform::Kernel::Backend {
+public:
+    explicit ListOnlyBackend(Platform::Kernel::Backend* inner) : _inner(inner) {}
+    TARN_ReturnStatus Get(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
+                          const std::vector<KSI_Param>& in, void* b, unsigned int l) override {
+        return _inner->Get(m, n, i, in, b, l);
+    }
+    TARN_ReturnStatus Set(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
+                          const std::vector<KSI_Param>& in) override {
+        return _inner->Set(m, n, i, in);
+    }
+    TARN_ReturnStatus SetStruct(const char* m, uint32_t n, const std::vector<KSI_Param>& i, const void* b,
+                                unsigned int l) override {
+        return _inner->SetStruct(m, n, i, b, l);
+    }
+    TARN_ReturnStatus List(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
+                           std::vector<KSI_Param>* out) override {
+        ++lists;
+        TARN_ReturnStatus st = _inner->List(m, n, i, out);
+        KSI_Param extra;
+        extra.text = "from-the-wrapper";
+        if (st == TARN_OK)
+            out->push_back(extra);
+        return st;
+    }
+    int lists = 0;
+
+private:
+    Platform::Kernel::Backend* _inner;
+};
+
+TEST_F(ListingTest, ABackendAnsweringOnlyListsIsAskedThroughItsListing) {
+    Put({"x"});
+    ListOnlyBackend wrapper(&Platform::Kernel::GetBackend());
+    Platform::Kernel::Backend* before = Platform::Kernel::SetBackend(&wrapper);
+    const bool wrapped = Has("from-the-wrapper");
+    const bool plain = Has("x");
+    const bool absent = Has("y");
+    Platform::Kernel::SetBackend(before);
+    EXPECT_TRUE(wrapped);
+    EXPECT_TRUE(plain);
+    EXPECT_FALSE(absent);
+    EXPECT_EQ(wrapper.lists, 3);
+}
+
+}  // namespace
