@@ -22,7 +22,8 @@
 // Host drivers: a function the host owns starts bound to its module; it can
 // be unbound and bound again one by one, and a rescan binds every host-owned
 // function left without one. Devices of a driver VM or handed to passthrough
-// never get a host driver. Downstream port containment (DPC): a capable
+// never get a host driver, and a function goes to passthrough only once its
+// host driver has let it go (the library unbinds it first). Downstream port containment (DPC): a capable
 // port's containment is switched on and off and triggered by software; a
 // triggered port reports it in its DPC status register, its link is down and
 // the functions below it lose their drivers until the next reboot.
@@ -450,7 +451,13 @@ const NodeRegistration rReset(KSI_NODE_hardware_pci_seg_bus_slot_func_resetMetho
     return h;
 }());
 
-// The run-time owner; a device a running VM holds cannot change hands.
+bool Bound(const KernelState& s, const InstancePath& p) {
+    PciDriverBinding b{};
+    return s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_driver, p, &b) && b.name[0];
+}
+
+// The run-time owner; a device a running VM holds cannot change hands, and
+// one a host driver still drives cannot go to passthrough.
 const NodeRegistration rOwner(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, [] {
     NodeHandler h;
     h.set = [](Call& c) {
@@ -460,6 +467,7 @@ const NodeRegistration rOwner(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, [] 
         if (!c.InputInt(0, &v)) return TARN_MISSING_PARAMETER;
         if (v != kOwnerTarnos && v != kOwnerPassthru) return TARN_BAD_PARAM;
         if (st.inUseByVm && static_cast<uint32_t>(v) != st.owner) return TARN_BUSY;
+        if (v == kOwnerPassthru && Bound(c.state, c.instance)) return TARN_BUSY;
         st.owner = static_cast<uint32_t>(v);
         c.state.Put(c.node, c.instance, st);
         return TARN_OK;
@@ -494,11 +502,6 @@ std::string Module(const KernelState& s, const InstancePath& p) {
     PciConfigHeader h{};
     s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigHeader, p, &h);
     return std::string(h.moduleName, strnlen(h.moduleName, sizeof h.moduleName));
-}
-
-bool Bound(const KernelState& s, const InstancePath& p) {
-    PciDriverBinding b{};
-    return s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_driver, p, &b) && b.name[0];
 }
 
 // One function's host driver: "" unbinds, its own module binds.

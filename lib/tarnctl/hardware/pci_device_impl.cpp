@@ -82,19 +82,31 @@ uint32_t PciDeviceImpl::ReadU32(unsigned int node) {
     return si->Get(&v, sizeof v) == TARN_OK ? v : 0;
 }
 
-std::string PciDeviceImpl::ReadAddress(unsigned int node) {
+// Parent and physical-function links decide who a device may be handed to:
+// a failed read is an error, never "no parent".
+std::string PciDeviceImpl::ReadAddress(unsigned int node, const char* what) {
     PciAddressText t{};
     auto si = Node(node);
     si->SetThrowOnError(false);
-    if (si->Get(&t, sizeof t) != TARN_OK) return "";
+    TARN_ReturnStatus st = si->Get(&t, sizeof t);
+    if (st != TARN_OK)
+        throw TarnCtl::Lib::SysinfoException(
+            HostCtl::Misc::StrCat("Unable to read the ", what, " of PCI device ", _sbdf, HostCtl::Lib::StatusTail(st)),
+            st, {});
     return Text(t.sbdf, sizeof t.sbdf);
 }
 
-std::vector<std::string> PciDeviceImpl::ListBelow(unsigned int node) {
+// An empty list is "none"; a failed listing throws, so that no caller takes
+// it for "none" and splits a group of dependent devices.
+std::vector<std::string> PciDeviceImpl::ListBelow(unsigned int node, const char* what) {
     std::vector<std::string> out;
     auto si = Node(node);
     si->SetThrowOnError(false);
-    if (si->List(out) != TARN_OK) out.clear();
+    TARN_ReturnStatus st = si->List(out);
+    if (st != TARN_OK)
+        throw TarnCtl::Lib::SysinfoException(
+            HostCtl::Misc::StrCat("Unable to list the ", what, " of PCI device ", _sbdf, HostCtl::Lib::StatusTail(st)),
+            st, {});
     return out;
 }
 
@@ -147,7 +159,7 @@ uint32_t PciDeviceImpl::GetVfId() {
 }
 
 std::string PciDeviceImpl::GetPfSbdfString() {
-    return IsVirtualFunction() ? ReadAddress(KSI_NODE_hardware_pci_seg_bus_slot_func_vfProperties) : "";
+    return IsVirtualFunction() ? ReadAddress(KSI_NODE_hardware_pci_seg_bus_slot_func_vfProperties, "physical function") : "";
 }
 
 bool PciDeviceImpl::IsPassthruCapable() {
@@ -180,21 +192,21 @@ PciDevice::PciDeviceOwner PciDeviceImpl::GetRuntimeDeviceOwner() {
 }
 
 std::unique_ptr<PciDevice> PciDeviceImpl::GetParentDevice() {
-    std::string parent = ReadAddress(KSI_NODE_hardware_pci_seg_bus_slot_func_parent);
+    std::string parent = ReadAddress(KSI_NODE_hardware_pci_seg_bus_slot_func_parent, "parent");
     if (parent.empty()) return nullptr;
     return std::make_unique<PciDeviceImpl>(parent);
 }
 
 std::vector<std::unique_ptr<PciDevice>> PciDeviceImpl::GetDependantDevice() {
     std::vector<std::unique_ptr<PciDevice>> out;
-    for (const auto& a : ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_passthruDependent))
+    for (const auto& a : ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_passthruDependent, kDependants))
         out.push_back(std::make_unique<PciDeviceImpl>(a));
     return out;
 }
 
 std::vector<std::unique_ptr<PciDevice>> PciDeviceImpl::GetDependentChildDevices() {
     std::vector<std::unique_ptr<PciDevice>> out;
-    for (const auto& a : ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_children))
+    for (const auto& a : ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_children, kChildren))
         out.push_back(std::make_unique<PciDeviceImpl>(a));
     return out;
 }
@@ -251,7 +263,7 @@ HostCtl::Hardware::PciHotplugSlotInfo PciDeviceImpl::GetHotplugSlotInfo() {
 std::unique_ptr<PciDeviceImpl> PciDeviceImpl::HotplugAdapter() {
     HostCtl::Hardware::PciHotplugSlotInfo slot = GetHotplugSlotInfo();
     if (slot.adapterPresent)
-        for (const auto& a : ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_children)) {
+        for (const auto& a : ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_children, kChildren)) {
             auto d = std::make_unique<PciDeviceImpl>(a);
             if (!d->IsP2PBridge()) return d;
         }

@@ -149,11 +149,33 @@ private:
     // A Sysinfo addressed at this function.
     std::unique_ptr<TarnCtl::Util::Sysinfo> Node(unsigned int node);
     uint32_t ReadU32(unsigned int node);
-    std::string ReadAddress(unsigned int node);
-    std::vector<std::string> ListBelow(unsigned int node);
-    // The device, its dependants and children: the group that changes owner together.
+    // One address of a link node ("" for none); a failed read throws
+    // "Unable to read the <what> of PCI device <address>" with the status.
+    std::string ReadAddress(unsigned int node, const char* what);
+    // The addresses of a list node; a failed listing throws "Unable to list
+    // the <what> of PCI device <address>" with the status.
+    static constexpr const char* kDependants = "dependants";
+    static constexpr const char* kChildren = "children";
+    std::vector<std::string> ListBelow(unsigned int node, const char* what);
+    // The device, its dependants and children: the group that changes owner
+    // together. Throws when a member's dependants or children cannot be listed.
     std::vector<std::unique_ptr<PciDeviceImpl>> OwnershipGroup();
     void CheckOwnerChange(PciDeviceOwner owner);
+    // The group of an owner change to `owner`, every member checked; throws
+    // `lead` + the cause when the group cannot be found, nothing written.
+    std::vector<std::unique_ptr<PciDeviceImpl>> CheckedOwnerGroupInt(PciDeviceOwner owner, const std::string& lead);
+    // Gives every member of `group` the run-time owner `owner`; `changed`
+    // collects the members changed with their old owner, for PutBackOwnersInt.
+    using OwnerChanges = std::vector<std::pair<PciDeviceImpl*, PciDeviceOwner>>;
+    static void ChangeGroupOwnerInt(std::vector<std::unique_ptr<PciDeviceImpl>>& group, PciDeviceOwner owner,
+                                    OwnerChanges& changed);
+    static void PutBackOwnersInt(const OwnerChanges& changed);
+    // The run-time owner of this function alone, with its host driver: let go
+    // before passthrough, bound again when the host may drive it.
+    void SetRuntimeOwnerInt(PciDeviceOwner owner);
+    // True when a host driver may take the function: it has a module, no
+    // driver VM drives it, and the port above it is not contained.
+    bool MayTakeHostDriverInt();
     std::shared_ptr<HaldenConfigStore::ConfigStoreObject> StoredObject();
     // Reads, changes and writes this device's store object (created with
     // "sbdf" and "dl_bus_address" on the first write).

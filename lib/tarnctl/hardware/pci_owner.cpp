@@ -64,12 +64,51 @@ PciDevice::PciDeviceOwner PciDeviceImpl::GetConfiguredDeviceOwner() {
     return OWNER_TARNOS;
 }
 
-void PciDeviceImpl::SetRuntimeDeviceOwner(PciDeviceOwner owner) {
+bool PciDeviceImpl::MayTakeHostDriverInt() {
+    if (GetModuleName().empty() || IsInDriverVMMode()) return false;
+    std::string parent = ReadAddress(KSI_NODE_hardware_pci_seg_bus_slot_func_parent, "parent");
+    if (parent.empty()) return true;
+    return PciDeviceImpl(parent).GetPciePortOperationStatus() != Ksi::Hardware::kPortContained;
+}
+
+void PciDeviceImpl::SetRuntimeOwnerInt(PciDeviceOwner owner) {
     ValidateDeviceOwnershipConfig(owner);
-    auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_owner);
-    si->SetDefaultErrorMessage("Unable to set PCI ownership");
-    si->AddInput(static_cast<long>(owner));
-    si->Set();
+    // The kernel hands a device to passthrough only once no host driver holds it.
+    bool unbound = false;
+    if (owner == OWNER_PASSTHRU && !GetBoundDriver().empty()) {
+        SetBoundDriverInt(false);
+        unbound = true;
+        TarnCtl_LogInfoInt("%s: Unbound device %s\n", "PciInfo", _sbdf.c_str());
+    }
+    try {
+        auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_owner);
+        si->SetDefaultErrorMessage("Unable to set PCI ownership");
+        si->AddInput(static_cast<long>(owner));
+        si->Set();
+    } catch (const HostCtlException&) {
+        if (unbound) try {
+                SetBoundDriverInt(true);
+            } catch (const HostCtlException& r) {
+                TarnCtl_LogWarnInt("%s: Unable to bind device %s again: %s\n", kTag, _sbdf.c_str(),
+                                   r.GetDetailedMessage().c_str());
+            }
+        throw;
+    }
+    if (owner != OWNER_TARNOS || !GetBoundDriver().empty() || !MayTakeHostDriverInt()) return;
+    try {
+        SetBoundDriverInt(true);
+    } catch (const HostCtlException&) {
+        // Back with passthrough, as it was: a device the host owns but cannot drive helps nobody.
+        try {
+            auto si = Node(KSI_NODE_hardware_pci_seg_bus_slot_func_owner);
+            si->AddInput(static_cast<long>(OWNER_PASSTHRU));
+            si->Set();
+        } catch (const HostCtlException& r) {
+            TarnCtl_LogWarnInt("%s: Unable to restore the owner of %s: %s\n", kTag, _sbdf.c_str(),
+                               r.GetDetailedMessage().c_str());
+        }
+        throw;
+    }
 }
 
 std::vector<std::unique_ptr<PciDeviceImpl>> PciDeviceImpl::OwnershipGroup() {
@@ -78,8 +117,8 @@ std::vector<std::unique_ptr<PciDeviceImpl>> PciDeviceImpl::OwnershipGroup() {
     group.push_back(std::make_unique<PciDeviceImpl>(_address));
     // Breadth-first over dependants and children; each device once.
     for (size_t i = 0; i < group.size(); ++i) {
-        std::vector<std::string> next = group[i]->ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_passthruDependent);
-        for (const auto& c : group[i]->ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_children)) next.push_back(c);
+        std::vector<std::string> next = group[i]->ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_passthruDependent, kDependants);
+        for (const auto& c : group[i]->ListBelow(KSI_NODE_hardware_pci_seg_bus_slot_func_children, kChildren)) next.push_back(c);
         for (const auto& a : next)
             if (seen.insert(a).second) group.push_back(std::make_unique<PciDeviceImpl>(a));
     }
@@ -90,7 +129,7 @@ std::vector<std::unique_ptr<PciDeviceImpl>> PciDeviceImpl::OwnershipGroup() {
 void PciDeviceImpl::CheckOwnerChange(PciDeviceOwner owner) {
     if (owner == OWNER_PASSTHRU) {
         if (!IsPassthruCapable()) throw HostCtlException("Device " + _sbdf + " is not passthrough capable.");
-        if (ReadAddress(KSI_NODE_hardware_pci_seg_bus_slot_func_parent).empty())
+        if (ReadAddress(KSI_NODE_hardware_pci_seg_bus_slot_func_parent, "parent").empty())
             throw HostCtlException("PCI device " + _sbdf +
                                    " is not passthrough capable because it is directly under the PCI host bridge.");
         if (IsHaldenioReservedDevice())
@@ -108,14 +147,66 @@ void PciDeviceImpl::CheckOwnerChange(PciDeviceOwner owner) {
     if (IsInPassthruUseByVM()) throw HostCtlException("Device " + _sbdf + " is in use by a VM in passthru mode");
 }
 
-void PciDeviceImpl::SetConfiguredDeviceOwner(PciDeviceOwner owner) {
+std::vector<std::unique_ptr<PciDeviceImpl>> PciDeviceImpl::CheckedOwnerGroupInt(PciDeviceOwner owner,
+                                                                                 const std::string& lead) {
     ValidateDeviceOwnershipConfig(owner);
     if (owner == OWNER_PASSTHRU && System::KernelOpts::GetRuntimeValueBool("disablePciPassthrough"))
         throw HostCtlException("Attempt to set device " + _sbdf + " for PCI passthrough when this feature is disabled.");
+    // A member or a fact the kernel would not give: without the whole group
+    // the change could split it, so it is refused.
+    auto refuse = [&](const HostCtlException& e) {
+        TarnCtl_LogErrorInt("%s: Failed while configuring ownership for PCI device %s and its dependents.\n", kTag,
+                            _sbdf.c_str());
+        return HostCtlException(lead + _sbdf + ": " + e.what());
+    };
+    std::vector<std::unique_ptr<PciDeviceImpl>> group;
+    try {
+        group = OwnershipGroup();
+    } catch (const HostCtlException& e) {
+        throw refuse(e);
+    }
+    try {
+        for (auto& d : group) d->CheckOwnerChange(owner);
+    } catch (const TarnCtl::Lib::SysinfoException& e) {
+        throw refuse(e);  // the checks' own refusals go out as they are
+    }
+    return group;
+}
+
+void PciDeviceImpl::ChangeGroupOwnerInt(std::vector<std::unique_ptr<PciDeviceImpl>>& group, PciDeviceOwner owner,
+                                        OwnerChanges& changed) {
+    for (auto& d : group) {
+        PciDeviceOwner old = d->GetRuntimeDeviceOwner();
+        if (old == owner) continue;
+        d->SetRuntimeOwnerInt(owner);
+        changed.emplace_back(d.get(), old);
+    }
+}
+
+void PciDeviceImpl::PutBackOwnersInt(const OwnerChanges& changed) {
+    for (auto it = changed.rbegin(); it != changed.rend(); ++it) try {
+            it->first->SetRuntimeOwnerInt(it->second);
+        } catch (const HostCtlException& e) {
+            TarnCtl_LogWarnInt("%s: Unable to restore the owner of %s: %s\n", kTag, it->first->GetSBDFString().c_str(),
+                               e.GetDetailedMessage().c_str());
+        }
+}
+
+void PciDeviceImpl::SetRuntimeDeviceOwner(PciDeviceOwner owner) {
+    auto group = CheckedOwnerGroupInt(owner, "Unable to set PCI ownership of ");
+    OwnerChanges changed;
+    try {
+        ChangeGroupOwnerInt(group, owner, changed);
+    } catch (const HostCtlException&) {
+        PutBackOwnersInt(changed);
+        throw;
+    }
+}
+
+void PciDeviceImpl::SetConfiguredDeviceOwner(PciDeviceOwner owner) {
     auto store = Store();
     bool booting = store->IsBoot();
-    std::vector<std::unique_ptr<PciDeviceImpl>> group = OwnershipGroup();
-    for (auto& d : group) d->CheckOwnerChange(owner);
+    std::vector<std::unique_ptr<PciDeviceImpl>> group = CheckedOwnerGroupInt(owner, "Failed to configure device owner for ");
     if (!booting && HasConfiguredDeviceOwner() && GetConfiguredDeviceOwner() == owner)
         throw HostCtlException(owner == OWNER_PASSTHRU ? "Device owner is already configured to passthru."
                                                        : "Device owner is already configured to tarnos.");
@@ -123,29 +214,16 @@ void PciDeviceImpl::SetConfiguredDeviceOwner(PciDeviceOwner owner) {
         throw HostCtlException("Device owner is already configured to tarnos.");
 
     // Kernel first, member by member; a refusal puts back those already changed.
-    std::vector<std::pair<PciDeviceImpl*, PciDeviceOwner>> changed;
-    auto putBack = [&] {
-        for (auto it = changed.rbegin(); it != changed.rend(); ++it) try {
-                it->first->SetRuntimeDeviceOwner(it->second);
-            } catch (const HostCtlException& e) {
-                TarnCtl_LogWarnInt("%s: Unable to restore the owner of %s: %s\n", kTag,
-                                   it->first->GetSBDFString().c_str(), e.GetDetailedMessage().c_str());
-            }
-    };
+    OwnerChanges changed;
     try {
-        for (auto& d : group) {
-            PciDeviceOwner old = d->GetRuntimeDeviceOwner();
-            if (old == owner) continue;
-            d->SetRuntimeDeviceOwner(owner);
-            changed.emplace_back(d.get(), old);
-        }
+        ChangeGroupOwnerInt(group, owner, changed);
         if (!booting) {
             ConfigStoreTransaction tx(store);
             for (auto& d : group) d->UpdateStore([&](ConfigStoreObject& o) { o.SetValue("owner", OwnerStoreText(owner)); });
             tx.Commit();
         }
     } catch (const HostCtlException& e) {
-        putBack();
+        PutBackOwnersInt(changed);
         TarnCtl_LogErrorInt("%s: Failed while configuring ownership for PCI device %s and its dependents.\n", kTag,
                             _sbdf.c_str());
         throw HostCtlException("Failed to configure device owner for " + _sbdf + ": " + e.what());
@@ -156,18 +234,24 @@ void PciDeviceImpl::SetConfiguredDeviceOwner(PciDeviceOwner owner) {
 
 void PciDeviceImpl::SetConfiguredDevOwnerNoDeps(PciDeviceOwner owner) {
     ValidateDeviceOwnershipConfig(owner);
-    if (GetRuntimeDeviceOwner() != owner) SetRuntimeDeviceOwner(owner);
+    bool changed = GetRuntimeDeviceOwner() != owner;
+    if (changed) SetRuntimeOwnerInt(owner);
     auto store = Store();
     if (store->IsBoot()) return;
-    ConfigStoreTransaction tx(store);
-    UpdateStore([&](ConfigStoreObject& o) { o.SetValue("owner", OwnerStoreText(owner)); });
-    tx.Commit();
+    try {
+        ConfigStoreTransaction tx(store);
+        UpdateStore([&](ConfigStoreObject& o) { o.SetValue("owner", OwnerStoreText(owner)); });
+        tx.Commit();
+    } catch (const HostCtlException&) {
+        if (changed) PutBackOwnersInt({{this, owner == OWNER_PASSTHRU ? OWNER_TARNOS : OWNER_PASSTHRU}});
+        throw;
+    }
 }
 
 void PciDeviceImpl::ApplyDeviceOwnershipConfig() {
     if (!HasConfiguredDeviceOwner()) return;
     PciDeviceOwner owner = GetConfiguredDeviceOwner();
-    if (GetRuntimeDeviceOwner() != owner) SetRuntimeDeviceOwner(owner);
+    if (GetRuntimeDeviceOwner() != owner) SetRuntimeOwnerInt(owner);
 }
 
 // ---- SR-IOV ---------------------------------------------------------------------
