@@ -1,6 +1,6 @@
-// The PCI name database on a 256-device host: building it from the real
-// pci.ids (with the host's pciids directories, filtered to the present ids)
-// and naming every device, against a baseline that only reads the same file
+// The PCI name database on a generated host of 256 PCI functions: building
+// it from the real pci.ids (with the host's pciids directories, filtered to
+// the present ids) and naming every device, against a baseline that only reads the same file
 // line by line in the same run; and one lookup once the database is built.
 // Prints the ratio build / baseline.
 #include <benchmark/benchmark.h>
@@ -12,10 +12,10 @@
 
 #include <unistd.h>
 
+#include "hardware/pci_info_impl.h"
 #include "hardware/pci_names.h"
 #include "hostctl/hardware.h"
 #include "platform/hostroot.h"
-#include "platform/misc.h"
 #include "ratios.h"
 #include "sim/profile.h"
 
@@ -27,35 +27,24 @@ struct Ids {
     uint16_t vendor, device, subVendor, subDevice;
 };
 
-// Real devices of servers, cycled over the host's 256 functions.
-const Ids kModels[] = {
-    {0x8086, 0x1563, 0x8086, 0x0001}, {0x8086, 0x10fb, 0x8086, 0x0003}, {0x15b3, 0x1015, 0x15b3, 0x0003},
-    {0x15b3, 0x1017, 0x15b3, 0x0020}, {0x1077, 0x2261, 0x1077, 0x029a}, {0x1000, 0x0097, 0x1000, 0x30e0},
-    {0x10de, 0x1eb8, 0x10de, 0x12a2}, {0x8086, 0x1572, 0x8086, 0x0001}, {0x14e4, 0x16d7, 0x14e4, 0x1402},
-    {0x144d, 0xa808, 0x144d, 0xa801}, {0x8086, 0x0a54, 0x8086, 0x4802}, {0x1924, 0x0b03, 0x1924, 0x8022},
-    {0x19a2, 0x0710, 0x10df, 0xe70e}, {0x8086, 0x37d2, 0x8086, 0x0000}, {0x1d0f, 0xefa1, 0x0000, 0x0000},
-    {0x9005, 0x028f, 0x9005, 0x0800},
-};
-
+// The ids of every function of the host, read once from the kernel.
 std::vector<Ids> gHostIds;
 
-std::string Hex(uint16_t v) { return HostCtl::Misc::StrPrintf("%04x", v); }
-
+// A host generated as `hostctl sim generate --pci-devices 256` makes it:
+// 256 functions below their root ports, besides its NICs and storage adapters.
 void MakeHost() {
     std::string dir = std::string(kRootPrefix) + "XXXXXX";
     if (!mkdtemp(dir.data())) std::abort();
     Platform::SetHostRoot(dir);
-    std::string devices;
-    for (int i = 0; i < 256; ++i) {
-        const Ids& m = kModels[i % (sizeof kModels / sizeof kModels[0])];
-        gHostIds.push_back(m);
-        devices += std::string(devices.empty() ? "" : ",") + "{\"address\": \"" +
-                   HostCtl::Misc::StrPrintf("0000:%02x:%02x.%x", 1 + i / 32, (i / 8) % 4, i % 8) +
-                   "\", \"vendor\": \"" + Hex(m.vendor) + "\", \"device\": \"" + Hex(m.device) +
-                   "\", \"subVendor\": \"" + Hex(m.subVendor) + "\", \"subDevice\": \"" + Hex(m.subDevice) +
-                   "\", \"class\": \"0200\"}";
+    TarnSim::GenerateOptions options;
+    options.values = {{"pci-devices", 256}};
+    TarnSim::Profile::InitHost(TarnSim::Profile::Generate(options));
+    for (const auto& a : TarnCtl::Hardware::ScanPciBus()) {
+        Ksi::Hardware::PciConfigHeader h{};
+        TarnCtl::Hardware::PciNode(KSI_NODE_hardware_pci_seg_bus_slot_func_pciConfigHeader, a)->Get(&h, sizeof h);
+        gHostIds.push_back({h.vendorId, h.deviceId, h.subVendorId, h.subDeviceId});
     }
-    TarnSim::Profile::InitHost("{\"pci\": {\"devices\": [" + devices + "]}}");
+    if (gHostIds.size() < 256) std::abort();
 }
 
 void BM_BuildAndNameAll(benchmark::State& state) {

@@ -1,6 +1,6 @@
 // The simulated host's firmware and inventory facts, from the "hardware"
 // profile section (DMI, UEFI boot entries, CPU packages, memory and NUMA,
-// power, IPMI, uptime), and its hardware data files: the PCI id database is
+// power and its policies, IPMI, uptime, DVX devices, smart card readers), and its hardware data files: the PCI id database is
 // copied from the build machine's pci.ids package into
 // /usr/share/hwdata/pci.ids (the section's "pciIds" names another file), and
 // the project's OEM and driver names and passthrough and driver maps are
@@ -166,6 +166,53 @@ void InitBmcAndSecurity(KernelState& s, const Value* section) {
               NvdInfo{static_cast<uint32_t>(Int(v, "count")), static_cast<uint64_t>(Int(v, "bytes"))});
 }
 
+// "dvx" {supported, enabled, devices [{address, driver, maxInstances,
+// usedInstances}]}, "smartCard" {readers [{name, vendorId, productId,
+// cardPresent}]}, "power" {policies [{id, shortName, name}]} (the four usual
+// policies when absent). Numbers are kept as given, so a profile can describe
+// a record the library must refuse.
+void InitDevicesAndPolicies(KernelState& s, const Value* section) {
+    const Value* dvx = Sub(section, "dvx");
+    s.Put(KSI_NODE_hardware_dvx_info, {},
+          DvxInfo{static_cast<uint32_t>(Bool(dvx, "supported")), static_cast<uint32_t>(Bool(dvx, "enabled"))});
+    if (const Value* devices = Sub(dvx, "devices"); devices && devices->IsArray())
+        for (const auto& d : devices->GetArray()) {
+            DvxDevice rec{};
+            CopyText(rec.driver, sizeof rec.driver, Str(&d, "driver"));
+            rec.maxInstances = static_cast<uint32_t>(Int(&d, "maxInstances"));
+            rec.usedInstances = static_cast<uint32_t>(Int(&d, "usedInstances"));
+            s.Put(KSI_NODE_hardware_dvx_devices, {Str(&d, "address")}, rec);
+        }
+    if (const Value* readers = Sub(Sub(section, "smartCard"), "readers"); readers && readers->IsArray()) {
+        uint32_t i = 0;
+        for (const auto& r : readers->GetArray()) {
+            SmartCardReader rec{};
+            CopyText(rec.name, sizeof rec.name, Str(&r, "name"));
+            rec.vendorId = static_cast<uint32_t>(Int(&r, "vendorId"));
+            rec.productId = static_cast<uint32_t>(Int(&r, "productId"));
+            rec.cardPresent = static_cast<uint32_t>(Bool(&r, "cardPresent"));
+            s.Put(KSI_NODE_hardware_smartCard_readers, {std::to_string(i++)}, rec);
+        }
+    }
+    auto putPolicy = [&](uint32_t id, const std::string& shortName, const std::string& name) {
+        PowerPolicy p{};
+        p.id = id;
+        CopyText(p.shortName, sizeof p.shortName, shortName);
+        CopyText(p.name, sizeof p.name, name);
+        s.Put(KSI_NODE_power_policies, {std::to_string(id)}, p);
+    };
+    const Value* policies = Sub(Sub(section, "power"), "policies");
+    if (policies && policies->IsArray()) {
+        for (const auto& p : policies->GetArray())
+            putPolicy(static_cast<uint32_t>(Int(&p, "id")), Str(&p, "shortName"), Str(&p, "name"));
+    } else {
+        putPolicy(1, "static", "High Performance");
+        putPolicy(2, "dynamic", "Balanced");
+        putPolicy(3, "low", "Low Power");
+        putPolicy(4, "custom", "Custom");
+    }
+}
+
 void InitHardware(KernelState& s, const Value* section) {
     InstallHwData(section);
     const Value* dmi = Sub(section, "dmi");
@@ -243,6 +290,7 @@ void InitHardware(KernelState& s, const Value* section) {
     }
 
     InitBmcAndSecurity(s, section);
+    InitDevicesAndPolicies(s, section);
 
     const Value* power = Sub(section, "power");
     s.Put(KSI_NODE_power_currentPolicy, {}, static_cast<uint32_t>(Int(power, "policy", 1)));

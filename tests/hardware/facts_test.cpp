@@ -22,17 +22,6 @@ using TarnCtl::Hardware::HardwareInfoImpl;
 
 class FactsTest : public HwTest::HardwareTest {
 protected:
-    // The default profile with the "hardware" section changed by `edit`.
-    template <typename Fn>
-    void InitWith(Fn edit) {
-        rapidjson::Document doc;
-        doc.Parse(HwTest::Profile().c_str());
-        edit(doc["hardware"], doc.GetAllocator());
-        rapidjson::StringBuffer text;
-        rapidjson::Writer<rapidjson::StringBuffer> w(text);
-        doc.Accept(w);
-        InitHost(text.GetString());
-    }
     std::string Bmc() {
         auto b = HardwareInfoImpl().GetBmcInfo();
         return b.version + "|" + b.osName + "|" + b.osVersion + "|" + b.hostname;
@@ -79,10 +68,10 @@ TEST_F(FactsTest, KernelRefusalsAndAStaleController) {
     EXPECT_EQ(Refusal([] { HardwareInfoImpl().ReportToBmcHaldenHostname("a"); }),
               "Unable to report the hostname to the BMC");
     EXPECT_EQ(Bmc(), "1.73.12|||");
-    InitWith([](rapidjson::Value& hw, auto& alloc) { hw["bmc"].AddMember("staleHostnameCache", true, alloc); });
+    InitWithHardware([](rapidjson::Value& hw, auto& alloc) { hw["bmc"].AddMember("staleHostnameCache", true, alloc); });
     EXPECT_EQ(Refusal([] { HardwareInfoImpl().ReportToBmcHaldenHostname("tarnhost02"); }),
               "BMC did not update its cache for Halden hostname");
-    InitWith([](rapidjson::Value& hw, auto&) { hw.RemoveMember("bmc"); });
+    InitWithHardware([](rapidjson::Value& hw, auto&) { hw.RemoveMember("bmc"); });
     EXPECT_EQ(Refusal([] { HardwareInfoImpl().GetBMCVersion(); }), "Unable to get BMC info: the host has no BMC");
     EXPECT_EQ(Refusal([] { HardwareInfoImpl().ReportToBmcHaldenHostname("tarnhost02"); }),
               "Unable to get BMC info: the host has no BMC");
@@ -96,7 +85,7 @@ TEST_F(FactsTest, SecurityAndNvdimmFacts) {
     EXPECT_FALSE(HardwareInfoImpl().GetSevInfo().supported);
     EXPECT_FALSE(HardwareInfoImpl().GetTdxInfo().supported);
     EXPECT_EQ(HardwareInfoImpl().GetNvdInfo().count, 0u);
-    InitWith([](rapidjson::Value& hw, auto& alloc) {
+    InitWithHardware([](rapidjson::Value& hw, auto& alloc) {
         rapidjson::Value sev(rapidjson::kObjectType), nvd(rapidjson::kObjectType);
         sev.AddMember("supported", true, alloc).AddMember("enabled", true, alloc).AddMember("es", true, alloc);
         sev.AddMember("maxGuests", 509, alloc);
@@ -122,7 +111,7 @@ TEST_F(FactsTest, InfoShowsTheFacts) {
     for (const char* field : {"\"bmc_version\": \"1.73.12\"", "\"sgx_supported\": true", "\"sgx_enabled\": false",
                               "\"sev_supported\": false", "\"tdx_enabled\": false", "\"nvdimm_count\": 0"})
         EXPECT_NE(info.out.find(field), std::string::npos) << field << "\n" << info.out;
-    InitWith([](rapidjson::Value& hw, auto&) { hw.RemoveMember("bmc"); });
+    InitWithHardware([](rapidjson::Value& hw, auto&) { hw.RemoveMember("bmc"); });
     info = Hostctl({"--format", "json", "hardware", "info"});
     ASSERT_EQ(info.status, 0) << info.err;
     EXPECT_NE(info.out.find("\"bmc_version\": \"\""), std::string::npos) << info.out;

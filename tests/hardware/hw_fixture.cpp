@@ -45,6 +45,17 @@ void HardwareTest::TearDown() {
 
 void HardwareTest::InitHost(const std::string& profile) { TarnSim::Profile::InitHost(profile); }
 
+void HardwareTest::InitWithHardware(
+    const std::function<void(rapidjson::Value&, rapidjson::Document::AllocatorType&)>& edit) {
+    rapidjson::Document doc;
+    doc.Parse(Profile().c_str());
+    edit(doc["hardware"], doc.GetAllocator());
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> w(text);
+    doc.Accept(w);
+    InitHost(text.GetString());
+}
+
 std::shared_ptr<HaldenConfigStore::ConfigStore> HardwareTest::Store() {
     return HaldenConfigStore::ConfigStore::GetStore(HaldenConfigStore::sGlobalNamespace);
 }

@@ -2,6 +2,7 @@
 // firmware and CPU facts), or the default host with another "pci" section.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 #include "hardware/pci_device_impl.h"
 #include "hostctl/exception.h"
 #include "platform/configstore.h"
+
+#include <rapidjson/document.h>
 
 namespace HwTest {
 
@@ -39,6 +42,10 @@ public:
     void TearDown() override;
     // Makes the host anew from `profile`.
     void InitHost(const std::string& profile);
+    // Makes the host anew from the default profile with its "hardware"
+    // section changed by `edit`.
+    void InitWithHardware(
+        const std::function<void(rapidjson::Value&, rapidjson::Document::AllocatorType&)>& edit);
     std::shared_ptr<HaldenConfigStore::ConfigStore> Store();
     // The store object of a device, empty when there is none.
     std::shared_ptr<HaldenConfigStore::ConfigStoreObject> Stored(const std::string& sbdf);

@@ -5,6 +5,8 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 #include "command.h"
 #include "hardware/hardware_info_impl.h"
@@ -45,9 +47,29 @@ std::vector<uint16_t> ParseIds(const std::string& text) {
     return ids;
 }
 
+// A group of commands (`owner`, `vfs`, ...) of which one must be given.
+CLI::App* AddGroup(CLI::App* parent, const char* name, const char* help) {
+    auto* group = parent->add_subcommand(name, help);
+    group->require_subcommand(1);
+    return group;
+}
+
+// A command on one device, `verb ADDRESS [more]`: `act` runs on the device
+// the address names. Further arguments are added to the returned command.
+CLI::App* AddDeviceCommand(CLI::App* parent, const std::string& verb, const std::string& help,
+                           std::function<void(PciDeviceImpl&)> act, const char* addressHelp = "PCI address") {
+    auto address = std::make_shared<std::string>();
+    auto* command = parent->add_subcommand(verb, help);
+    command->add_option("address", *address, addressHelp)->required();
+    command->callback([address, act] {
+        PciDeviceImpl d(*address);
+        act(d);
+    });
+    return command;
+}
+
 void AddPciCommands(CLI::App* hw) {
-    auto* pci = hw->add_subcommand("pci", "PCI devices: names, owners, SR-IOV VFs, labels");
-    pci->require_subcommand(1);
+    auto* pci = AddGroup(hw, "pci", "PCI devices: names, owners, SR-IOV VFs, labels");
 
     pci->add_subcommand("list", "List every PCI device")->callback([] {
         Table t({"Address", "Vendor ID", "Device ID", "Vendor Name", "Device Name", "Class", "Tarnos Name",
@@ -60,11 +82,7 @@ void AddPciCommands(CLI::App* hw) {
         t.Print();
     });
 
-    static std::string showAddress;
-    auto* show = pci->add_subcommand("show", "Show one PCI device");
-    show->add_option("address", showAddress, "PCI address")->required();
-    show->callback([] {
-        PciDeviceImpl d(showAddress);
+    AddDeviceCommand(pci, "show", "Show one PCI device", [](PciDeviceImpl& d) {
         HostCtlTool::Record r;
         r.Add("Address", d.GetSBDFString())
             .Add("Vendor ID", Hex4(d.GetVendorId()))
@@ -128,36 +146,32 @@ void AddPciCommands(CLI::App* hw) {
         r.Print();
     });
 
-    auto* owner = pci->add_subcommand("owner", "Who owns a device: the host or VM passthrough");
-    owner->require_subcommand(1);
-    static std::string ownerAddress, ownerValue;
-    auto* ownerSet = owner->add_subcommand("set", "Configure the owner of a device and its dependants");
-    ownerSet->add_option("address", ownerAddress, "PCI address")->required();
-    ownerSet->add_option("owner", ownerValue, "passthru or host")->required()->check(CLI::IsMember({"passthru", "host"}));
-    ownerSet->callback([] {
-        PciDeviceImpl(ownerAddress)
-            .SetConfiguredDeviceOwner(ownerValue == "passthru" ? PciDevice::OWNER_PASSTHRU : PciDevice::OWNER_TARNOS);
-    });
+    auto owner = std::make_shared<std::string>();
+    AddDeviceCommand(AddGroup(pci, "owner", "Who owns a device: the host or VM passthrough"), "set",
+                     "Configure the owner of a device and its dependants",
+                     [owner](PciDeviceImpl& d) {
+                         d.SetConfiguredDeviceOwner(*owner == "passthru" ? PciDevice::OWNER_PASSTHRU
+                                                                         : PciDevice::OWNER_TARNOS);
+                     })
+        ->add_option("owner", *owner, "passthru or host")
+        ->required()
+        ->check(CLI::IsMember({"passthru", "host"}));
 
-    auto* vfs = pci->add_subcommand("vfs", "SR-IOV virtual functions");
-    vfs->require_subcommand(1);
-    static std::string vfAddress;
-    static unsigned vfCount = 0;
-    auto* vfSet = vfs->add_subcommand("set", "Set the number of virtual functions of a device");
-    vfSet->add_option("address", vfAddress, "PCI address")->required();
-    vfSet->add_option("count", vfCount, "Number of VFs")->required();
-    vfSet->callback([] { PciDeviceImpl(vfAddress).SetConfiguredMaxVfs(vfCount); });
+    auto vfCount = std::make_shared<unsigned>(0);
+    AddDeviceCommand(AddGroup(pci, "vfs", "SR-IOV virtual functions"), "set",
+                     "Set the number of virtual functions of a device",
+                     [vfCount](PciDeviceImpl& d) { d.SetConfiguredMaxVfs(*vfCount); })
+        ->add_option("count", *vfCount, "Number of VFs")
+        ->required();
 
-    auto* label = pci->add_subcommand("label", "Hardware labels of passthrough devices");
-    label->require_subcommand(1);
-    static std::string labelAddress, labelText;
-    auto* labelSet = label->add_subcommand("set", "Set the hardware label of a passthrough device");
-    labelSet->add_option("address", labelAddress, "PCI address")->required();
-    labelSet->add_option("label", labelText, "Label")->required();
-    labelSet->callback([] { PciDeviceImpl(labelAddress).SetHardwareLabel(labelText); });
-    auto* labelRemove = label->add_subcommand("remove", "Remove the hardware label of a device");
-    labelRemove->add_option("address", labelAddress, "PCI address")->required();
-    labelRemove->callback([] { PciDeviceImpl(labelAddress).DeleteHardwareLabelFromCS(); });
+    auto* label = AddGroup(pci, "label", "Hardware labels of passthrough devices");
+    auto labelText = std::make_shared<std::string>();
+    AddDeviceCommand(label, "set", "Set the hardware label of a passthrough device",
+                     [labelText](PciDeviceImpl& d) { d.SetHardwareLabel(*labelText); })
+        ->add_option("label", *labelText, "Label")
+        ->required();
+    AddDeviceCommand(label, "remove", "Remove the hardware label of a device",
+                     [](PciDeviceImpl& d) { d.DeleteHardwareLabelFromCS(); });
 
     static std::vector<std::string> unbindAddresses;
     auto* unbind = pci->add_subcommand("unbind", "Unbind the host drivers of devices and their dependants");
@@ -169,30 +183,21 @@ void AddPciCommands(CLI::App* hw) {
     rescan->add_option("--segment", rescanSegment, "Only this PCI segment (default: every segment)");
     rescan->callback([] { TarnCtl::Hardware::PciInfoImpl().ScanAndBind(rescanSegment); });
 
-    auto* dpc = pci->add_subcommand("dpc", "Downstream port containment of a PCI Express port");
-    dpc->require_subcommand(1);
-    static std::string dpcAddress;
-    for (const char* verb : {"enable", "disable", "trigger"}) {
-        auto* c = dpc->add_subcommand(verb, std::string(verb) == "trigger" ? "Trigger containment by software"
-                                                                            : std::string(verb) + " containment");
-        c->add_option("address", dpcAddress, "PCI address of the port")->required();
-        std::string v = verb;
-        c->callback([v] {
-            PciDeviceImpl d(dpcAddress);
-            if (v == "trigger")
-                d.TriggerDPCSoft();
-            else
-                d.EnableDPC(v == "enable");
-        });
-    }
+    auto* dpc = AddGroup(pci, "dpc", "Downstream port containment of a PCI Express port");
+    const char* port = "PCI address of the port";
+    AddDeviceCommand(dpc, "enable", "enable containment", [](PciDeviceImpl& d) { d.EnableDPC(true); }, port);
+    AddDeviceCommand(dpc, "disable", "disable containment", [](PciDeviceImpl& d) { d.EnableDPC(false); }, port);
+    AddDeviceCommand(dpc, "trigger", "Trigger containment by software", [](PciDeviceImpl& d) { d.TriggerDPCSoft(); },
+                     port);
 
-    auto* attn = pci->add_subcommand("attention", "The attention indicator of a hotplug slot");
-    attn->require_subcommand(1);
-    static std::string attnAddress, attnValue;
-    auto* attnSet = attn->add_subcommand("set", "Switch the attention indicator on or off");
-    attnSet->add_option("address", attnAddress, "PCI address of the slot's port")->required();
-    attnSet->add_option("state", attnValue, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
-    attnSet->callback([] { PciDeviceImpl(attnAddress).SetAttnIndicator(attnValue == "on"); });
+    auto attention = std::make_shared<std::string>();
+    AddDeviceCommand(AddGroup(pci, "attention", "The attention indicator of a hotplug slot"), "set",
+                     "Switch the attention indicator on or off",
+                     [attention](PciDeviceImpl& d) { d.SetAttnIndicator(*attention == "on"); },
+                     "PCI address of the slot's port")
+        ->add_option("state", *attention, "on or off")
+        ->required()
+        ->check(CLI::IsMember({"on", "off"}));
 
     static std::string lookupIds;
     auto* lookup = pci->add_subcommand("lookup", "The names the PCI id database gives an id");
@@ -212,11 +217,10 @@ void AddPciCommands(CLI::App* hw) {
 }
 
 void AddHardwareCommands(CLI::App& app) {
-    auto* hw = app.add_subcommand("hardware", "PCI devices, firmware, CPU and memory");
-    hw->require_subcommand(1);
+    auto* hw = AddGroup(&app, "hardware", "PCI devices, firmware, CPU and memory");
     AddPciCommands(hw);
 
-    hw->add_subcommand("info", "DMI, CPU, memory, BMC and platform security facts")->callback([] {
+    hw->add_subcommand("info", "DMI, CPU, memory, power, BMC, devices for VMs and platform security facts")->callback([] {
         TarnCtl::Hardware::HardwareInfoImpl info;
         auto cpu = TarnCtl::Hardware::CpuInfoImpl().GetSummary();
         auto mem = TarnCtl::Hardware::MemoryInfoImpl().GetSummary();
@@ -257,16 +261,43 @@ void AddHardwareCommands(CLI::App& app) {
             .Add("TDX Enabled", tdx.enabled)
             .Add("NVDIMM Count", nvd.count)
             .Add("NVDIMM Bytes", nvd.bytes);
+        auto pmem = info.GetPMemInfo();
+        auto power = info.GetPowerInfo();
+        std::string techniques;
+        for (const auto& t : power.supportedTechniques) techniques += (techniques.empty() ? "" : ", ") + t;
+        auto dvx = info.GetDVXInfo();
+        r.Add("PMem Modules", pmem.modules)
+            .Add("PMem Module Bytes", pmem.moduleBytes)
+            .Add("PMem Tier Bytes", pmem.tierBytes)
+            .Add("Power Policy", power.current.shortName)
+            .Add("Power Policy Name", power.current.name)
+            .Add("Power Hardware Support", techniques)
+            .Add("DVX Supported", dvx.supported)
+            .Add("DVX Enabled", dvx.enabled);
         Table numa({"Node", "Bytes"});
         numa.SetKind("Node", Table::Kind::Number).SetKind("Bytes", Table::Kind::Number);
         for (const auto& n : TarnCtl::Hardware::NumaInfoImpl().GetNodes())
             numa.AddRow({std::to_string(n.id), std::to_string(n.bytes)});
         r.AddTable("NUMA Nodes", numa);
+        Table dvxDevices({"Address", "Driver", "Max Instances", "Used Instances"});
+        dvxDevices.SetKind("Max Instances", Table::Kind::Number).SetKind("Used Instances", Table::Kind::Number);
+        for (const auto& d : dvx.devices)
+            dvxDevices.AddRow({d.sbdf, d.driver, std::to_string(d.maxInstances), std::to_string(d.usedInstances)});
+        r.AddTable("DVX Devices", dvxDevices);
+        Table assignable({"Address", "Vendor Name", "Device Name", "Hardware Label", "In Use By VM"});
+        assignable.SetKind("In Use By VM", Table::Kind::Bool);
+        for (const auto& d : info.GetAssignableHardwareInfo())
+            assignable.AddRow({d.sbdf, d.vendorName, d.deviceName, d.hardwareLabel, d.inUseByVm ? "true" : "false"});
+        r.AddTable("Assignable Devices", assignable);
+        Table readers({"Name", "Vendor ID", "Product ID", "Card Present"});
+        readers.SetKind("Card Present", Table::Kind::Bool);
+        for (const auto& c : info.GetSmartCardInfo())
+            readers.AddRow({c.name, Hex4(c.vendorId), Hex4(c.productId), c.cardPresent ? "true" : "false"});
+        r.AddTable("Smart Card Readers", readers);
         r.Print();
     });
 
-    auto* boot = hw->add_subcommand("bootorder", "The firmware's boot order");
-    boot->require_subcommand(1);
+    auto* boot = AddGroup(hw, "bootorder", "The firmware's boot order");
     boot->add_subcommand("list", "List the boot entries in order")->callback([] {
         Table t({"Position", "ID", "Description"});
         t.SetKind("Position", Table::Kind::Number).SetKind("ID", Table::Kind::Number);

@@ -257,16 +257,6 @@ BmcInfo ReadBmc() {
     return b;
 }
 
-// A fact record the hardware may not have: all zero then.
-template <typename T>
-T ReadOptional(unsigned int node) {
-    T rec{};
-    TarnCtl::Util::Sysinfo si(node);
-    si.SetThrowOnError(false);
-    if (si.Get(&rec, sizeof rec) != TARN_OK) rec = T{};
-    return rec;
-}
-
 bool Printable(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= 0x20 && c < 0x7f; });
 }
@@ -308,19 +298,19 @@ void HardwareInfoImpl::ReportToBmcHaldenHostname(const std::string& name) {
 }
 
 HostCtl::Hardware::NvdFacts HardwareInfoImpl::GetNvdInfo() {
-    NvdInfo n = ReadOptional<NvdInfo>(KSI_NODE_hardware_nvd_info);
+    NvdInfo n = ReadOptionalRecord<NvdInfo>(KSI_NODE_hardware_nvd_info);
     return {n.count, n.bytes};
 }
 HostCtl::Hardware::SgxFacts HardwareInfoImpl::GetSgxInfo() {
-    SgxInfo i = ReadOptional<SgxInfo>(KSI_NODE_hardware_cpu_sgxInfo);
+    SgxInfo i = ReadOptionalRecord<SgxInfo>(KSI_NODE_hardware_cpu_sgxInfo);
     return {i.supported != 0, i.enabled != 0, i.flexibleLaunchControl != 0, i.epcBytes};
 }
 HostCtl::Hardware::SevFacts HardwareInfoImpl::GetSevInfo() {
-    SevInfo i = ReadOptional<SevInfo>(KSI_NODE_hardware_cpu_sevInfo);
+    SevInfo i = ReadOptionalRecord<SevInfo>(KSI_NODE_hardware_cpu_sevInfo);
     return {i.supported != 0, i.enabled != 0, i.esSupported != 0, i.maxGuests};
 }
 HostCtl::Hardware::TdxFacts HardwareInfoImpl::GetTdxInfo() {
-    TdxInfo i = ReadOptional<TdxInfo>(KSI_NODE_hardware_cpu_tdxInfo);
+    TdxInfo i = ReadOptionalRecord<TdxInfo>(KSI_NODE_hardware_cpu_tdxInfo);
     return {i.supported != 0, i.enabled != 0, i.maxGuests};
 }
 

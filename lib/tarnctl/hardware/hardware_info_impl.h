@@ -10,8 +10,19 @@
 #include "hostctl/hardware.h"
 #include "ksi/hardware.h"
 #include "lib/tarnctl_object.h"
+#include "platform/sysinfo.h"
 
 namespace TarnCtl::Hardware {
+
+// A fact record the hardware may not have: all zero then.
+template <typename T>
+T ReadOptionalRecord(unsigned int node) {
+    T rec{};
+    TarnCtl::Util::Sysinfo si(node);
+    si.SetThrowOnError(false);
+    if (si.Get(&rec, sizeof rec) != TARN_OK) rec = T{};
+    return rec;
+}
 
 class CpuInfoImpl : public virtual HostCtl::Hardware::CpuInfo, public TarnCtl::Lib::TarnCtlObject {
 public:
@@ -47,10 +58,19 @@ public:
     std::string GetName() const override { return "HardwareInfoImpl"; }
     void Print(TarnCtl::Lib::ObjectPrinter* printer) override;
 
+    // Refuses a device record whose instances in use exceed its maximum (skipped, logged).
+    HostCtl::Hardware::DvxFacts GetDVXInfo() override;
+    std::vector<HostCtl::Hardware::AssignableDevice> GetAssignableHardwareInfo() override;
     std::unique_ptr<HostCtl::Hardware::PciInfo> GetPciInfo() override;
     bool IsSmcPresent() override;
     std::unique_ptr<HostCtl::Hardware::MemoryInfo> GetMemoryInfo() override;
     std::unique_ptr<HostCtl::Hardware::CpuInfo> GetCpuInfo() override;
+    // A reader whose USB ids do not fit 16 bits is skipped and logged.
+    std::vector<HostCtl::Hardware::SmartCardReaderFacts> GetSmartCardInfo() override;
+    // Throws "Invalid power policy %u" when the current policy is not one of
+    // the kernel's, "Invalid power management hardware support 0x%x" for
+    // bits it does not know.
+    HostCtl::Hardware::PowerFacts GetPowerInfo() override;
     uint32_t GetPowerManagementCurrentPolicy() override;
     uint32_t GetPowerManagementHardwareSupport() override;
     std::unique_ptr<HostCtl::Hardware::NumaInfo> GetNumaInfo() override;
@@ -64,6 +84,8 @@ public:
     bool IsIPMISupported() override;
     std::string GetBiosInfo() override;
     std::string GetBMCVersion() override;
+    // Throws "Invalid persistent memory size: ..." when the PMem tiers add up past 64 bits.
+    HostCtl::Hardware::PMemFacts GetPMemInfo() override;
     HostCtl::Hardware::BmcFacts GetBmcInfo() override;
     void SetBmcOSInfo(const std::string& name, const std::string& version) override;
     void ReportToBmcHaldenHostname(const std::string& name) override;

@@ -205,6 +205,36 @@ struct NvdInfo {
     uint64_t bytes;
 };
 
+// /hardware/dvx/info: device virtualization extensions, through which a
+// device's driver offers virtual instances of it to virtual machines.
+struct DvxInfo {
+    uint32_t supported;
+    uint32_t enabled;
+};
+// /hardware/dvx/devices, instance: the PCI address of a device offering instances.
+struct DvxDevice {
+    char driver[32];
+    uint32_t maxInstances;
+    uint32_t usedInstances;
+};
+
+// /hardware/smartCard/readers, instance: reader index.
+struct SmartCardReader {
+    char name[64];
+    uint32_t vendorId;   // USB ids
+    uint32_t productId;
+    uint32_t cardPresent;
+};
+
+// /power/policies, instance: policy id; /power/currentPolicy holds one of the ids.
+struct PowerPolicy {
+    uint32_t id;
+    char shortName[16];
+    char name[64];
+};
+// /power/hardwareSupport bits.
+enum PowerSupport : uint32_t { kPowerPStates = 1u << 0, kPowerCStates = 1u << 1 };
+
 // /memory/memInfo.
 struct MemInfo {
     uint64_t physicalBytes;

@@ -239,12 +239,60 @@ struct NvdFacts {
     uint64_t bytes;
 };
 
+// Device virtualization extensions: drivers that offer virtual instances of
+// their device to virtual machines.
+struct DvxDeviceFacts {
+    std::string sbdf;
+    std::string driver;
+    uint32_t maxInstances;
+    uint32_t usedInstances;
+};
+struct DvxFacts {
+    bool supported, enabled;
+    std::vector<DvxDeviceFacts> devices;  // empty unless supported
+};
+// A device a virtual machine can be given now: handed to passthrough.
+struct AssignableDevice {
+    std::string sbdf;
+    std::string vendorName;
+    std::string deviceName;
+    std::string hardwareLabel;
+    bool inUseByVm;
+};
+struct SmartCardReaderFacts {
+    std::string name;
+    uint16_t vendorId;  // USB ids
+    uint16_t productId;
+    bool cardPresent;
+};
+struct PowerPolicyFacts {
+    uint32_t id;
+    std::string shortName;
+    std::string name;
+};
+struct PowerFacts {
+    PowerPolicyFacts current;
+    uint32_t hardwareSupport;                  // bits, as GetPowerManagementHardwareSupport
+    std::vector<std::string> supportedTechniques;  // "ACPI P-states", "ACPI C-states"
+    std::vector<PowerPolicyFacts> policies;    // by id
+};
+// Persistent memory: the NVDIMM modules and the part of it the memory tiers use.
+struct PMemFacts {
+    uint32_t modules;
+    uint64_t moduleBytes;
+    uint64_t tierBytes;
+};
+
 class HardwareInfo : public virtual HostCtl::Lib::HostCtlObject {
 public:
+    virtual DvxFacts GetDVXInfo() = 0;
+    virtual std::vector<AssignableDevice> GetAssignableHardwareInfo() = 0;
     virtual std::unique_ptr<PciInfo> GetPciInfo() = 0;
     virtual bool IsSmcPresent() = 0;
     virtual std::unique_ptr<MemoryInfo> GetMemoryInfo() = 0;
     virtual std::unique_ptr<CpuInfo> GetCpuInfo() = 0;
+    virtual std::vector<SmartCardReaderFacts> GetSmartCardInfo() = 0;
+    virtual PowerFacts GetPowerInfo() = 0;
     virtual uint32_t GetPowerManagementCurrentPolicy() = 0;
     virtual uint32_t GetPowerManagementHardwareSupport() = 0;
     virtual std::unique_ptr<NumaInfo> GetNumaInfo() = 0;
@@ -256,8 +304,9 @@ public:
     virtual std::vector<BootDevice> GetBootDevices() = 0;
     virtual void SwapBootDeviceOrder(uint16_t a, uint16_t b) = 0;
     virtual bool IsIPMISupported() = 0;
-    virtual std::string GetBiosInfo() = 0;
     virtual std::string GetBMCVersion() = 0;
+    virtual PMemFacts GetPMemInfo() = 0;
+    virtual std::string GetBiosInfo() = 0;
     virtual BmcFacts GetBmcInfo() = 0;
     // Tells the BMC which OS runs on the host.
     virtual void SetBmcOSInfo(const std::string& name, const std::string& version) = 0;
