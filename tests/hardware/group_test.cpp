@@ -169,14 +169,6 @@ TEST_F(GroupTest, RuntimeOwnerMovesTheGroupAndRecordsNothing) {
     EXPECT_EQ(KernelState(), before);
 }
 
-TEST_F(GroupTest, RuntimeOwnerFaultPartWayLeavesTheGroup) {
-    std::string before = KernelState();
-    Fail(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, "0/216/0/1", TarnSim::KernelOp::Set);
-    EXPECT_EQ(Refusal([] { TarnCtl::Hardware::PciDeviceImpl(kGpu).SetRuntimeDeviceOwner(PASSTHRU); }),
-              "Unable to set PCI ownership");
-    EXPECT_EQ(KernelState(), before);
-}
-
 // ---- Host drivers follow the owner ----------------------------------------------
 
 TEST_F(GroupTest, PassthroughLetsTheHostDriversGoAndBackBindsThem) {
@@ -224,14 +216,29 @@ TEST_F(GroupTest, BackWithTheHostOnlyWhereTheHostMayDrive) {
     EXPECT_EQ(Device("0000:01:00.0").GetBoundDriver(), "nvgpu");
 }
 
-// The unbind of the second member refused: the first gets its owner and driver back.
-TEST_F(GroupTest, UnbindRefusedPartWayPutsTheGroupBack) {
-    std::string before = KernelState();
-    Fail(KSI_NODE_hardware_pci_seg_bus_slot_func_driver, "0/216/0/1", TarnSim::KernelOp::Set);
-    EXPECT_EQ(Refusal([] { TarnCtl::Hardware::PciDeviceImpl(kGpu).SetConfiguredDeviceOwner(PASSTHRU); }),
-              "Failed to configure device owner for 0000:d8:00.0: Failed to unbind device 0000:d8:00.1");
-    EXPECT_EQ(KernelState(), before);
-    EXPECT_TRUE(StoredDevices().empty());
+// The owner or the unbind of the second member refused: the first gets its
+// owner and driver back, the store stays empty.
+TEST_F(GroupTest, RefusalPartWayPutsTheGroupBack) {
+    struct Row {
+        uint32_t node;
+        const Setter& setter;
+        const char* message;
+    } rows[] = {
+        {KSI_NODE_hardware_pci_seg_bus_slot_func_owner, kSetters[1], "Unable to set PCI ownership"},
+        {KSI_NODE_hardware_pci_seg_bus_slot_func_owner, kSetters[0],
+         "Failed to configure device owner for 0000:d8:00.0: Unable to set PCI ownership"},
+        {KSI_NODE_hardware_pci_seg_bus_slot_func_driver, kSetters[1], "Failed to unbind device 0000:d8:00.1"},
+        {KSI_NODE_hardware_pci_seg_bus_slot_func_driver, kSetters[0],
+         "Failed to configure device owner for 0000:d8:00.0: Failed to unbind device 0000:d8:00.1"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.message);
+        std::string before = KernelState();
+        Fail(r.node, "0/216/0/1", TarnSim::KernelOp::Set);
+        EXPECT_EQ(Refusal([&] { r.setter.set(kGpu, PASSTHRU); }), r.message);
+        EXPECT_EQ(KernelState(), before);
+        EXPECT_TRUE(StoredDevices().empty());
+    }
 }
 
 // The bind of the second member refused on the way back: the group stays with passthrough.
