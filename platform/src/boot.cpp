@@ -136,6 +136,7 @@ constexpr const char* kCleanupLock = "/var/lib/configstore/boot.cleanup";
 struct Hold {
     std::mutex mu;
     int depth = 0;
+    int paused = 0;  // BootModePause scopes open inside the hold
     int fd = -1;
     PhaseHook hook;
 };
@@ -218,8 +219,9 @@ bool InProgress() {
     {
         Hold& h = TheHold();
         std::lock_guard<std::mutex> g(h.mu);
+        // While paused the lock is still this process's own: no one else boots.
         if (h.depth > 0)
-            return true;
+            return h.paused == 0;
     }
     int fd = OpenHostFile(kBootLock, O_RDONLY);
     if (fd < 0)
@@ -253,6 +255,18 @@ bool InProgress() {
     }
     ::close(fd);
     return false;
+}
+
+BootModePause::BootModePause() {
+    Hold& h = TheHold();
+    std::lock_guard<std::mutex> g(h.mu);
+    ++h.paused;
+}
+
+BootModePause::~BootModePause() {
+    Hold& h = TheHold();
+    std::lock_guard<std::mutex> g(h.mu);
+    --h.paused;
 }
 
 void SetPhaseHook(PhaseHook hook) {

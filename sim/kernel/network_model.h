@@ -90,4 +90,9 @@ void CopyText(char (&out)[N], const std::string& text) {
 }
 inline std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
+// The profile's neighbours of kernel NIC `nic` join netstack `key`'s tables
+// when it is plumbed and leave them when it is unplumbed.
+void PlumbNeighbors(KernelState& s, const std::string& key, const std::string& nic);
+void UnplumbNeighbors(KernelState& s, const std::string& key, const std::string& nic);
+
 }  // namespace TarnSim::Network

@@ -1,11 +1,10 @@
 // The simulated kernel's routing of each netstack: default gateways, static
 // routes, the subnet routes the kernel derives from its interfaces' addresses,
-// and neighbour tables. Until kernel NICs are modelled in full, the
-// "tcpipInterfaces" slice of the "network" profile section plumbs named
-// interfaces with addresses into netstacks:
-//   "tcpipInterfaces": [{"name": "tarn0", "netstack": "defaultTcpipStack",
-//       "ipv4": "192.168.10.5/24", "ipv6": ["fd00:10::5/64"],
-//       "neighbors": [{"ip": "192.168.10.1", "mac": "02:00:4c:aa:01:01", "type": "dynamic"}]}]
+// and neighbour tables. The "neighbors" slice of the "network" profile section
+// is what the network answers each kernel NIC, by interface name; the entries
+// join the netstack's tables when a NIC of that name is plumbed and leave with it:
+//   "neighbors": {"tarn0": [{"ip": "192.168.10.1", "mac": "02:00:4c:aa:01:01", "type": "dynamic"},
+//                           {"ip": "fd00:10::1", "mac": "02:00:4c:aa:01:01", "state": 2}]}
 // Subnet routes and the default route are computed when read, so they follow
 // address changes; only static routes and gateways are records.
 #include <arpa/inet.h>
@@ -13,6 +12,9 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include "hostctl/status.h"
 #include "ksi/network.h"
@@ -47,7 +49,6 @@ int PrefixOf(uint32_t netmask) {
     // Contiguous only.
     return (n == 32 || (h << n) == 0) ? n : -1;
 }
-uint32_t MaskOf(int prefix) { return htonl(prefix == 0 ? 0 : 0xffffffffu << (32 - prefix)); }
 
 void MaskV6(uint8_t* a, unsigned prefix) {
     for (unsigned i = 0; i < 16; ++i) {
@@ -381,45 +382,45 @@ void AddNeighbors(KernelState& s, const std::string& key, const std::string& nic
     }
 }
 
-void InitInterfaces(KernelState& s, const rapidjson::Value* network) {
-    const rapidjson::Value* list = network ? Array(*network, "tcpipInterfaces") : nullptr;
-    if (!list) return;
-    for (const auto& i : list->GetArray()) {
-        if (!i.IsObject()) continue;
-        std::string name = Str(i, "name"), key = Str(i, "netstack", "defaultTcpipStack");
-        if (name.empty() || !Running(s, key)) continue;
-        KsiTcpipText props{};
-        CopyText(props.text, name);
-        s.Put(KSI_NODE_net_tcpip_instances_vNics_properties, {key, name}, props);
-        std::string v4 = Str(i, "ipv4");
-        size_t slash = v4.find('/');
-        KsiVnicIpv4Address a{};
-        if (slash != std::string::npos && ParseV4(v4.substr(0, slash), &a.address)) {
-            int prefix = std::atoi(v4.c_str() + slash + 1);
-            if (prefix > 0 && prefix <= 32) a.netmask = MaskOf(prefix);
-            else a.address = 0;
-        }
-        s.Put(KSI_NODE_net_tcpip_instances_vNics_v4_ipaddrmask, {key, name}, a);
-        if (const rapidjson::Value* v6 = Array(i, "ipv6")) {
-            int index = 0;
-            for (const auto& t : v6->GetArray()) {
-                if (!t.IsString()) continue;
-                std::string text = t.GetString();
-                size_t sl = text.find('/');
-                KsiVnicIpv6Address b{};
-                if (sl == std::string::npos || !ParseV6(text.substr(0, sl), b.address)) continue;
-                b.prefix = static_cast<uint32_t>(std::atoi(text.c_str() + sl + 1));
-                if (b.prefix == 0 || b.prefix > 128) continue;
-                s.Put(KSI_NODE_net_tcpip_instances_vNics_v6_addresses, {key, name, std::to_string(index++)}, b);
-            }
-        }
-        if (const rapidjson::Value* n = Array(i, "neighbors")) AddNeighbors(s, key, name, *n);
+const char* kNeighborArea = "network.neighbors";
+
+void InitNeighbors(KernelState& s, const rapidjson::Value* network) {
+    const rapidjson::Value* byNic = network ? Object(*network, "neighbors") : nullptr;
+    if (!byNic) {
+        s.RemoveAreaValue(kNeighborArea, "config");
+        return;
     }
+    rapidjson::StringBuffer buf;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+    byNic->Accept(w);
+    s.SetAreaValue(kNeighborArea, "config", buf.GetString());
 }
 
-// Netstacks start at order 10; interfaces plug into them afterwards.
-const SectionPartRegistration kPart("tcpipInterfaces", 40, InitInterfaces);
+// Kernel NICs plug into netstacks, which start at order 10.
+const SectionPartRegistration kPart("neighbors", 40, InitNeighbors);
 
 }  // namespace
+
+void PlumbNeighbors(KernelState& s, const std::string& key, const std::string& nic) {
+    rapidjson::Document d;
+    d.Parse(s.GetAreaValue(kNeighborArea, "config", "{}").c_str());
+    if (!d.IsObject()) return;
+    if (const rapidjson::Value* list = Array(d, nic.c_str())) AddNeighbors(s, key, nic, *list);
+}
+
+void UnplumbNeighbors(KernelState& s, const std::string& key, const std::string& nic) {
+    for (const std::string& ip : s.Instances("", KSI_NODE_net_tcpip_instances_v4_neighbors, {key})) {
+        KsiIpv4Neighbor e{};
+        if (s.Read(KSI_NODE_net_tcpip_instances_v4_neighbors, {key, ip}, &e) &&
+            FieldText(e.interface, sizeof e.interface) == nic)
+            s.Remove("", KSI_NODE_net_tcpip_instances_v4_neighbors, {key, ip});
+    }
+    for (const std::string& ip : s.Instances("", KSI_NODE_net_tcpip_instances_v6_neighbors, {key})) {
+        KsiIpv6Neighbor e{};
+        if (s.Read(KSI_NODE_net_tcpip_instances_v6_neighbors, {key, ip}, &e) &&
+            FieldText(e.interface, sizeof e.interface) == nic)
+            s.Remove("", KSI_NODE_net_tcpip_instances_v6_neighbors, {key, ip});
+    }
+}
 
 }  // namespace TarnSim::Network

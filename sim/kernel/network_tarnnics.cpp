@@ -133,6 +133,7 @@ TARN_ReturnStatus Plumb(Call& c) {
     c.state.Put(KSI_NODE_net_tcpip_instances_vNics_tags, {key, name}, KsiVnicTags{});
     c.state.Put(KSI_NODE_net_tcpip_instances_vNics_v6_rtadv, {key, name}, uint8_t{p.rtadv});
     if (p.connectionType == KSI_VNIC_PORTGROUP) CountOnPortgroup(c.state, pg, 1);
+    PlumbNeighbors(c.state, key, name);
     return TARN_OK;
 }
 
@@ -142,6 +143,7 @@ TARN_ReturnStatus Unplumb(Call& c) {
     c.state.Read(KSI_NODE_net_tcpip_instances_vNics_properties, c.instance, &p);
     if (p.connectionType == KSI_VNIC_PORTGROUP) CountOnPortgroup(c.state, FieldText(p.portgroup, sizeof p.portgroup), -1);
     c.state.RemoveBelow("", c.instance);
+    UnplumbNeighbors(c.state, c.instance[0], c.instance[1]);
     return TARN_OK;
 }
 

@@ -242,7 +242,7 @@ NodeHandler PoolHandler() {
 }
 
 const DaemonRegistration kDhclient(kProgram, {Run, nullptr});
-const AreaRegistration kArea_({.name = "dhcp", .order = 45, .init = InitDhcp});
+const AreaRegistration kArea_({.name = "dhcp", .order = 45, .init = InitDhcp, .generate = nullptr, .options = {}});
 const NodeRegistration kPool(KSI_NODE_sched_groups_memAllocationInMB, PoolHandler());
 
 }  // namespace

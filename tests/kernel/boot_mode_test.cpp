@@ -167,6 +167,32 @@ TEST_F(BootModeTest, BootModeNestsWithinAProcessAndEndsWithTheOutermost) {
     EXPECT_FALSE(log.Contains("interrupted"));
 }
 
+// A pause lets the booting process record like any change, while the boot
+// still holds: another process keeps seeing it, and it comes back afterwards.
+TEST_F(BootModeTest, APauseHidesBootModeFromThisProcessOnly) {
+    {
+        Platform::Boot::BootModePause outside;
+        EXPECT_FALSE(Store()->IsBoot());
+    }
+    Platform::Boot::BootSession session;
+    {
+        Platform::Boot::BootModePause pause;
+        EXPECT_FALSE(Store()->IsBoot());
+        {
+            Platform::Boot::BootModePause nested;
+            EXPECT_FALSE(Store()->IsBoot());
+        }
+        EXPECT_FALSE(Store()->IsBoot());
+        pid_t pid = ::fork();
+        if (pid == 0)
+            _exit(Platform::Boot::InProgress() ? 0 : 1);
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    }
+    EXPECT_TRUE(Store()->IsBoot());
+}
+
 TEST_F(BootModeTest, ACompletedRebootLogsNoInterruption) {
     Platform::Log::Capture log;
     TarnSim::Profile::Reboot();

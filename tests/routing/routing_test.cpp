@@ -1,5 +1,5 @@
-// Routing of a netstack on the default simulated host (kernel NIC tarn0 of the
-// default netstack at 192.168.10.5/24 and fd00:10::5/64): the refusal texts and
+// Routing of a netstack on the default simulated host with kernel NIC tarn0 of
+// the default netstack at 192.168.10.5/24 and fd00:10::5/64: the refusal texts and
 // their order, recording in the netstack's store object, rollback of the kernel
 // change when recording fails, boot replay, and the listing.
 #include <arpa/inet.h>
@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "../network/network_fixture.h"
+#include "hostctl/host.h"
 #include "network/network_info_impl.h"
 #include "network/routing_info_impl.h"
 #include "network/routing_nics.h"
@@ -23,7 +24,25 @@ const char* kStack = "defaultTcpipStack";
 
 class RoutingTest : public NetHostTest {
 protected:
+    void SetUp() override {
+        NetHostTest::SetUp();
+        AddTarn0();
+    }
     RoutingInfoImpl routing{kStack};
+
+    // tarn0 on a port group of switch vs0 with its static addresses, as a configured host has it.
+    static void AddTarn0() {
+        auto net = HostCtl::HostFactory::GetHost()->GetNetworkInfo();
+        auto switches = net->GetVirtualSwitchInfo();
+        switches->AddVirtualSwitch("vs0", 0);
+        switches->GetVirtualSwitchByName("vs0", PORTSET_GET_VSS)->AddPortGroup("pg0");
+        IpConfig ip;
+        ip.SetIpv4Address(Ipv4Address("192.168.10.5"));
+        ip.SetIpv4Netmask(Ipv4Address("255.255.255.0"));
+        ip.SetUseIpv6(true);
+        ip.AddIpv6Network(Ipv6Network("fd00:10::5/64"));
+        net->GetTarnosNicInfo()->AddTarnosNic("pg0", kStack, ip, MacAddress("02:00:4c:6a:00:05"), 0, 0, 0, "tarn0");
+    }
 
     static std::string Stored() { return Data("net_stacks", "network", kStack); }
     // "network via gateway" of every route the kernel lists, in listing order.
@@ -38,8 +57,11 @@ protected:
     static void DropAddresses(bool v6Too) {
         Kernel([&](TarnSim::KernelState& s) {
             s.Put(KSI_NODE_net_tcpip_instances_vNics_v4_ipaddrmask, {kStack, "tarn0"}, KsiVnicIpv4Address{});
-            if (v6Too) s.RemoveBelow("", {kStack, "tarn0"});
-            if (v6Too) s.Put(KSI_NODE_net_tcpip_instances_vNics_properties, {kStack, "tarn0"}, KsiTcpipText{});
+            if (!v6Too) return;
+            KsiVnicProperties p{};
+            s.Read(KSI_NODE_net_tcpip_instances_vNics_properties, {kStack, "tarn0"}, &p);
+            s.RemoveBelow("", {kStack, "tarn0"});
+            s.Put(KSI_NODE_net_tcpip_instances_vNics_properties, {kStack, "tarn0"}, p);
         });
     }
     static void Add(const std::string& net, const std::string& gw) {
@@ -242,6 +264,7 @@ TEST_F(RoutingTest, GatewaySourceComesBackAfterAReboot) {
     };
     for (const Row& r : {Row{false, "MANUAL", "ipv4_default_gateway"}, Row{true, "DHCP", "ipv4_effect_default_gateway"}}) {
         TarnSim::Profile::InitHost(TarnSim::Profile::DefaultProfile());
+        AddTarn0();
         RoutingInfoImpl(kStack).SetTarnosDefaultGateway(Ipv4Address("192.168.10.1"), r.dhcp);
         EXPECT_NE(Stored().find(std::string("\"") + r.field + "\":\"192.168.10.1\""), std::string::npos) << Stored();
         EXPECT_NE(Stored().find(std::string("\"source\":\"") + r.source + "\""), std::string::npos) << Stored();
@@ -292,6 +315,7 @@ TEST_F(RoutingTest, WhileBootingChangesReachOnlyTheKernel) {
     };
     for (const Row& r : rows) {
         TarnSim::Profile::InitHost(TarnSim::Profile::DefaultProfile());
+        AddTarn0();
         Add("10.40.0.0/16", "192.168.10.1");
         RoutingInfoImpl(kStack).SetTarnosDefaultGateway(Ipv4Address("192.168.10.1"), false);
         const std::string stored = Stored();

@@ -79,7 +79,7 @@ TEST_F(SystemHostTest, StoredUuidTextIsParsedBack) {
 // ---- Boot facts -------------------------------------------------------------------
 
 TEST_F(SystemHostTest, BootFactsOfTheDefaultHost) {
-    EXPECT_EQ(system.GetBootNicMacAddress(), "02:00:4c:a1:2b:3c");
+    EXPECT_EQ(system.GetBootNicMacAddress(), "01-00-1b-21-0a-4c-00");
     EXPECT_EQ(system.GetStatelessBootNicMacAddress(), "");
     EXPECT_EQ(system.GetBootFsUUID(), "2e1c3a5f-807f6d4b-a291-b3c4d5e6f708");
     EXPECT_EQ(system.GetBootVolume(), "/kdfs/volumes/2e1c3a5f-807f6d4b-a291-b3c4d5e6f708");

@@ -11,20 +11,27 @@ class InventoryTest : public NicHostTest {};
 }  // namespace
 
 TEST_F(InventoryTest, FreeNameIsTheSmallestNumberNotUsedInKernelOrConfiguration) {
-    // The profile's kernel already has tarn0 on the default netstack.
-    EXPECT_EQ("tarn1", TarnCtl::Network::TarnNicImpl::GetFreeTarnNicName());
-    Add("pg1", "tarn2");
-    EXPECT_EQ("tarn1", TarnCtl::Network::TarnNicImpl::GetFreeTarnNicName());
-    Add("pg2", "", IpConfig(), "", "02:00:4c:6a:00:02");
-    EXPECT_EQ((std::vector<std::string>{"tarn1", "tarn2"}), Nics()->GetTarnosNicNames());
-    EXPECT_EQ("tarn1", Nic("pg2")->GetInterfaceName());
-    EXPECT_EQ("tarn3", TarnCtl::Network::TarnNicImpl::GetFreeTarnNicName());
+    auto free = [] { return TarnCtl::Network::TarnNicImpl::GetFreeTarnNicName(); };
+    EXPECT_EQ("tarn0", free());
+    Add("pg1", "tarn0");
+    Add("pg2", "tarn2", IpConfig(), "", "02:00:4c:6a:00:02");
+    EXPECT_EQ("tarn1", free());
+    Add("pg30", "", IpConfig(), "", "02:00:4c:6a:00:03");
+    EXPECT_EQ((std::vector<std::string>{"tarn0", "tarn1", "tarn2"}), Nics()->GetTarnosNicNames());
+    EXPECT_EQ("tarn1", Nic("pg30")->GetInterfaceName());
+    EXPECT_EQ("tarn3", free());
+    // A NIC only the kernel has holds its name.
+    TarnCtl::Util::Sysinfo si(KSI_NODE_net_tcpip_instances_plumb);
+    si.SetInstance("defaultTcpipStack");
+    for (const char* in : {"if=tarn3", "portset=pg1", "macaddr=02:00:4c:6a:00:09"}) si.AddInput(std::string(in));
+    si.Set();
+    EXPECT_EQ("tarn4", free());
     // A configured NIC that is not plumbed still holds its name, and so does a DPU NIC.
-    Nic("pg2")->Disable();
+    Nic("pg30")->Disable();
     EXPECT_FALSE(Plumbed("tarn1"));
-    EXPECT_EQ("tarn3", TarnCtl::Network::TarnNicImpl::GetFreeTarnNicName());
-    Put("network_system", "network", "", R"({"dpu_vnics":["tarn3","tarn4"]})");
-    EXPECT_EQ("tarn5", TarnCtl::Network::TarnNicImpl::GetFreeTarnNicName());
+    EXPECT_EQ("tarn4", free());
+    Put("network_system", "network", "", R"({"dpu_vnics":["tarn4","tarn5"]})");
+    EXPECT_EQ("tarn6", free());
 }
 
 TEST_F(InventoryTest, NamesNotOfTheFormTarnXAreRefusedBeforeAnythingChanges) {

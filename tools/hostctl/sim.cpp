@@ -58,13 +58,15 @@ HostCtlTool::CommandGroup gSim("sim", 90, [](CLI::App& app) {
     sim->require_subcommand(1);
 
     static std::string profile;
-    auto* init = sim->add_subcommand("init", "Make a new host (kernel and store) from a profile");
+    auto* init = sim->add_subcommand("init", "Make a new host (kernel and store) from a profile and boot it");
     init->add_option("--profile", profile, "Hardware profile (JSON); default: the built-in one");
     init->callback([] {
         std::string text = profile.empty() ? TarnSim::Profile::DefaultProfile() : ReadProfileFile(profile);
         TarnSim::Profile::InitHost(text);
         HostCtlTool::Message("Host initialised from " +
                              (profile.empty() ? std::string("the built-in profile") : profile));
+        // A new host's first boot: with nothing configured it brings up its own network.
+        PrintOutcomes(TarnSim::Profile::Reboot());
     });
 
     static std::string showNode;

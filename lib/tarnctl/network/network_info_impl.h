@@ -134,6 +134,14 @@ public:
     void RestoreRfc7217SecretKey() override;
     void AutoConfigNetwork() override;
     void ClearNetworkConfig() override;
+    // The first switch's uplink, port groups, teaming and management VLAN.
+    void BuildFirstSwitch(const std::string& uplink, const std::string& cmdline);
+    // True when the configuration holds a kernel NIC or a standard switch.
+    static bool HasNetworkConfiguration();
+    // The boot's bring-up: on a host without network configuration,
+    // AutoConfigNetwork, recorded like any change (it is new configuration,
+    // not a replay); otherwise nothing.
+    void AutoConfigNetworkAtBoot();
 
     // The default netstack's configuration record from its kernel state
     // ("Failed to get kernel state for default netstack" when it does not run),

@@ -17,11 +17,13 @@
 #include "network/network_util.h"
 #include "network/pnic_impl.h"
 #include "network/portgroup_impl.h"
+#include "network/portset_impl.h"
 #include "network/routing_info_impl.h"
 #include "network/tarnnic_impl.h"
 #include "network/tarnnic_info_impl.h"
 #include "network/vswitch_impl.h"
 #include "network/vswitch_info_impl.h"
+#include "platform/boot.h"
 #include "platform/exec.h"
 #include "platform/log.h"
 #include "platform/misc.h"
@@ -214,44 +216,84 @@ void NetworkInfoImpl::AutoConfigNetwork() {
     TarnCtl_LogInfoInt("%s: Setting boot uplink to %s\n", kTag, uplink.c_str());
 
     VirtualSwitchInfoImpl switches;
-    if (switches.SwitchExists("vSwitch0")) {
-        TarnCtl_LogInfoInt("%s: vSwitch0 already configured, skip auto config.\n", kTag);
-    } else {
-        switches.AddVirtualSwitch("vSwitch0", HostCtl::Network::Portset::DEF_NUM_PORTS);
-        VirtualSwitchImpl sw("vSwitch0");
-        if (!uplink.empty()) sw.AddUplink(uplink, false);
-        sw.AddPortGroup(MGMT_PGNAME);
-        sw.AddPortGroup(VM_PGNAME);
-        if (!uplink.empty()) {
-            NicTeamingPolicy teaming;
-            teaming.SetUplinkOrder({uplink});
-            teaming.SetMaxActiveUplinks(1);
-            sw.SetTeamingPolicy(teaming);
+    // A bring-up that fails after making the switch takes the switch away
+    // again, so the host stays without configuration and the next boot retries.
+    bool madeSwitch = false;
+    try {
+        if (switches.SwitchExists("vSwitch0")) {
+            TarnCtl_LogInfoInt("%s: vSwitch0 already configured, skip auto config.\n", kTag);
+        } else {
+            switches.AddVirtualSwitch("vSwitch0", HostCtl::Network::Portset::DEF_NUM_PORTS);
+            madeSwitch = true;
+            BuildFirstSwitch(uplink, cmdline);
         }
-        boost::smatch m;
-        if (boost::regex_search(cmdline, m, boost::regex("defaultVlanId=(\\d+)"))) {
+        EnsureDefaultNetstackRecord();
+        TarnosNicInfoImpl nics;
+        if (nics.TarnosNicExists(ConnectionPoint::PortGroup(MGMT_PGNAME), kDefaultNetstack)) {
+            TarnCtl_LogInfoInt("%s: Management tarnnic already configured, skip auto config.\n", kTag);
+            return;
+        }
+        IpConfig ip;
+        ip.SetUseDhcp(true);
+        ip.SetDhcpDns(true);
+        ip.SetUseIpv6RouterAdvertised(true);
+        nics.AddTarnosNic(MGMT_PGNAME, kDefaultNetstack, ip, MacAddress(), 0, 0, 0, "");
+        auto nic = nics.GetTarnosNic(ConnectionPoint::PortGroup(MGMT_PGNAME), kDefaultNetstack);
+        if (nic) SetTaggedManagementInterface(nic->GetInterfaceName());
+    } catch (const HostCtlException& e) {
+        if (madeSwitch) {
+            TarnCtl_LogWarnInt("%s: Auto config failed, removing vSwitch0: %s\n", kTag, e.what());
             try {
-                unsigned long vlan = std::stoul(m[1]);
-                PortGroupImpl(MGMT_PGNAME, "vSwitch0").SetVlanId(vlan > UINT32_MAX ? UINT32_MAX : vlan);
-            } catch (const std::exception& e) {
-                TarnCtl_LogWarnInt("%s: Unable to set vlanid on %s Error: %s\n", kTag, MGMT_PGNAME, e.what());
-                TarnCtl_LogWarnInt("%s: Unable to AutoConfigure vlan id on management port group\n", kTag);
+                switches.RemoveVirtualSwitch("vSwitch0");
+            } catch (const HostCtlException& again) {
+                TarnCtl_LogErrorInt("%s: Unable to remove vSwitch0 after a failed auto config: %s\n", kTag,
+                                    again.what());
             }
         }
+        throw;
     }
-    EnsureDefaultNetstackRecord();
-    TarnosNicInfoImpl nics;
-    if (nics.TarnosNicExists(ConnectionPoint::PortGroup(MGMT_PGNAME), kDefaultNetstack)) {
-        TarnCtl_LogInfoInt("%s: Management tarnnic already configured, skip auto config.\n", kTag);
+}
+
+void NetworkInfoImpl::BuildFirstSwitch(const std::string& uplink, const std::string& cmdline) {
+    VirtualSwitchImpl sw("vSwitch0");
+    if (!uplink.empty()) sw.AddUplink(uplink, false);
+    sw.AddPortGroup(MGMT_PGNAME);
+    sw.AddPortGroup(VM_PGNAME);
+    if (!uplink.empty()) {
+        NicTeamingPolicy teaming;
+        teaming.SetUplinkOrder({uplink});
+        teaming.SetMaxActiveUplinks(1);
+        sw.SetTeamingPolicy(teaming);
+    }
+    boost::smatch m;
+    if (boost::regex_search(cmdline, m, boost::regex("defaultVlanId=(\\d+)"))) {
+        try {
+            unsigned long vlan = std::stoul(m[1]);
+            PortGroupImpl(MGMT_PGNAME, "vSwitch0").SetVlanId(vlan > UINT32_MAX ? UINT32_MAX : vlan);
+        } catch (const std::exception& e) {
+            TarnCtl_LogWarnInt("%s: Unable to set vlanid on %s Error: %s\n", kTag, MGMT_PGNAME, e.what());
+            TarnCtl_LogWarnInt("%s: Unable to AutoConfigure vlan id on management port group\n", kTag);
+        }
+    }
+}
+
+bool NetworkInfoImpl::HasNetworkConfiguration() {
+    {
+        ConfigStoreUtil::SynchronizedConfigFileUtil nics({kTarnnicsRoot});
+        if (!nics->GetArray(TarnNicImpl::kConfigArray).GetInstances().empty()) return true;
+    }
+    ConfigStoreUtil::SynchronizedConfigFileUtil switches({kVssRoot});
+    return !switches->GetArray(kVswitchArray).GetInstances().empty();
+}
+
+void NetworkInfoImpl::AutoConfigNetworkAtBoot() {
+    if (HasNetworkConfiguration()) {
+        TarnCtl_LogVerboseInt("%s: Network already configured, no auto config at boot\n", kTag);
         return;
     }
-    IpConfig ip;
-    ip.SetUseDhcp(true);
-    ip.SetDhcpDns(true);
-    ip.SetUseIpv6RouterAdvertised(true);
-    nics.AddTarnosNic(MGMT_PGNAME, kDefaultNetstack, ip, MacAddress(), 0, 0, 0, "");
-    auto nic = nics.GetTarnosNic(ConnectionPoint::PortGroup(MGMT_PGNAME), kDefaultNetstack);
-    if (nic) SetTaggedManagementInterface(nic->GetInterfaceName());
+    TarnCtl_LogInfoInt("%s: No network configuration, configuring the network automatically\n", kTag);
+    Platform::Boot::BootModePause recording;
+    AutoConfigNetwork();
 }
 
 void NetworkInfoImpl::ClearNetworkConfig() {
@@ -262,5 +304,11 @@ void NetworkInfoImpl::ClearNetworkConfig() {
     for (auto& sw : switches.GetVirtualSwitches(PORTSET_GET_VSS)) switches.RemoveVirtualSwitch(sw->GetName());
     // Distributed switches and their cache are not built on this host: nothing to remove or save.
 }
+
+// After the kernel NICs' restore (a host with any comes up through it) and
+// before the routes, which need the management NIC's address.
+namespace {
+const Platform::Boot::Step kAutoConfig("network.autoconfig", 235, [] { NetworkInfoImpl().AutoConfigNetworkAtBoot(); });
+}  // namespace
 
 }  // namespace TarnCtl::Network

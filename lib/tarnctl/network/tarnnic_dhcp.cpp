@@ -98,14 +98,34 @@ std::string ConfigFile(const std::string& ifName, bool v6) {
     return std::string(v6 ? "/etc/dhclient6-" : "/etc/dhclient-") + ifName + ".conf";
 }
 
+namespace {
+// The pid a PID file names ("PID\n"), or 0 when its text is not one.
+int PidOf(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    long pid = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || errno == ERANGE || pid <= 0 || pid > INT32_MAX) return 0;
+    if (text.find_first_not_of(" \t\n", static_cast<size_t>(end - text.c_str())) != std::string::npos) return 0;
+    return static_cast<int>(pid);
+}
+}  // namespace
+
 int RunningPid(const std::string& ifName, bool v6) {
     std::string text;
     if (!HostCtl::Misc::ReadHostFile(PidFile(ifName, v6), &text)) return 0;
-    char* end = nullptr;
-    long pid = std::strtol(text.c_str(), &end, 10);
-    if (end == text.c_str() || pid <= 0 || pid > INT32_MAX) return 0;
+    int pid = PidOf(text);
     // A PID file outlives a killed client: only a live process counts.
-    return Platform::Exec::Kill(static_cast<int>(pid), 0) == 0 ? static_cast<int>(pid) : 0;
+    return pid && Platform::Exec::Kill(pid, 0) == 0 ? pid : 0;
+}
+
+ClientState GetClientState(const std::string& ifName, bool v6) {
+    const std::string path = PidFile(ifName, v6);
+    if (!HostCtl::Misc::HostFileExists(path)) return ClientState::Stopped;
+    std::string text;
+    if (!HostCtl::Misc::ReadHostFile(path, &text)) return ClientState::Unknown;
+    int pid = PidOf(text);
+    if (!pid) return ClientState::Unknown;
+    return Platform::Exec::Kill(pid, 0) == 0 ? ClientState::Running : ClientState::Stopped;
 }
 
 bool IsRunning(const std::string& ifName, bool v6) { return RunningPid(ifName, v6) != 0; }

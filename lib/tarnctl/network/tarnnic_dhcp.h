@@ -34,6 +34,11 @@ std::string ConfigFile(const std::string& ifName, bool v6);
 int RunningPid(const std::string& ifName, bool v6);
 bool IsRunning(const std::string& ifName, bool v6);
 
+// Whether a client runs, as far as its PID file tells: unknown when the file
+// is there but cannot be read or names no process id (half written, damaged).
+enum class ClientState { Stopped, Running, Unknown };
+ClientState GetClientState(const std::string& ifName, bool v6);
+
 // The command lines the clients run with.
 std::string StartCommand(const std::string& ifName, const std::string& netstack, bool v6, bool stateless,
                          const std::string& hostName);

@@ -31,8 +31,19 @@ public:
     // "<connection type> <connection> <enabled|disabled>" of the NIC; throws
     // "Unable to find tarnnic <name>" for an unknown one.
     static std::string GetTarnosNicState(const std::string& name);
+    // Brings the NIC in the kernel back in line with its configuration without
+    // changing the configuration (a NIC recorded as enabled that the kernel lost
+    // is plumbed again) and tells the reconfigure-tag callbacks about every tag
+    // it carries, so listeners read it again. Throws "Unable to find tarnnic <name>".
+    static void TouchTarnosNic(const std::string& name);
     static void AddTarnosNicTag(const std::string& name, HostCtl::Network::TarnNicTagType tag, bool notify);
     static void RemoveTarnosNicTag(const std::string& name, HostCtl::Network::TarnNicTagType tag);
+    // The address distributed-storage peers should use to reach the NIC: its
+    // IPv4 address when it has one, else its first IPv6 address that is not
+    // link-local (`isIpv6` says which). Throws "Unable to find tarnnic <name>",
+    // "Tarnnic <name> is not enabled" or "Tarnnic <name> has no usable address".
+    static void GetPreferredVitNetworkAddressForTarnNic(const std::string& name, std::string& address,
+                                                        bool& isIpv6);
 };
 
 }  // namespace TarnCtl::Network

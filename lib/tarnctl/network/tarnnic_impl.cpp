@@ -447,8 +447,6 @@ IpConfig TarnNicImpl::GetIpConfig() {
     if (!IsPlumbed()) return configured;
     // What the kernel runs with; the modes come from the configuration.
     IpConfig ip;
-    ip.SetUseDhcp(configured.GetUseDhcp());
-    ip.SetDhcpDns(configured.GetDhcpDns());
     uint32_t addr = KernelWord(KSI_NODE_net_tcpip_instances_vNics_v4_ipaddr, _netstack, _name);
     if (addr != 0) {
         ip.SetIpv4Address(Ipv4Address(addr));
@@ -456,6 +454,9 @@ IpConfig TarnNicImpl::GetIpConfig() {
         uint32_t gw = KernelWord(KSI_NODE_net_tcpip_instances_vNics_v4_gateway, _netstack, _name);
         if (gw != 0) ip.SetIpv4Gateway(Ipv4Address(gw));
     }
+    // After the addresses, which would take the mode away: a leased address keeps its DHCP mode.
+    if (configured.GetUseDhcp()) ip.SetUseDhcp(true, false);
+    ip.SetDhcpDns(configured.GetDhcpDns());
     ip.SetUseIpv6(configured.GetUseIpv6());
     ip.SetUseIpv6Dhcp(configured.GetUseIpv6Dhcp());
     ip.SetUseIpv6RouterAdvertised(configured.GetUseIpv6RouterAdvertised());
@@ -729,7 +730,16 @@ void TarnNicImpl::Bind(const Ipv4Address& address, const Ipv4Address& netmask, c
         if (!gateway.IsAllzeroAddress())
             KernelSet(KSI_NODE_net_tcpip_instances_vNics_v4_gateway, {gateway.GetStringAddress()},
                       "Unable to set IPv4 gateway " + gateway.GetStringAddress() + " on tarnnic " + _name);
-        if (IsNetDumpInterface()) TarnCtl_LogInfoInt("%s: Bind: changing ip of netdump interface\n", kTag);
+        if (IsNetDumpInterface()) {
+            TarnCtl_LogInfoInt("%s: Bind: changing ip of netdump interface\n", kTag);
+            // The dump client follows the new address; the address change does
+            // not wait on a client that cannot come back.
+            try {
+                NetworkInfoImpl().EnableNetDumper();
+            } catch (const HostCtlException& e) {
+                TarnCtl_LogWarnInt("%s: Bind: Unable to re-enable the network dump client: %s\n", kTag, e.what());
+            }
+        }
         if (IsManagementInterface() && !IsBootMode()) {
             SetAdvString("Misc", "HostIPAddr", address.GetStringAddress());
             SetAdvString("Net", "ManagementAddr", address.GetStringAddress());
@@ -769,6 +779,14 @@ void TarnNicImpl::Bind(const Ipv4Address& address, const Ipv4Address& netmask, c
 }
 
 void TarnNicImpl::SetIpConfigInternal(const IpConfig& ip) {
+    // Whether to start or stop the DHCPv6 client must be known before anything changes.
+    bool v6ClientRuns = false;
+    if (ip.GetUseIpv6() && KernelIpv6Enabled(_netstack)) {
+        Dhclient::ClientState state = Dhclient::GetClientState(_name, true);
+        if (state == Dhclient::ClientState::Unknown)
+            throw HostCtlException("Failure finding state for kill/exec dhclient");
+        v6ClientRuns = state == Dhclient::ClientState::Running;
+    }
     if (ip.GetUseDhcp()) {
         if (Dhclient::IsRunning(_name, false)) {
             RenewDHCPLease();
@@ -793,10 +811,10 @@ void TarnNicImpl::SetIpConfigInternal(const IpConfig& ip) {
             KernelSet(KSI_NODE_net_tcpip_instances_vNics_unbind, {}, "Unable to unbind tarnnic " + _name);
         }
     }
-    SetIpv6ConfigInternal(ip);
+    SetIpv6ConfigInternal(ip, v6ClientRuns);
 }
 
-void TarnNicImpl::SetIpv6ConfigInternal(const IpConfig& ip) {
+void TarnNicImpl::SetIpv6ConfigInternal(const IpConfig& ip, bool v6ClientRuns) {
     bool kernelV6 = KernelIpv6Enabled(_netstack);
     if (!kernelV6 || !ip.GetUseIpv6()) {
         if (!kernelV6)
@@ -815,7 +833,7 @@ void TarnNicImpl::SetIpv6ConfigInternal(const IpConfig& ip) {
         KernelSet(KSI_NODE_net_tcpip_instances_vNics_v6_rtadv, {ip.GetUseIpv6RouterAdvertised() ? "1" : "0"},
                   "Unable to set router advertisements on tarnnic " + _name);
     }
-    bool running = Dhclient::IsRunning(_name, true);
+    const bool running = v6ClientRuns;
     if (ip.GetUseIpv6Dhcp() && !running) {
         TarnCtl_LogInfoInt("%s: Executing DHCPv6 client for tarnnic %s\n", kTag, _name.c_str());
         Dhclient::StartV6(_name, _netstack, false, ip.GetIpv6DhcpDns());

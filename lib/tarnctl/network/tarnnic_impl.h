@@ -141,7 +141,8 @@ private:
     T ConfigValue(const char* name, T fallback);
     std::string Portstr() const;
     void SetIpConfigInternal(const HostCtl::Network::IpConfig& ip);
-    void SetIpv6ConfigInternal(const HostCtl::Network::IpConfig& ip);
+    // `v6ClientRuns`: whether the NIC's DHCPv6 client runs, decided before any change.
+    void SetIpv6ConfigInternal(const HostCtl::Network::IpConfig& ip, bool v6ClientRuns);
     void RecordIpConfig(ConfigStoreUtil::ConfigBranchUtil& entry, const HostCtl::Network::IpConfig& ip);
     // Runs `apply` on the NIC's entry and writes it, unless the host boots.
     void Record(const std::function<void(ConfigStoreUtil::ConfigBranchUtil&)>& apply);

@@ -3,6 +3,8 @@
 // restore migrates entries without a netstack to the default one first.
 #include "network/tarnnic_info_impl.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 
 #include "hostctl/exception.h"
@@ -249,6 +251,46 @@ void TarnosNicApi::AddTarnosNicTag(const std::string& name, TarnNicTagType tag, 
 }
 
 void TarnosNicApi::RemoveTarnosNicTag(const std::string& name, TarnNicTagType tag) { ByName(name)->RemoveTag(tag); }
+
+void TarnosNicApi::TouchTarnosNic(const std::string& name) {
+    auto nic = ByName(name);
+    bool recordedEnabled = false;
+    {
+        SynchronizedConfigFileUtil config({kTarnnicsRoot});
+        ConfigBranchUtil e = config->GetArray(TarnNicImpl::kConfigArray).FindInstanceWithValue("name", name);
+        if (e) e.GetValue("enable", &recordedEnabled);
+    }
+    if (recordedEnabled && !nic->IsEnabled()) {
+        TarnCtl_LogInfoInt("%s: Touch: plumbing tarnnic %s again\n", kTag, name.c_str());
+        nic->Enable();
+    }
+    for (TarnNicTagType tag : nic->GetTags())
+        for (auto fn : TarnNicHooks::_reconfigTagCallbacks) fn(name, tag, true);
+    TarnCtl_LogInfoInt("%s: Touched tarnnic %s\n", kTag, name.c_str());
+}
+
+void TarnosNicApi::GetPreferredVitNetworkAddressForTarnNic(const std::string& name, std::string& address,
+                                                           bool& isIpv6) {
+    auto nic = ByName(name);
+    if (!nic->IsEnabled()) throw HostCtlException("Tarnnic " + name + " is not enabled");
+    IpConfig ip = nic->GetIpConfig();
+    if (!ip.GetIpv4Address().IsAllzeroAddress()) {
+        address = ip.GetIpv4Address().GetStringAddress();
+        isIpv6 = false;
+        return;
+    }
+    for (const Ipv6Network& n : ip.GetIpv6Network()) {
+        // fe80::/10 reaches only the link: no use to peers on other subnets.
+        const std::string text = n.GetAddress().GetStringAddress();
+        unsigned char bytes[16] = {};
+        if (inet_pton(AF_INET6, text.substr(0, text.find('%')).c_str(), bytes) != 1) continue;
+        if (bytes[0] == 0xfe && (bytes[1] & 0xc0) == 0x80) continue;
+        address = text;
+        isIpv6 = true;
+        return;
+    }
+    throw HostCtlException("Tarnnic " + name + " has no usable address");
+}
 
 // After switches and port groups, before the routes that need the NICs' addresses.
 namespace {

@@ -71,6 +71,19 @@ public:
     BootSession& operator=(const BootSession&) = delete;
 };
 
+// A boot step that makes configuration the host has none of (the first boot
+// building its network), rather than replaying recorded configuration, records
+// like any change: for the pause's scope this process does not see itself
+// booting. The boot lock stays held, so other processes still wait for the boot.
+// Nests; does nothing outside boot mode.
+class BootModePause {
+public:
+    BootModePause();
+    ~BootModePause();
+    BootModePause(const BootModePause&) = delete;
+    BootModePause& operator=(const BootModePause&) = delete;
+};
+
 // Test seam: called as a boot enters each phase (the reboot's own phases and
 // "step:NAME" before each boot step), so a test can stop a boot at a known point.
 using PhaseHook = std::function<void(const std::string& phase)>;
