@@ -305,10 +305,12 @@ void NetworkInfoImpl::ClearNetworkConfig() {
     // Distributed switches and their cache are not built on this host: nothing to remove or save.
 }
 
-// After the kernel NICs' restore (a host with any comes up through it) and
-// before the routes, which need the management NIC's address.
+// After the network's own restore (kernel NICs, routes, DNS, /etc/hosts): a
+// host with configuration comes up through those, and the bring-up's address
+// lands in a hosts file that already holds the stored entries (the new NIC's
+// enable reloads the routes itself).
 namespace {
-const Platform::Boot::Step kAutoConfig("network.autoconfig", 235, [] { NetworkInfoImpl().AutoConfigNetworkAtBoot(); });
+const Platform::Boot::Step kAutoConfig("network.autoconfig", 250, [] { NetworkInfoImpl().AutoConfigNetworkAtBoot(); });
 }  // namespace
 
 }  // namespace TarnCtl::Network
