@@ -182,22 +182,22 @@ TEST_F(ToolTest, KernelNicsThroughTheTool) {
     ToolRun add = Hostctl({"net", "interface", "add", "--portgroup", "pg1", "--ipv4", "192.168.20.5", "--netmask",
                            "255.255.255.0", "--mtu", "9000", "--mac", "02:00:4c:6a:00:01"});
     ASSERT_EQ(0, add.status) << add.err;
-    ASSERT_EQ(0, Hostctl({"net", "interface", "tag", "add", "tarn1", "Velmove"}).status);
+    ASSERT_EQ(0, Hostctl({"net", "interface", "tag", "add", "tarn0", "Velmove"}).status);
     auto doc = Json({"net", "interface", "list"});
     ExpectSnakeKeys(doc, "net interface list");
     ASSERT_TRUE(doc.IsArray());
     ASSERT_EQ(1u, doc.Size());
-    EXPECT_STREQ("tarn1", doc[0]["name"].GetString());
+    EXPECT_STREQ("tarn0", doc[0]["name"].GetString());
     EXPECT_STREQ("192.168.20.5", doc[0]["ipv4_address"].GetString());
     EXPECT_EQ(9000, doc[0]["mtu"].GetInt());
     EXPECT_TRUE(doc[0]["enabled"].GetBool());
     EXPECT_FALSE(doc[0]["dhcp"].GetBool());
     EXPECT_STREQ("Velmove", doc[0]["tags"].GetString());
-    ToolRun bad = Hostctl({"net", "interface", "set", "tarn1", "--mtu", "9191"});
+    ToolRun bad = Hostctl({"net", "interface", "set", "tarn0", "--mtu", "9191"});
     EXPECT_EQ(1, bad.status);
     EXPECT_NE(std::string::npos, bad.err.find("Unable to set MTU.  Valid MTU values are 1280-9190")) << bad.err;
     EXPECT_EQ(1, Hostctl({"net", "interface", "show", "tarn9"}).status);
     EXPECT_EQ(2, Hostctl({"net", "interface", "add"}).status);
-    ASSERT_EQ(0, Hostctl({"net", "interface", "remove", "tarn1"}).status);
+    ASSERT_EQ(0, Hostctl({"net", "interface", "remove", "tarn0"}).status);
     EXPECT_EQ(0u, Json({"net", "interface", "list"}).Size());
 }

@@ -116,7 +116,9 @@ TEST_P(EachGreeting, RestoreRewritesTheFileFromTheStoreAndMarksBootStatus) {
     EXPECT_EQ((system.*g.get)(), "from the store");
     EXPECT_EQ(TarnCtl::System::SystemStore()->GetBootStatus(HaldenConfigStore::ConfigStoreObjectId(g.key, "system", "halden")),
               std::optional<bool>(true));
+    // The greeting's own record, past those of the network bring-up of this unconfigured host.
     auto audit = Audit();
+    std::erase_if(audit, [](const auto& r) { return r.object.rfind("/Net/", 0) == 0 || r.object == "/Misc/HostIPAddr"; });
     ASSERT_FALSE(audit.empty());
     EXPECT_EQ(audit.back().event, "settings.advanced.reset");
     EXPECT_EQ(audit.back().object, g.option);
