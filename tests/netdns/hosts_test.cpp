@@ -227,6 +227,28 @@ TEST_F(HostsTest, UserEntriesAreMirroredAndComeBackAtBoot) {
     EXPECT_EQ(Stored(), R"({"host_names":[{"aliases":[],"comment":"","ip_address":"fd00::1","name":"v6.example"}]})");
 }
 
+// A change made while the file is missing starts from the stored entries, so
+// neither the new file nor the store loses what the user had recorded.
+TEST_F(HostsTest, ChangesToALostFileKeepTheStoredEntries) {
+    HostsFile().AddEntryFromUser("10.0.0.1", "web.example", {"web"}, "");
+    ::unlink(Platform::HostPath("/etc/hosts").c_str());
+    HostsFile().AddEntryFromUser("10.0.0.2", "db.example", {}, "");
+    EXPECT_EQ(Hosts(), "# Do not modify this file directly, please use haldencli.\n"
+                       "10.0.0.1\tweb.example web\n"
+                       "127.0.0.1\tlocalhost.localdomain localhost\n::1\t\tlocalhost.localdomain localhost\n"
+                       "10.0.0.2\tdb.example\n");
+    EXPECT_EQ(Stored(),
+              R"({"host_names":[{"aliases":["web"],"comment":"","ip_address":"10.0.0.1","name":"web.example"},)"
+              R"({"aliases":[],"comment":"","ip_address":"10.0.0.2","name":"db.example"}]})");
+    // The same through a management address update.
+    ::unlink(Platform::HostPath("/etc/hosts").c_str());
+    HostsFile hosts;
+    hosts.ParseOrInit();
+    hosts.AddOrReplaceEntry("192.168.10.7", "mgmt.example", {});
+    EXPECT_NE(Hosts().find("10.0.0.1\tweb.example web\n"), std::string::npos) << Hosts();
+    EXPECT_NE(Stored().find("db.example"), std::string::npos) << Stored();
+}
+
 TEST_F(HostsTest, StoreFailureLeavesTheFileWrittenAndIsLogged) {
     HostsFile().AddEntryFromUser("10.0.0.1", "a.example", {}, "");
     const std::string stored = Stored();

@@ -114,8 +114,15 @@ void HostsFile::ParseOrInit() {
         Parse();
         return;
     }
+    // A lost file starts again from the stored entries: a change written over
+    // a bare file would otherwise record that the user's entries are gone.
+    ResetToStored();
+}
+
+void HostsFile::ResetToStored() {
     Reset();
     _entries.push_back(std::make_shared<HostsFileEntry>(std::string(kInitHeader)));
+    for (const HostsFileEntry& e : GetEntriesFromConfig()) _entries.push_back(std::make_shared<HostsFileEntry>(e));
     EnsureLocalhostEntries();
 }
 
@@ -344,10 +351,7 @@ std::vector<HostsFileEntry> HostsFile::GetEntriesFromConfig() {
 void HostsFile::InitEtcHosts() {
     TarnCtl_LogInfoInt("%s: initializing /etc/hosts. on Halden\n", kTag);
     try {
-        Reset();
-        _entries.push_back(std::make_shared<HostsFileEntry>(std::string(kInitHeader)));
-        for (const HostsFileEntry& e : GetEntriesFromConfig()) _entries.push_back(std::make_shared<HostsFileEntry>(e));
-        EnsureLocalhostEntries();
+        ResetToStored();
         const size_t width = Width();
         std::vector<std::string> lines;
         for (const EntryPtr& e : _entries) lines.push_back(e->GetFormattedLine(width));

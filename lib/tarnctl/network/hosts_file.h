@@ -83,7 +83,8 @@ public:
     static void CheckUserItem(const std::string& ip, const std::string& hostName, bool adding);
     void Reset();
 
-    // Parses the file when it exists, else starts from a new file's contents.
+    // Parses the file when it exists, else starts from a new file's contents:
+    // the header, the stored user entries and the localhost entries.
     void ParseOrInit();
     // The address of the management interface ("" when none is set).
     static std::string ManagementAddress();
@@ -95,6 +96,7 @@ private:
     // Every matching entry takes `wanted` (its comment too, when asked), else it is appended.
     void Merge(const HostsFileEntry& wanted, bool withComment);
     void WriteLines(const std::vector<std::string>& lines, const char* closeFailure);
+    void ResetToStored();
 
     std::vector<EntryPtr> _entries;
 };
