@@ -36,6 +36,9 @@ build: deps
 run: deps
 	cmake --preset release >/dev/null
 	cmake --build --preset release --target hostctl
+	@# A default host that was never made gets made and booted first, so it has its network.
+	@root="$${TARNCTL_ROOT:-$${XDG_DATA_HOME:-$$HOME/.local/share}/tarnctl/host}"; \
+	  test -d "$$root/var/lib/tarnsim" || ./build/release/hostctl sim init >/dev/null
 	./build/release/hostctl $(HOSTCTL_ARGS)
 
 build-test: deps
