@@ -42,7 +42,14 @@ endif()
 
 string(TIMESTAMP today "%Y-%m-%d" UTC)
 cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
-set(table "Measured ${today} on ${cores} cores (`make bench`).\n\n| Benchmark | Baseline | Ratio |\n|---|---|---|\n${rows}")
+# Ratios against disk-bound baselines move with the machine's load: say what it was.
+set(load "unknown")
+if(EXISTS /proc/loadavg)
+  file(READ /proc/loadavg loadavg)
+  string(REGEX MATCH "^[^ ]+ ([^ ]+)" _ "${loadavg}")
+  set(load "${CMAKE_MATCH_1}")
+endif()
+set(table "Measured ${today} on ${cores} cores, load average ${load} over the last 5 minutes of the run (`make bench`).\n\n| Benchmark | Baseline | Ratio |\n|---|---|---|\n${rows}")
 
 file(READ "${README}" text)
 set(begin "<!-- bench-table:begin -->")
