@@ -134,13 +134,13 @@ void BM_SysinfoGet_Record(benchmark::State& state) {
     Record r{1, 2, 3, 4, "device"};
     {
         TarnCtl::Util::Sysinfo s(kBenchNode);
-        s.SetInstance("vmhba1");
+        s.SetInstance("hbx1");
         s.SetStruct(&r, sizeof r);
     }
     Record out{};
     for (auto _ : state) {
         TarnCtl::Util::Sysinfo s(kBenchNode);
-        s.SetInstance("vmhba1");
+        s.SetInstance("hbx1");
         s.Get(&out, sizeof out);
         benchmark::DoNotOptimize(out);
     }

@@ -1,6 +1,6 @@
 // The simulated kernel's physical NICs, from the "pnics" list of the "network"
 // profile section. One entry:
-//   {"name": "pnx0", "driver": "ixgben", "legacy": false, "pci": "0000:3b:00.0",
+//   {"name": "pnx0", "driver": "ixgbe_native", "legacy": false, "pci": "0000:3b:00.0",
 //    "mac": "00:1b:21:0a:00:00", "description": "...", "claimed": true,
 //    "link": "up"|"down", "speeds": [1000, 10000], "halfSpeeds": [100],
 //    "mtu": 1500, "maxMtu": 9000, "flags": ["mgmtCapable", "rdma", "fcoe", ...],
@@ -251,7 +251,7 @@ void AddPnic(KernelState& s, const rapidjson::Value& n) {
     if (name.empty() || name.size() >= sizeof(KsiPnicProperties::name)) return;
     KsiPnicProperties p{};
     CopyText(p.name, name);
-    CopyText(p.driver, Str(n, "driver", "ixgben"));
+    CopyText(p.driver, Str(n, "driver", "ixgbe_native"));
     CopyText(p.driverVersion, Str(n, "driverVersion", "1.8.7"));
     CopyText(p.firmwareVersion, Str(n, "firmwareVersion", "0x800009e0"));
     CopyText(p.pciAddress, Str(n, "pci"));
@@ -357,7 +357,7 @@ void GeneratePnics(rapidjson::Value& network, Alloc& alloc, const GenerateOption
         bool isLegacy = i >= count - legacy;
         rapidjson::Value n(rapidjson::kObjectType);
         n.AddMember("name", Text("pnx" + std::to_string(i), alloc), alloc);
-        n.AddMember("driver", Text(isLegacy ? "e1000e" : (fast ? "nmlx5_core" : "ixgben"), alloc), alloc);
+        n.AddMember("driver", Text(isLegacy ? "e1000e" : (fast ? "mlx5_native" : "ixgbe_native"), alloc), alloc);
         n.AddMember("legacy", isLegacy, alloc);
         n.AddMember("pci", Text(HostCtl::Misc::StrPrintf("0000:%02lx:00.%ld", 0x3b + i / 2, i % 2), alloc), alloc);
         n.AddMember("mac", Text(HostCtl::Misc::StrPrintf("00:1b:21:%02lx:%02lx:%02lx", (i >> 16) & 0xff,

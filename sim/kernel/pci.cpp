@@ -2,7 +2,7 @@
 //
 //   {"devices": [{"address": "0000:3b:00.0", "vendor": "8086", "device": "1563",
 //     "subVendor": "8086", "subDevice": "0001", "class": "0200", "revision": 1,
-//     "module": "ixgben", "numa": 0, "express": true, "bridgeTo": 4,
+//     "module": "ixgbe_native", "numa": 0, "express": true, "bridgeTo": 4,
 //     "sriov": {"totalVfs": 64, "vfDevice": "1565", "offset": 128, "stride": 1},
 //     "dependant": "0000:d8:00.1", "boot": true, "reserved": true, "iommu": true,
 //     "acs": true, "hotplugSlot": 3, "dpc": true, "resetMethod": "flr",
@@ -622,8 +622,8 @@ struct GeneratedModel {
     const char *vendor, *device, *subVendor, *subDevice, *cls, *module;
 };
 const GeneratedModel kGeneratedModels[] = {
-    {"8086", "1563", "8086", "0001", "0200", "ixgben"},     {"15b3", "1015", "15b3", "0003", "0200", "nmlx5_core"},
-    {"1077", "2261", "1077", "029a", "0c04", "qlnativefc"}, {"1000", "0097", "1000", "30e0", "0107", "lsi_msgpt3"},
+    {"8086", "1563", "8086", "0001", "0200", "ixgbe_native"},     {"15b3", "1015", "15b3", "0003", "0200", "mlx5_native"},
+    {"1077", "2261", "1077", "029a", "0c04", "qla_native"}, {"1000", "0097", "1000", "30e0", "0107", "mpt3_native"},
     {"144d", "a808", "144d", "a801", "0108", "nvme_pcie"},  {"14e4", "16d7", "14e4", "1402", "0200", "bnxtnet"},
     {"10de", "1eb8", "10de", "12a2", "0302", ""},           {"8086", "0a54", "8086", "4802", "0108", "nvme_pcie"},
 };

@@ -52,7 +52,7 @@ void Generate(rapidjson::Value& out, Alloc& alloc, const GenerateOptions& option
         std::string name = "hbx" + std::to_string(i);
         bool local = i == 0;
         a.AddMember("name", Text(name, alloc), alloc);
-        a.AddMember("driver", Text(local ? "lsi_msgpt3" : "qlnativefc", alloc), alloc);
+        a.AddMember("driver", Text(local ? "mpt3_native" : "qla_native", alloc), alloc);
         a.AddMember("transport", Text(local ? "sas" : "fc", alloc), alloc);
         a.AddMember("description", Text(local ? "SAS3008 Fusion-MPT SAS-3" : "ISP2722 16Gb FC HBA", alloc), alloc);
         a.AddMember("uid", Text(HostCtl::Misc::StrPrintf(local ? "sas.500605b0%08lx" : "fc.20000024ff%06lx:21000024ff%06lx",

@@ -23,10 +23,10 @@ const char* kDevices = R"([
   {"address": "0000:00:01.0", "vendor": "8086", "device": "2030", "class": "0604", "bridgeTo": 1, "module": "pciBridge"},
   {"address": "0000:01:00.0", "vendor": "10de", "device": "1e84", "class": "0300", "module": "nvgpu", "dependant": "0000:01:00.1"},
   {"address": "0000:01:00.1", "vendor": "10de", "device": "10f8", "class": "0403", "module": "hdaudio"},
-  {"address": "0000:01:00.2", "vendor": "8086", "device": "1563", "class": "0200", "module": "ixgben", "owner": "passthru"},
-  {"address": "0000:01:00.3", "vendor": "8086", "device": "1563", "class": "0200", "module": "ixgben", "driverVm": true},
+  {"address": "0000:01:00.2", "vendor": "8086", "device": "1563", "class": "0200", "module": "ixgbe_native", "owner": "passthru"},
+  {"address": "0000:01:00.3", "vendor": "8086", "device": "1563", "class": "0200", "module": "ixgbe_native", "driverVm": true},
   {"address": "0000:01:00.4", "vendor": "8086", "device": "1563", "class": "0200"},
-  {"address": "0001:05:00.0", "vendor": "15b3", "device": "1015", "class": "0200", "module": "nmlx5_core"}
+  {"address": "0001:05:00.0", "vendor": "15b3", "device": "1015", "class": "0200", "module": "mlx5_native"}
 ])";
 
 class BindingTest : public HwTest::HardwareTest {
@@ -54,7 +54,7 @@ protected:
 
 const char* kAllBound =
     "0000:00:01.0=pciBridge 0000:01:00.0=nvgpu 0000:01:00.1=hdaudio 0000:01:00.2= 0000:01:00.3= 0000:01:00.4= "
-    "0001:05:00.0=nmlx5_core ";
+    "0001:05:00.0=mlx5_native ";
 
 TEST_F(BindingTest, StartsBoundWhereTheHostDrives) {
     EXPECT_EQ(Drivers(), kAllBound);
@@ -113,7 +113,7 @@ TEST_F(BindingTest, RescanBindsOnlyWhatTheHostDrives) {
     PciInfoImpl().ScanAndBind(1);
     EXPECT_EQ(Drivers(),
               "0000:00:01.0= 0000:01:00.0= 0000:01:00.1= 0000:01:00.2= 0000:01:00.3= 0000:01:00.4= "
-              "0001:05:00.0=nmlx5_core ");
+              "0001:05:00.0=mlx5_native ");
     PciInfoImpl().ScanAndBind(-1);
     EXPECT_EQ(Drivers(), kAllBound);  // never the passthrough, driver-VM or module-less functions
 }

@@ -200,7 +200,7 @@ TEST_F(GroupTest, BackWithTheHostOnlyWhereTheHostMayDrive) {
     InitHost(HwTest::Profile(R"([
       {"address": "0000:00:01.0", "vendor": "8086", "device": "2030", "class": "0604", "bridgeTo": 1, "module": "pciBridge", "dpc": true},
       {"address": "0000:01:00.0", "vendor": "10de", "device": "1eb8", "class": "0302", "module": "nvgpu"},
-      {"address": "0000:01:00.1", "vendor": "8086", "device": "1563", "class": "0200", "module": "ixgben", "driverVm": true},
+      {"address": "0000:01:00.1", "vendor": "8086", "device": "1563", "class": "0200", "module": "ixgbe_native", "driverVm": true},
       {"address": "0000:01:00.2", "vendor": "8086", "device": "1563", "class": "0200"}])"));
     for (const char* a : {"0000:01:00.0", "0000:01:00.1", "0000:01:00.2"}) Device(a).SetConfiguredDeviceOwner(PASSTHRU);
     Device("0000:01:00.1").SetConfiguredDeviceOwner(TARNOS);

@@ -87,13 +87,13 @@ TEST_F(InventoryFactsTest, DvxInstancesInUseUpToTheMaximum) {
     InitWithHardware([](rapidjson::Value& hw, Alloc& alloc) {
         Set(hw, "dvx", R"({"supported": true, "enabled": false, "devices": [
             {"address": "0000:d8:00.0", "driver": "nvgpu", "maxInstances": 16, "usedInstances": 16},
-            {"address": "0000:5e:00.0", "driver": "nmlx5_core", "maxInstances": 4, "usedInstances": 5},
+            {"address": "0000:5e:00.0", "driver": "mlx5_native", "maxInstances": 4, "usedInstances": 5},
             {"address": "zz", "driver": "x", "maxInstances": 1},
-            {"address": "0000:3b:00.0", "driver": "ixgben", "maxInstances": 4294967295, "usedInstances": 4294967295}]})",
+            {"address": "0000:3b:00.0", "driver": "ixgbe_native", "maxInstances": 4294967295, "usedInstances": 4294967295}]})",
             alloc);
     });
     Platform::Log::Capture log;
-    EXPECT_EQ(Dvx(), "supported 0000:3b:00.0=ixgben/4294967295of4294967295 0000:d8:00.0=nvgpu/16of16");
+    EXPECT_EQ(Dvx(), "supported 0000:3b:00.0=ixgbe_native/4294967295of4294967295 0000:d8:00.0=nvgpu/16of16");
     EXPECT_TRUE(log.Contains("HardwareInfo: Skipping DVX device 0000:5e:00.0: 5 instances in use of 4",
                              Platform::Log::Level::Warning));
     EXPECT_TRUE(log.Contains("HardwareInfo: Skipping DVX device zz: Invalid PCI address: zz", Platform::Log::Level::Warning));

@@ -94,7 +94,7 @@ TEST_F(InventoryTest, PassthroughMapAppliedAtBoot) {
 }
 
 TEST_F(InventoryTest, DriverMap) {
-    EXPECT_EQ(Device("0000:3b:00.0").GetDeviceDriver(), "ixgben");
+    EXPECT_EQ(Device("0000:3b:00.0").GetDeviceDriver(), "ixgbe_native");
     EXPECT_EQ(Device("0000:3b:00.0").GetDeviceDriverType(), "network");
     EXPECT_EQ(Device("0000:af:00.1").GetDeviceDriverType(), "storage");
     EXPECT_EQ(Device("0000:d8:00.0").GetDeviceDriver(), "(Unknown)");

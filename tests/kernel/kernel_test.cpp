@@ -208,11 +208,11 @@ TEST_F(KernelTest, RecordReadFillsShortBuffersAndZeroesLongOnes) {
 }
 
 TEST_F(KernelTest, IntegerAndTextKeysAddressTheSameInstance) {
-    PutPlain({"vmhba1", "3"}, 11);
+    PutPlain({"hbx1", "3"}, 11);
     Rec r{};
     Sysinfo s(kPlain);
     s.SetModule(kMod);
-    s.SetInstance("vmhba1");
+    s.SetInstance("hbx1");
     s.AddInstancePath(3L);
     s.Get(&r, sizeof r);
     EXPECT_EQ(r.a, 11u);

@@ -60,9 +60,9 @@ RecordingBackend* gRecorder = nullptr;
 std::string Profile() {
     return R"({"storage": {
   "adapters": [
-    {"name": "hbx0", "driver": "lsi_msgpt3", "transport": "sas", "description": "SAS3008", "uid": "sas.500605b0"},
-    {"name": "hbx1", "driver": "qlnativefc", "transport": "fc", "description": "ISP2722", "uid": "fc.2000:2100"},
-    {"name": "hbx2", "driver": "qlnativefc", "transport": "fc", "description": "ISP2722", "uid": "fc.2001:2101"},
+    {"name": "hbx0", "driver": "mpt3_native", "transport": "sas", "description": "SAS3008", "uid": "sas.500605b0"},
+    {"name": "hbx1", "driver": "qla_native", "transport": "fc", "description": "ISP2722", "uid": "fc.2000:2100"},
+    {"name": "hbx2", "driver": "qla_native", "transport": "fc", "description": "ISP2722", "uid": "fc.2001:2101"},
     {"name": "hbx4", "driver": "tarnusb", "transport": "usb", "description": "USB", "uid": "usb.hbx4"}
   ],
   "devices": [

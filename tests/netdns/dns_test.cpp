@@ -230,42 +230,42 @@ TEST_F(DnsTest, FqdnLimits) {
 }
 
 TEST_F(DnsTest, HostNameDomainAndFqdnGoToTheHostNameOption) {
-    dns.SetHostname("esx01", true);
-    EXPECT_EQ(HostName(), "esx01");
+    dns.SetHostname("host01", true);
+    EXPECT_EQ(HostName(), "host01");
     dns.SetDomain("corp.example", true);
-    EXPECT_EQ(HostName(), "esx01.corp.example");
-    EXPECT_EQ(dns.GetHostname(), "esx01");
+    EXPECT_EQ(HostName(), "host01.corp.example");
+    EXPECT_EQ(dns.GetHostname(), "host01");
     EXPECT_EQ(dns.GetDomain(), "corp.example");
-    EXPECT_EQ(dns.GetFqdn(), "esx01.corp.example");
-    dns.SetHostname("esx02", true);
-    EXPECT_EQ(HostName(), "esx02.corp.example");
-    EXPECT_NE(Dns().find(R"("host_name":"esx02")"), std::string::npos) << Stored();
+    EXPECT_EQ(dns.GetFqdn(), "host01.corp.example");
+    dns.SetHostname("host02", true);
+    EXPECT_EQ(HostName(), "host02.corp.example");
+    EXPECT_NE(Dns().find(R"("host_name":"host02")"), std::string::npos) << Stored();
     dns.SetDomain("", true);
-    EXPECT_EQ(HostName(), "esx02");
+    EXPECT_EQ(HostName(), "host02");
     // Refusals leave the name as it is.
     EXPECT_EQ(Thrown([&] { dns.SetHostname(Repeat('h', 64), true); }), "Invalid hostname, may not be longer than 63 chars");
     EXPECT_EQ(Thrown([&] { dns.SetDomain(Repeat('d', 64), true); }),
               "Invalid domain name, may not contain label of length greater than 63 (see RFC 2181)");
     EXPECT_EQ(Thrown([&] { dns.SetFqdn("", true, ""); }), "Invalid FQDN, may not be empty.");
-    EXPECT_EQ(HostName(), "esx02");
-    dns.SetFqdn("esx03.lab.example", true, "");
-    EXPECT_EQ(HostName(), "esx03.lab.example");
+    EXPECT_EQ(HostName(), "host02");
+    dns.SetFqdn("host03.lab.example", true, "");
+    EXPECT_EQ(HostName(), "host03.lab.example");
     EXPECT_EQ(Dns().find("host_name"), std::string::npos) << Stored();
 }
 
 TEST_F(DnsTest, NewNameReachesTheManagementEntryOfTheHostsFile) {
     TarnCtl::Network::SetAdvString("Net", "ManagementAddr", "192.168.10.5");
     HostCtl::Misc::WriteHostFileAtomic("/etc/hosts", "192.168.10.5 old.example old\n10.0.0.1 web\n");
-    dns.SetFqdn("esx01.corp.example", true, "esx01");
+    dns.SetFqdn("host01.corp.example", true, "host01");
     EXPECT_EQ(TarnTest::ReadHost("/etc/hosts"),
-              "192.168.10.5\tesx01.corp.example esx01\n10.0.0.1\tweb\n127.0.0.1\tlocalhost.localdomain localhost\n"
+              "192.168.10.5\thost01.corp.example host01\n10.0.0.1\tweb\n127.0.0.1\tlocalhost.localdomain localhost\n"
               "::1\t\tlocalhost.localdomain localhost\n");
     // A hosts file that cannot be written takes the name change back.
     ::unlink(Platform::HostPath("/etc/hosts").c_str());
     ::mkdir(Platform::HostPath("/etc/hosts").c_str(), 0755);
     ::mkdir(Platform::HostPath("/etc/hosts/x").c_str(), 0755);
-    EXPECT_NE(Thrown([&] { dns.SetHostname("esx09", true); }), "<no exception>");
-    EXPECT_EQ(HostName(), "esx01.corp.example");
+    EXPECT_NE(Thrown([&] { dns.SetHostname("host09", true); }), "<no exception>");
+    EXPECT_EQ(HostName(), "host01.corp.example");
 }
 
 TEST_F(DnsTest, LocalhostNamesAndAddresses) {

@@ -67,7 +67,7 @@ protected:
 // ---- Names ---------------------------------------------------------------------------------
 
 TEST_F(NetstackTest, NamesWithADoubleQuoteAreRefused) {
-    EXPECT_TRUE(NetworkInfoImpl::IsNetworkObjectNameValid("vmotion-1", false));
+    EXPECT_TRUE(NetworkInfoImpl::IsNetworkObjectNameValid("velmove-1", false));
     EXPECT_FALSE(NetworkInfoImpl::IsNetworkObjectNameValid("vm\"o", false));
     EXPECT_EQ(Thrown([] { NetworkInfoImpl::IsNetworkObjectNameValid("vm\"o", true); }),
               "Invalid characters in specified  value: 'vm\"o'; Cannot contain any of these characters '\"'");

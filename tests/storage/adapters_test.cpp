@@ -66,10 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
         KindRow{0, "nvme_pcie", ScsiInterface::SCSI_IFACE_TYPE_PSCSI},
         // Transport reported.
         KindRow{1, "tarn_block", ScsiInterface::SCSI_IFACE_TYPE_BLOCK},
-        KindRow{2, "qlnativefc", ScsiInterface::SCSI_IFACE_TYPE_FC},
+        KindRow{2, "qla_native", ScsiInterface::SCSI_IFACE_TYPE_FC},
         KindRow{3, "iscsi_tarn", ScsiInterface::SCSI_IFACE_TYPE_ISCSI},
         KindRow{5, "be2iscsi", ScsiInterface::SCSI_IFACE_TYPE_ISCSI_VENDOR},
-        KindRow{6, "lsi_msgpt3", ScsiInterface::SCSI_IFACE_TYPE_SAS},
+        KindRow{6, "mpt3_native", ScsiInterface::SCSI_IFACE_TYPE_SAS},
         KindRow{8, "tarnusb", ScsiInterface::SCSI_IFACE_TYPE_USB},
         KindRow{9, "megaraid_sas", ScsiInterface::SCSI_IFACE_TYPE_PSCSI},
         KindRow{10, "anything", ScsiInterface::SCSI_IFACE_TYPE_PSCSI},
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         KindRow{13, "nvmerdma", ScsiInterface::SCSI_IFACE_TYPE_RDMA},
         KindRow{14, "nvmetcp", ScsiInterface::SCSI_IFACE_TYPE_TCP},
         KindRow{240, "qfle3f", ScsiInterface::SCSI_IFACE_TYPE_FCOE},
-        KindRow{240, "qlnativefc", ScsiInterface::SCSI_IFACE_TYPE_FC}));
+        KindRow{240, "qla_native", ScsiInterface::SCSI_IFACE_TYPE_FC}));
 
 TEST_F(StorageHostTest, UnknownTransportIsRefusedWithTheAdapterAndDriver) {
     PlantAdapter(99, "oddball");

@@ -13,10 +13,10 @@ namespace StorageTest {
 std::string Profile(const std::string& extraDevices, const std::string& hbx1Extra) {
     return R"({"storage": {
   "adapters": [
-    {"name": "hbx0", "driver": "lsi_msgpt3", "transport": "sas", "description": "SAS3008", "uid": "sas.500605b0"},
-    {"name": "hbx1", "driver": "qlnativefc", "transport": "fc", "description": "ISP2722", "uid": "fc.2000:2100")" +
+    {"name": "hbx0", "driver": "mpt3_native", "transport": "sas", "description": "SAS3008", "uid": "sas.500605b0"},
+    {"name": "hbx1", "driver": "qla_native", "transport": "fc", "description": "ISP2722", "uid": "fc.2000:2100")" +
            hbx1Extra + R"(},
-    {"name": "hbx2", "driver": "qlnativefc", "transport": "fc", "description": "ISP2722", "uid": "fc.2001:2101"},
+    {"name": "hbx2", "driver": "qla_native", "transport": "fc", "description": "ISP2722", "uid": "fc.2001:2101"},
     {"name": "hbx3", "driver": "iscsi_tarn", "transport": "iscsi", "description": "iSCSI Software Adapter", "uid": "iqn.x"},
     {"name": "hbx4", "driver": "tarnusb", "transport": "usb", "description": "USB", "uid": "usb.hbx4"},
     {"name": "hbx5", "driver": "lpfc", "transport": "fc", "description": "LPe32002", "uid": "fc.2002:2102"}

@@ -42,8 +42,8 @@ std::string Profile(const std::string& kdfs) {
                                    R"(:1", "extents": 1})")
                      : kdfs;
     return std::string(R"({"storage": {"adapters": [
-      {"name": "hbx0", "driver": "lsi_msgpt3", "transport": "sas", "uid": "sas.1"},
-      {"name": "hbx1", "driver": "qlnativefc", "transport": "fc", "uid": "fc.1"}],
+      {"name": "hbx0", "driver": "mpt3_native", "transport": "sas", "uid": "sas.1"},
+      {"name": "hbx1", "driver": "qla_native", "transport": "fc", "uid": "fc.1"}],
      "devices": [)") +
            Disk(kLocal, 41943040, "hbx0", 0, kTenGiB, true) + "," + Disk(kArray1, 20971520, "hbx1", 1, kTenGiB) +
            "," + Disk(kArray2, 20971520, "hbx1", 2, kTenGiB) + "," + Disk(kCopy, 20971520, "hbx1", 3, kTenGiB) + "," +

@@ -46,8 +46,8 @@ std::string InfoProfile() {
     const std::string one = R"({"number": 1, "start": 2048, "end": 20971486, "type": "kdfs"})";
     const std::string osdata = R"(, {"number": 2, "start": 20973568, "end": 41943006, "type": "osdata"})";
     return std::string(R"({"storage": {"adapters": [
-      {"name": "hbx0", "driver": "lsi_msgpt3", "transport": "sas", "uid": "sas.1"},
-      {"name": "hbx1", "driver": "qlnativefc", "transport": "fc", "uid": "fc.1"}],
+      {"name": "hbx0", "driver": "mpt3_native", "transport": "sas", "uid": "sas.1"},
+      {"name": "hbx1", "driver": "qla_native", "transport": "fc", "uid": "fc.1"}],
      "devices": [)") +
            Disk(kSsd, 0, R"(, "local": true, "ssd": true, "wear": true)", one + osdata) + "," +
            Disk(kFast, 1, "", one) + "," + Disk(kNoAts, 2, R"(, "sopi": {"ats": "unsupported"})", one) + "," +
