@@ -746,8 +746,7 @@ void TarnNicImpl::Bind(const Ipv4Address& address, const Ipv4Address& netmask, c
             std::string host = GetAdvString("Misc", "HostName");
             if (host.empty()) host = "localhost";
             HostsFile hosts;
-            if (!HostCtl::Misc::HostFileExists(HostsFile::kPath)) hosts.InitEtcHosts();
-            hosts.Parse();
+            hosts.ParseOrInit();
             hosts.AddOrReplaceEntry(address.GetStringAddress(), host, {});
         }
     } catch (const HostCtlException& e) {
