@@ -7,7 +7,9 @@
 
 #include "hostctl/exception.h"
 #include "hw_fixture.h"
+#include "ksi/hardware.h"
 #include "sim/faults.h"
+#include "sim/kernel.h"
 #include "sim/profile.h"
 
 namespace {
@@ -99,6 +101,35 @@ TEST_F(VfTest, KernelRefusalStoresNothing) {
     EXPECT_EQ(message.rfind("Unable to set the number of VFs of 0000:5e:00.0; Status(0xbad0004)", 0), 0u) << message;
     EXPECT_TRUE(StoredDevices().empty());
     EXPECT_TRUE(Vfs(kMlx).empty());
+}
+
+// A running VM holding one VF keeps the count where it is: changing it would
+// tear that VF down under the VM.
+TEST_F(VfTest, VfInUseByAVmKeepsTheCount) {
+    Device(kMlx).SetConfiguredMaxVfs(4);
+    auto holdVf = [](uint32_t inUse) {
+        TarnSim::WithState(
+            [&](TarnSim::KernelState& s) {
+                s.Put(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, {"0", "94", "0", "3"},
+                      Ksi::Hardware::PciOwnerState{1, inUse, 0});
+            },
+            true);
+    };
+    holdVf(1);
+    ASSERT_TRUE(Device("0000:5e:00.3").IsInPassthruUseByVM());
+    for (uint32_t n : {0u, 2u, 8u}) {
+        const std::string message = Refusal(kMlx, n);
+        EXPECT_EQ(message.rfind("Unable to set the number of VFs of 0000:5e:00.0; Status(0xbad0004)", 0), 0u)
+            << n << ": " << message;
+        EXPECT_EQ(Vfs(kMlx).size(), 4u);
+        EXPECT_EQ(StoredVfs(kMlx), 4);
+        EXPECT_TRUE(Device("0000:5e:00.3").IsInPassthruUseByVM());
+    }
+    EXPECT_EQ(Refusal(kMlx, 4), "");  // the same count tears nothing down
+    holdVf(0);
+    EXPECT_EQ(Refusal(kMlx, 2), "");
+    EXPECT_EQ(Vfs(kMlx).size(), 2u);
+    EXPECT_EQ(StoredVfs(kMlx), 2);
 }
 
 TEST_F(VfTest, StoreFaultPutsTheCountBack) {
