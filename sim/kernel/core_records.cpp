@@ -80,8 +80,13 @@ struct RecordStore::Table {
     std::vector<uint32_t> index;  // slot + 1; 0 empty; size a power of two
     size_t live = 0;
     size_t deadBytes = 0;
-    size_t disordered = 0;  // records added out of instance order since the last rebuild
-    uint32_t lastKeyOff = 0, lastKeyLen = 0;  // the tail added last
+    // Records added since the last rebuild that did not go after every
+    // record before them: each one leaves the arena out of listing order.
+    // (Counting only descents from the record added just before would miss
+    // interleaved runs, e.g. paths added device by device but listed adapter
+    // by adapter, which are out of order almost everywhere.)
+    size_t disordered = 0;
+    uint32_t lastKeyOff = 0, lastKeyLen = 0;  // the greatest tail in the arena order
     mutable size_t cursor = 0;  // the slot the last lookup found
     bool queued = false;        // on the store's list for Tidy
 
@@ -208,10 +213,12 @@ struct RecordStore::Table {
         Slot s{static_cast<uint32_t>(keys.size()), static_cast<uint32_t>(tail.size()),
                static_cast<uint32_t>(bytes.size()), static_cast<uint32_t>(value.size()),
                static_cast<uint32_t>(value.size()), hash};
-        if (live && TailLess(tail, std::string_view(keys.data() + lastKeyOff, lastKeyLen)))
+        if (live && TailLess(tail, std::string_view(keys.data() + lastKeyOff, lastKeyLen))) {
             ++disordered;
-        lastKeyOff = s.keyOff;
-        lastKeyLen = s.keyLen;
+        } else {
+            lastKeyOff = s.keyOff;
+            lastKeyLen = s.keyLen;
+        }
         keys.append(tail);
         bytes.append(value);
         slots.push_back(s);

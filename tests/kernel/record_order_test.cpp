@@ -161,6 +161,48 @@ TEST(RecordOrder, ReorderWaitsUntilMoreThanAnEighthAreOutOfOrder) {
     EXPECT_EQ(Visited(store).back(), "n6000");
 }
 
+TEST(RecordOrder, InterleavedRunsCountAsOutOfOrderThoughFewStepsGoBack) {
+    // Paths written device by device, eight adapters each, but listed adapter
+    // by adapter: only one step in eight goes back from the record before,
+    // yet almost every record sits away from its place in the listing.
+    RecordStore store;
+    std::vector<std::string> written;
+    for (int target = 0; target < 64; ++target)
+        for (int adapter = 1; adapter <= 8; ++adapter)
+            written.push_back("hba" + std::to_string(adapter) + ":T" + std::to_string(100 + target));
+    for (const auto& name : written)
+        store.Set(Key({name}), "path " + name);
+    store.Tidy();
+    std::vector<std::string> sorted = written;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(Visited(store), sorted);
+    int wrong = 0;
+    for (const auto& name : sorted)
+        wrong += ValueOf(store, Key({name})) != "path " + name;
+    EXPECT_EQ(wrong, 0);
+    // Laid out in order, later records after the greatest one stay in place.
+    store.Set(Key({"hba9:T100"}), "path hba9:T100");
+    store.Tidy();
+    EXPECT_EQ(Visited(store).back(), "hba9:T100");
+}
+
+TEST(RecordOrder, ARecordBelowTheGreatestCountsEvenAfterOneAboveIt) {
+    RecordStore store;
+    // 70 in order; then 9 pairs, the first a step back, the second a step
+    // forward from it but still below the greatest: both are out of place.
+    for (int i = 0; i < 70; ++i)
+        store.Set(Key({"n" + std::to_string(5000 + 2 * i)}), "in order");  // n5000 .. n5138
+    for (int i = 0; i < 9; ++i) {
+        store.Set(Key({"n" + std::to_string(5001 + 4 * i)}), "late");
+        store.Set(Key({"n" + std::to_string(5003 + 4 * i)}), "late");
+    }
+    // 18 of 88 are out of order: more than an eighth, so laid out in order.
+    store.Tidy();
+    std::vector<std::string> visited = Visited(store);
+    ASSERT_EQ(visited.size(), 88u);
+    EXPECT_TRUE(std::is_sorted(visited.begin(), visited.end()));
+}
+
 // ---- Through the kernel client ----------------------------------------------------
 
 constexpr const char* kModule = "ordertest";
