@@ -5,9 +5,10 @@
 // GetScsiInterfaces at 256, 1,024 and 4,096 devices; every path
 // and every device's multipathing configuration at 256, 4,096 and 16,384
 // devices; the boot replay of 4,096 devices' recorded policies. Each reports
-// its cost per device or per path and the ratio to its baseline; the end of
-// the run prints how the per-unit cost changes from the smallest host to the
-// largest (flat is 1.0).
+// its cost per device or per path and the ratio to its baseline, each side
+// the least CPU time of several batches taken in turns; the end of the run
+// prints how the per-unit cost changes from the smallest host to the largest
+// (flat is 1.0).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -567,22 +567,32 @@ InstancePath ToPath(const std::vector<KSI_Param>& instance) {
 TARN_ReturnStatus ReadRecord(KernelState::Data& d, std::string_view module, uint32_t node,
                              const std::vector<KSI_Param>& instance, void* buffer,
                              unsigned int length) {
-    // Reused buffers: a read allocates nothing once they have grown.
-    thread_local std::string prefix, tail;
-    prefix.clear();
-    tail.clear();
-    AppendNodePrefix(prefix, module, node);
-    char digits[24];
+    // The key is built on the stack when it fits (nearly always): a read
+    // then allocates nothing and touches no thread-local state.
+    char stack[512];
+    std::string heap;
+    size_t need = NodePrefixSize(module);
+    for (const auto& k : instance)
+        need += (k.kind == KSI_Param::Integer ? 21 : k.text.size()) + 1;
+    char* key = stack;
+    if (need > sizeof stack) {
+        heap.resize(need);
+        key = heap.data();
+    }
+    char* p = WriteNodePrefix(key, module, node);
+    const size_t prefixLength = static_cast<size_t>(p - key);
     for (const auto& k : instance) {
-        if (k.kind == KSI_Param::Integer)
-            tail.append(digits, static_cast<size_t>(std::snprintf(digits, sizeof digits, "%lld",
-                                                                   static_cast<long long>(k.number))));
-        else
-            tail += k.text;
-        tail.push_back('\0');
+        if (k.kind == KSI_Param::Integer) {
+            p += std::snprintf(p, 22, "%lld", static_cast<long long>(k.number));
+        } else if (!k.text.empty()) {
+            std::memcpy(p, k.text.data(), k.text.size());
+            p += k.text.size();
+        }
+        *p++ = '\0';
     }
     std::string_view value;
-    if (!d.records.Find(prefix, tail, &value))
+    if (!d.records.Find(std::string_view(key, prefixLength),
+                        std::string_view(key + prefixLength, static_cast<size_t>(p - key) - prefixLength), &value))
         return TARN_NOT_FOUND;
     size_t n = std::min<size_t>(length, value.size());
     if (n)

@@ -102,6 +102,9 @@ struct KernelState::Data {
 
 // module '\0' 8-hex-node '\0' key '\0' key '\0' ...
 void AppendNodePrefix(std::string& out, std::string_view module, uint32_t node);
+// The same written at `out` (NodePrefixSize bytes); returns the end.
+char* WriteNodePrefix(char* out, std::string_view module, uint32_t node);
+inline size_t NodePrefixSize(std::string_view module) { return module.size() + 10; }
 std::string EncodeKey(std::string_view module, uint32_t node, const InstancePath& instance);
 // Splits a key back; false when malformed.
 bool DecodeKey(std::string_view key, std::string* module, uint32_t* node, InstancePath* instance);

@@ -264,12 +264,48 @@ struct RecordStore::Table {
 
 RecordStore::RecordStore() = default;
 RecordStore::~RecordStore() = default;
-RecordStore::RecordStore(RecordStore&&) noexcept = default;
-RecordStore& RecordStore::operator=(RecordStore&&) noexcept = default;
+
+// The tables move with their owner; the one moved from keeps no pointer to them.
+RecordStore::RecordStore(RecordStore&& other) noexcept
+    : _tables(std::move(other._tables)),
+      _recent(other._recent),
+      _byPrefix(std::move(other._byPrefix)),
+      _untidy(std::move(other._untidy)),
+      _size(other._size) {
+    other.Clear();
+}
+
+RecordStore& RecordStore::operator=(RecordStore&& other) noexcept {
+    if (this != &other) {
+        _tables = std::move(other._tables);
+        _recent = other._recent;
+        _byPrefix = std::move(other._byPrefix);
+        _untidy = std::move(other._untidy);
+        _size = other._size;
+        other.Clear();
+    }
+    return *this;
+}
+
+namespace {
+// A slot of the recent-tables cache from the node id digits at the end of a prefix.
+size_t RecentSlot(std::string_view prefix, size_t slots) {
+    uint64_t digits = 0;
+    if (prefix.size() >= 9)
+        std::memcpy(&digits, prefix.data() + prefix.size() - 9, 8);
+    return static_cast<size_t>((digits * 0x9E3779B97F4A7C15ull) >> 58) % slots;
+}
+}  // namespace
 
 RecordStore::Table* RecordStore::TableOf(std::string_view prefix) const {
+    Table*& recent = _recent[RecentSlot(prefix, kRecent)];
+    if (recent && recent->prefix == prefix)
+        return recent;
     auto it = _byPrefix.find(prefix);
-    return it == _byPrefix.end() ? nullptr : it->second;
+    if (it == _byPrefix.end())
+        return nullptr;
+    recent = it->second;
+    return recent;
 }
 
 bool RecordStore::Find(std::string_view prefix, std::string_view tail, std::string_view* value) const {
@@ -316,6 +352,7 @@ bool RecordStore::Erase(std::string_view key) {
 }
 
 void RecordStore::Clear() {
+    _recent.fill(nullptr);
     _tables.clear();
     _byPrefix.clear();
     _untidy.clear();

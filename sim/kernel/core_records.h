@@ -10,6 +10,7 @@
 // writes that caused it. Not thread-safe: the kernel serialises every call.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -60,6 +61,10 @@ private:
     Table* TableOf(std::string_view prefix) const;
 
     std::vector<std::unique_ptr<Table>> _tables;
+    // The tables of recently read nodes by a hash of the node id: a read
+    // then costs one short compare instead of hashing the prefix.
+    static constexpr size_t kRecent = 32;
+    mutable std::array<Table*, kRecent> _recent{};
     std::unordered_map<std::string, Table*, PrefixHash, std::equal_to<>> _byPrefix;
     std::vector<Table*> _untidy;  // tables with records written out of order
     size_t _size = 0;

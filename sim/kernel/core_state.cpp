@@ -55,12 +55,22 @@ struct Reader {
 
 }  // namespace
 
-void AppendNodePrefix(std::string& out, std::string_view module, uint32_t node) {
-    out.append(module);
-    out.push_back('\0');
+char* WriteNodePrefix(char* out, std::string_view module, uint32_t node) {
+    if (!module.empty())
+        std::memcpy(out, module.data(), module.size());
+    out += module.size();
+    *out++ = '\0';
     for (int shift = 28; shift >= 0; shift -= 4)
-        out.push_back(kHex[(node >> shift) & 0xf]);
-    out.push_back('\0');
+        *out++ = kHex[(node >> shift) & 0xf];
+    *out++ = '\0';
+    return out;
+}
+
+void AppendNodePrefix(std::string& out, std::string_view module, uint32_t node) {
+    // Every record read builds one: fill it in place rather than char by char.
+    const size_t at = out.size();
+    out.resize(at + NodePrefixSize(module));
+    WriteNodePrefix(out.data() + at, module, node);
 }
 
 std::string EncodeKey(std::string_view module, uint32_t node, const InstancePath& instance) {

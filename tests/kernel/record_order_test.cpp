@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -203,6 +204,52 @@ TEST(RecordOrder, ARecordBelowTheGreatestCountsEvenAfterOneAboveIt) {
     EXPECT_TRUE(std::is_sorted(visited.begin(), visited.end()));
 }
 
+// A full record key of `node` of module "m".
+std::string NodeKey(uint32_t node, const std::string& instance) {
+    char prefix[12];
+    std::snprintf(prefix, sizeof prefix, "m%c%08x%c", 0, node, 0);
+    return std::string(prefix, 11) + instance + '\0';
+}
+
+TEST(RecordOrder, ReadsAlternatingOverManyNodesEachFindTheirOwnNode) {
+    // More nodes than reads remember tables for, read round and round.
+    RecordStore store;
+    for (uint32_t node = 0; node < 300; ++node)
+        store.Set(NodeKey(node * 7 + 1, "dev"), "node " + std::to_string(node * 7 + 1));
+    int wrong = 0;
+    for (int pass = 0; pass < 3; ++pass)
+        for (uint32_t node = 0; node < 300; ++node) {
+            const uint32_t id = pass == 1 ? (299 - node) * 7 + 1 : node * 7 + 1;
+            wrong += ValueOf(store, NodeKey(id, "dev")) != "node " + std::to_string(id);
+            wrong += ValueOf(store, NodeKey(id + 1, "dev")) != "(none)";  // a node never written
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(RecordOrder, AStoreMovedOrClearedForgetsTheTablesItRead) {
+    RecordStore first;
+    first.Set(NodeKey(5, "dev"), "first");
+    ASSERT_EQ(ValueOf(first, NodeKey(5, "dev")), "first");
+    RecordStore second(std::move(first));
+    EXPECT_EQ(ValueOf(second, NodeKey(5, "dev")), "first");
+    // The store moved from starts empty and its new records are its own.
+    EXPECT_EQ(ValueOf(first, NodeKey(5, "dev")), "(none)");
+    first.Set(NodeKey(5, "dev"), "again");
+    EXPECT_EQ(ValueOf(first, NodeKey(5, "dev")), "again");
+    EXPECT_EQ(ValueOf(second, NodeKey(5, "dev")), "first");
+    RecordStore third;
+    third.Set(NodeKey(5, "dev"), "third");
+    ASSERT_EQ(ValueOf(third, NodeKey(5, "dev")), "third");
+    third = std::move(second);
+    EXPECT_EQ(ValueOf(third, NodeKey(5, "dev")), "first");
+    EXPECT_EQ(ValueOf(second, NodeKey(5, "dev")), "(none)");
+    EXPECT_EQ(second.Size(), 0u);
+    third.Clear();
+    EXPECT_EQ(ValueOf(third, NodeKey(5, "dev")), "(none)");
+    third.Set(NodeKey(5, "dev"), "after clearing");
+    EXPECT_EQ(ValueOf(third, NodeKey(5, "dev")), "after clearing");
+}
+
 // ---- Through the kernel client ----------------------------------------------------
 
 constexpr const char* kModule = "ordertest";
@@ -257,6 +304,32 @@ TEST_F(ListingTest, ListingsFollowKeysAddedAndRemovedBetweenThem) {
     Remove({"a", "1"});
     EXPECT_EQ(List(), (std::vector<std::string>{"0", "c"}));
     EXPECT_TRUE(List({"a"}).empty());
+}
+
+TEST_F(ListingTest, ReadsByNumberAndByVeryLongKeysFindTheirRecords) {
+    const std::string longKey(700, 'k');
+    TarnSim::WithState(
+        [&](KernelState& s) {
+            s.Put(kModule, kNode, {"grp", "42"}, uint32_t{42});
+            s.Put(kModule, kNode, {"grp", "-9223372036854775808"}, uint32_t{64});
+            s.Put(kModule, kNode, {"grp", longKey}, uint32_t{700});
+        },
+        true);
+    auto read = [&](auto key) {
+        Sysinfo si(kNode);
+        si.SetModule(kModule);
+        si.SetThrowOnError(false);
+        si.SetInstance("grp");
+        si.AddInstancePath(key);
+        uint32_t v = 0;
+        return si.Get(&v, sizeof v) == TARN_OK ? v : 0u;
+    };
+    EXPECT_EQ(read(42L), 42u);
+    EXPECT_EQ(read(std::string("42")), 42u);
+    EXPECT_EQ(read(static_cast<long>(INT64_MIN)), 64u);
+    EXPECT_EQ(read(longKey), 700u);
+    EXPECT_EQ(read(longKey + "x"), 0u);
+    EXPECT_EQ(read(43L), 0u);
 }
 
 TEST_F(ListingTest, InstanceChecksAgreeWithTheListing) {
