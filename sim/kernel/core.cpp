@@ -567,32 +567,9 @@ InstancePath ToPath(const std::vector<KSI_Param>& instance) {
 TARN_ReturnStatus ReadRecord(KernelState::Data& d, std::string_view module, uint32_t node,
                              const std::vector<KSI_Param>& instance, void* buffer,
                              unsigned int length) {
-    // The key is built on the stack when it fits (nearly always): a read
-    // then allocates nothing and touches no thread-local state.
-    char stack[512];
-    std::string heap;
-    size_t need = NodePrefixSize(module);
-    for (const auto& k : instance)
-        need += (k.kind == KSI_Param::Integer ? 21 : k.text.size()) + 1;
-    char* key = stack;
-    if (need > sizeof stack) {
-        heap.resize(need);
-        key = heap.data();
-    }
-    char* p = WriteNodePrefix(key, module, node);
-    const size_t prefixLength = static_cast<size_t>(p - key);
-    for (const auto& k : instance) {
-        if (k.kind == KSI_Param::Integer) {
-            p += std::snprintf(p, 22, "%lld", static_cast<long long>(k.number));
-        } else if (!k.text.empty()) {
-            std::memcpy(p, k.text.data(), k.text.size());
-            p += k.text.size();
-        }
-        *p++ = '\0';
-    }
     std::string_view value;
-    if (!d.records.Find(std::string_view(key, prefixLength),
-                        std::string_view(key + prefixLength, static_cast<size_t>(p - key) - prefixLength), &value))
+    const ReadKey key(module, node, instance);
+    if (!d.records.Find(key.Prefix(), key.Tail(), &value))
         return TARN_NOT_FOUND;
     size_t n = std::min<size_t>(length, value.size());
     if (n)

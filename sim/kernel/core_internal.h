@@ -2,6 +2,7 @@
 // form and the hooks the profile code uses to reset the running kernel.
 #pragma once
 
+#include <cstring>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -105,6 +106,50 @@ void AppendNodePrefix(std::string& out, std::string_view module, uint32_t node);
 // The same written at `out` (NodePrefixSize bytes); returns the end.
 char* WriteNodePrefix(char* out, std::string_view module, uint32_t node);
 inline size_t NodePrefixSize(std::string_view module) { return module.size() + 10; }
+
+// One record key for a read, built on the stack when it fits (nearly
+// always): a read then allocates nothing. `Keys` is an InstancePath or the
+// KSI_Param keys of a call.
+class ReadKey {
+public:
+    template <typename Keys>
+    ReadKey(std::string_view module, uint32_t node, const Keys& instance) {
+        size_t need = NodePrefixSize(module);
+        for (const auto& k : instance)
+            need += Size(k) + 1;
+        if (need > sizeof _stack) {
+            _heap.resize(need);
+            _key = _heap.data();
+        }
+        char* p = WriteNodePrefix(_key, module, node);
+        _prefix = static_cast<size_t>(p - _key);
+        for (const auto& k : instance) {
+            p = Write(p, k);
+            *p++ = '\0';
+        }
+        _size = static_cast<size_t>(p - _key);
+    }
+    ReadKey(const ReadKey&) = delete;
+    ReadKey& operator=(const ReadKey&) = delete;
+    std::string_view Prefix() const { return {_key, _prefix}; }
+    std::string_view Tail() const { return {_key + _prefix, _size - _prefix}; }
+
+private:
+    static size_t Size(const std::string& k) { return k.size(); }
+    static size_t Size(const KSI_Param& k) { return k.kind == KSI_Param::Integer ? 20 : k.text.size(); }
+    static char* Write(char* p, const std::string& k) { return Copy(p, k); }
+    static char* Write(char* p, const KSI_Param& k);
+    static char* Copy(char* p, std::string_view s) {
+        if (!s.empty())
+            std::memcpy(p, s.data(), s.size());
+        return p + s.size();
+    }
+
+    char _stack[512];
+    std::string _heap;
+    char* _key = _stack;
+    size_t _prefix = 0, _size = 0;
+};
 std::string EncodeKey(std::string_view module, uint32_t node, const InstancePath& instance);
 // Splits a key back; false when malformed.
 bool DecodeKey(std::string_view key, std::string* module, uint32_t* node, InstancePath* instance);

@@ -66,6 +66,25 @@ char* WriteNodePrefix(char* out, std::string_view module, uint32_t node) {
     return out;
 }
 
+char* ReadKey::Write(char* p, const KSI_Param& k) {
+    if (k.kind != KSI_Param::Integer)
+        return Copy(p, k.text);
+    // Decimal digits, as AsText writes them (at most 20 with the sign).
+    char digits[20];
+    size_t n = 0;
+    const bool negative = k.number < 0;
+    uint64_t v = negative ? 0 - static_cast<uint64_t>(k.number) : static_cast<uint64_t>(k.number);
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (negative)
+        *p++ = '-';
+    while (n)
+        *p++ = digits[--n];
+    return p;
+}
+
 void AppendNodePrefix(std::string& out, std::string_view module, uint32_t node) {
     // Every record read builds one: fill it in place rather than char by char.
     const size_t at = out.size();
@@ -465,7 +484,8 @@ const std::string* KernelState::Find(std::string_view module, uint32_t node,
     thread_local std::string ring[kFindResults];
     thread_local unsigned next = 0;
     std::string_view value;
-    if (!_d->records.Find(EncodeKey(module, node, instance), &value))
+    const ReadKey key(module, node, instance);
+    if (!_d->records.Find(key.Prefix(), key.Tail(), &value))
         return nullptr;
     std::string& out = ring[next++ % kFindResults];
     out.assign(value);
@@ -474,13 +494,15 @@ const std::string* KernelState::Find(std::string_view module, uint32_t node,
 
 bool KernelState::Has(std::string_view module, uint32_t node, const InstancePath& instance) const {
     std::string_view value;
-    return _d->records.Find(EncodeKey(module, node, instance), &value);
+    const ReadKey key(module, node, instance);
+    return _d->records.Find(key.Prefix(), key.Tail(), &value);
 }
 
 bool KernelState::ReadBytes(std::string_view module, uint32_t node, const InstancePath& instance, void* out,
                             size_t length) const {
     std::string_view value;
-    if (!_d->records.Find(EncodeKey(module, node, instance), &value))
+    const ReadKey key(module, node, instance);
+    if (!_d->records.Find(key.Prefix(), key.Tail(), &value))
         return false;
     const size_t n = std::min(length, value.size());
     if (n)
