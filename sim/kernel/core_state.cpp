@@ -258,6 +258,10 @@ void KernelState::Data::Clear(bool keepFaults) {
         storeFaults.clear();
     }
     undo.clear();
+    // A wholesale change is undone by reading the files again, not by the
+    // journal: journaling every record written after it would only copy
+    // each key once more and leave the freed copies all over the heap.
+    journaling = false;
     dirty = true;
     fullRewrite = true;
     faultsChanged = true;

@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "../../sim/kernel/core_internal.h"
 #include "fixture.h"
 #include "platform/sysinfo.h"
 #include "sim/kernel.h"
@@ -201,6 +203,38 @@ TEST_F(RecordStoreTest, AFailedCallLeavesNoTraceAndOthersLoadTheSameRecords) {
     if (pid == 0) {
         const bool same = Get(5, {"keep"}) == Value(1, 50) && Get(5, {"gone"}) == Value(2, 50) &&
                           Get(5, {"new"}) == "(none)" && Get(1, {"dev"}) == "(none)";
+        _exit(same ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(RecordStoreTest, AWholesaleResetIsUndoneWhenItFailsAndKeptWhenItSucceeds) {
+    Put(5, {"keep"}, Value(1, 50));
+    auto reset = [](bool fail) {
+        TarnSim::RunExclusive([&](KernelState& s) {
+            s.data().Clear(false);
+            for (int i = 0; i < 200; ++i) {
+                const std::string v = Value(i, 30);
+                s.Write(kModule, 6, {"r" + std::to_string(i)}, v.data(), v.size());
+            }
+            if (fail)
+                throw std::runtime_error("reset failed");
+        });
+    };
+    EXPECT_THROW(reset(true), std::runtime_error);
+    EXPECT_EQ(Get(5, {"keep"}), Value(1, 50));
+    EXPECT_EQ(Get(6, {"r0"}), "(none)");
+    reset(false);
+    EXPECT_EQ(Get(5, {"keep"}), "(none)");
+    EXPECT_EQ(Get(6, {"r199"}), Value(199, 30));
+    // A later change journals again: another process sees both.
+    Put(6, {"r0"}, Value(7, 12));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const bool same = Get(5, {"keep"}) == "(none)" && Get(6, {"r199"}) == Value(199, 30) &&
+                          Get(6, {"r0"}) == Value(7, 12);
         _exit(same ? 0 : 1);
     }
     int status = 0;
