@@ -3,6 +3,8 @@
 // nothing, boot replay of recorded states, and lookups by name.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "hostctl/exception.h"
 #include "ksi/storage.h"
 #include "platform/log.h"
@@ -49,6 +51,58 @@ TEST_F(MultipathHostTest, PathIdentityFromItsRecords) {
     stats.io.commands = 7;
     path.GetScsiStats(stats);
     EXPECT_EQ(stats.io.commands, 0u);
+}
+
+TEST_F(MultipathHostTest, EveryFieldOfThePathRecordsComesBackWhateverItsLength) {
+    // Fields of every length up to their full size (no terminating zero),
+    // empty ones included, so each is cut from the right place.
+    struct Case {
+        std::string adapter, device, plugin, controller;
+    };
+    const Case cases[] = {
+        {"a", "d", "p", "c"},
+        {std::string(32, 'A'), std::string(256, 'D'), std::string(32, 'P'), std::string(64, 'C')},
+        {"hbx9", "naa.1", "", ""},  // unclaimed, no controller
+        {"hbx9", "", "NMP", "ctl-0"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string name = "hbx9:C1:T2:L" + std::to_string(n++);
+        KsiStoragePathInfo info{};
+        std::memcpy(info.adapter, c.adapter.data(), c.adapter.size());
+        std::memcpy(info.deviceUid, c.device.data(), c.device.size());
+        std::memcpy(info.plugin, c.plugin.data(), c.plugin.size());
+        std::memcpy(info.controller, c.controller.data(), c.controller.size());
+        info.channel = 1;
+        info.target = 4000000000u;
+        info.lun = 255;
+        info.nsId = 7;
+        info.flags = 2;
+        info.maxIOSize = 1u << 25;
+        KsiStoragePathUid uid{};
+        std::memcpy(uid.adapterUid, "au", 2);
+        std::memcpy(uid.targetUid, "tu", 2);
+        std::memcpy(uid.deviceUid, "du", 2);
+        TarnSim::WithState(
+            [&](TarnSim::KernelState& s) {
+                s.Put(KSI_NODE_storage_scsifw_paths_info, {name}, info);
+                s.Put(KSI_NODE_storage_scsifw_paths_pathUid, {name}, uid);
+            },
+            true);
+        ScsiPathImpl path(name);
+        EXPECT_EQ(path.GetAdapterName(), c.adapter) << name;
+        EXPECT_EQ(path.GetDeviceIdentifier(), c.device) << name;
+        EXPECT_EQ(path.GetMultipathPluginIdentifier(), c.plugin.empty() ? "(unclaimed)" : c.plugin) << name;
+        EXPECT_EQ(path.GetControllerName(), c.controller) << name;
+        EXPECT_EQ(path.GetChannelNumber(), 1u);
+        EXPECT_EQ(path.GetTargetNumber(), 4000000000u);
+        EXPECT_EQ(path.GetLun(), 255u);
+        EXPECT_EQ(path.GetNSId(), 7u);
+        EXPECT_EQ(path.GetMaxIOSize(), 1u << 25);
+        EXPECT_FALSE(path.IsUniqueIdentifier());
+        EXPECT_TRUE(path.IsPersistableIdentifier());
+        EXPECT_EQ(path.GetIdentifier(), "au-tu-du");
+    }
 }
 
 TEST_F(MultipathHostTest, StateStringsOfEveryKernelValue) {

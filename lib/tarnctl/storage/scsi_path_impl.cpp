@@ -35,7 +35,19 @@ ConfigStoreObjectId ScsiPathImpl::PathId(const std::string& pathUid) {
 }
 
 void ScsiPathImpl::Refresh() {
-    _info = KsiRead<KsiStoragePathInfo>(KSI_NODE_storage_scsifw_paths_info, {_runtimeName});
+    const auto info = KsiRead<KsiStoragePathInfo>(KSI_NODE_storage_scsifw_paths_info, {_runtimeName});
+    const std::string adapterName = FixedString(info.adapter), device = FixedString(info.deviceUid),
+                      plugin = FixedString(info.plugin);
+    _info.text = adapterName + device + plugin + FixedString(info.controller);
+    _info.adapterLength = static_cast<uint16_t>(adapterName.size());
+    _info.deviceLength = static_cast<uint16_t>(device.size());
+    _info.pluginLength = static_cast<uint16_t>(plugin.size());
+    _info.channel = info.channel;
+    _info.target = info.target;
+    _info.lun = info.lun;
+    _info.nsId = info.nsId;
+    _info.flags = info.flags;
+    _info.maxIOSize = info.maxIOSize;
     const auto uid = KsiRead<KsiStoragePathUid>(KSI_NODE_storage_scsifw_paths_pathUid, {_runtimeName});
     const std::string adapter = FixedString(uid.adapterUid), target = FixedString(uid.targetUid);
     _identifier = adapter + "-" + target + "-" + FixedString(uid.deviceUid);
@@ -61,12 +73,18 @@ std::string ScsiPathImpl::GetDeviceUid() {
     RefreshIfStale();
     return _identifier.substr(_adapterUidLength + _targetUidLength + 2);
 }
-std::string ScsiPathImpl::GetControllerName() { RefreshIfStale(); return FixedString(_info.controller); }
+std::string ScsiPathImpl::GetControllerName() {
+    RefreshIfStale();
+    return _info.text.substr(_info.adapterLength + _info.deviceLength + _info.pluginLength);
+}
 uint32_t ScsiPathImpl::GetNSId() { RefreshIfStale(); return _info.nsId; }
 bool ScsiPathImpl::IsUniqueIdentifier() { RefreshIfStale(); return (_info.flags & kUniqueId) != 0; }
 bool ScsiPathImpl::IsPersistableIdentifier() { RefreshIfStale(); return (_info.flags & kPersistableId) != 0; }
-std::string ScsiPathImpl::GetDeviceIdentifier() { RefreshIfStale(); return FixedString(_info.deviceUid); }
-std::string ScsiPathImpl::GetAdapterName() { RefreshIfStale(); return FixedString(_info.adapter); }
+std::string ScsiPathImpl::GetDeviceIdentifier() {
+    RefreshIfStale();
+    return InfoText(_info.adapterLength, _info.deviceLength);
+}
+std::string ScsiPathImpl::GetAdapterName() { RefreshIfStale(); return InfoText(0, _info.adapterLength); }
 uint32_t ScsiPathImpl::GetChannelNumber() { RefreshIfStale(); return _info.channel; }
 uint32_t ScsiPathImpl::GetTargetNumber() { RefreshIfStale(); return _info.target; }
 uint32_t ScsiPathImpl::GetLun() { RefreshIfStale(); return _info.lun; }
@@ -74,7 +92,7 @@ uint32_t ScsiPathImpl::GetMaxIOSize() { RefreshIfStale(); return _info.maxIOSize
 
 std::string ScsiPathImpl::GetMultipathPluginIdentifier() {
     RefreshIfStale();
-    std::string plugin = FixedString(_info.plugin);
+    std::string plugin = InfoText(_info.adapterLength + _info.deviceLength, _info.pluginLength);
     return plugin.empty() ? "(unclaimed)" : plugin;
 }
 

@@ -67,7 +67,15 @@ private:
     }
     std::string _runtimeName;
     bool _stale = true;
-    KsiStoragePathInfo _info{};
+    // The info record's texts back to back (adapter, device UID, plug-in,
+    // controller) and its numbers: the record itself is over 400 bytes, most
+    // of it padding of fixed-size fields, and a listing makes one per path.
+    struct Info {
+        std::string text;
+        uint16_t adapterLength = 0, deviceLength = 0, pluginLength = 0;
+        uint32_t channel = 0, target = 0, lun = 0, nsId = 0, flags = 0, maxIOSize = 0;
+    } _info;
+    std::string InfoText(size_t at, size_t length) const { return _info.text.substr(at, length); }
     // The identifier "adapter-target-device" from the UID record, with the
     // lengths of its first two parts: the record's fixed-size fields would
     // more than double the object, and a listing makes one per path.
