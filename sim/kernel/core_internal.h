@@ -61,7 +61,11 @@ struct KernelState::Data {
     RecordStore records;
     // EncodeKey(module, node, parent) -> the keys one level below `parent`
     // under which the node has records.
-    std::unordered_map<std::string, Level> children;
+    struct KeyHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, Level, KeyHash, std::equal_to<>> children;
     // module '\0' key '\0' key '\0' ... -> the nodes with a record at exactly that
     // path. Ordered, so everything below one instance (of any node) is one range.
     std::map<std::string, std::set<uint32_t>> paths;
@@ -133,6 +137,7 @@ public:
     ReadKey& operator=(const ReadKey&) = delete;
     std::string_view Prefix() const { return {_key, _prefix}; }
     std::string_view Tail() const { return {_key + _prefix, _size - _prefix}; }
+    std::string_view Key() const { return {_key, _size}; }
 
 private:
     static size_t Size(const std::string& k) { return k.size(); }

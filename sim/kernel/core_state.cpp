@@ -568,7 +568,7 @@ size_t KernelState::RemoveBelow(std::string_view module, const InstancePath& pre
 }
 
 const Level* KernelState::Data::LevelOf(std::string_view module, uint32_t node, const InstancePath& parent) const {
-    auto it = children.find(EncodeKey(module, node, parent));
+    auto it = children.find(ReadKey(module, node, parent).Key());
     return it == children.end() ? nullptr : &it->second;
 }
 

@@ -168,10 +168,19 @@ std::vector<std::string> WorkingPaths(const KernelState& s, const std::string& u
     return {live};
 }
 
-std::string RenderPspConfig(const KernelState& s, const std::string& uid, const KsiNmpDeviceInfo& d) {
+// `working`: the device's working paths when the caller has them already;
+// only the fixed and most-recently-used texts name a path, so round robin
+// never walks the paths here.
+std::string RenderPspConfig(const KernelState& s, const std::string& uid, const KsiNmpDeviceInfo& d,
+                            const std::vector<std::string>* working = nullptr) {
     const std::string psp = Text(d.psp);
-    auto working = WorkingPaths(s, uid, d);
-    const std::string current = working.empty() ? "" : working.front();
+    std::string current;
+    if (psp == kFixed || psp == kMru) {
+        if (working)
+            current = working->empty() ? "" : working->front();
+        else if (auto paths = WorkingPaths(s, uid, d); !paths.empty())
+            current = paths.front();
+    }
     if (psp == kFixed)
         return "{preferred=" + (d.preferred[0] ? Text(d.preferred) : std::string("none")) + ";current=" +
                (current.empty() ? "none" : current) + "}";
@@ -710,10 +719,13 @@ const NodeRegistration deviceNode(kNmpModule, KSI_NMP_NODE_DEVICE, {
         if (c.instance.size() != 1 || !HasDevice(c.state, c.instance[0]))
             return TARN_NOT_FOUND;
         KsiNmpDeviceInfo d = ReadDevice(c.state, c.instance[0]);
-        auto working = WorkingPaths(c.state, c.instance[0], d);
-        if (Text(d.psp) != kRr)
+        if (Text(d.psp) != kRr) {
+            auto working = WorkingPaths(c.state, c.instance[0], d);
             Set(d.current, working.empty() ? "" : working.front());
-        Set(d.pspConfig, RenderPspConfig(c.state, c.instance[0], d));
+            Set(d.pspConfig, RenderPspConfig(c.state, c.instance[0], d, &working));
+        } else {
+            Set(d.pspConfig, RenderPspConfig(c.state, c.instance[0], d));
+        }
         std::memcpy(buffer, &d, std::min<size_t>(length, sizeof(d)));
         return TARN_OK;
     },
