@@ -58,17 +58,18 @@ std::vector<std::unique_ptr<HostCtl::Adv::AdvancedOption>> AdvancedOptionBranchI
     ints.SetMark();
     out.reserve(names.size());
     for (auto& name : names) {
-        Ksi::Adv::IntOption record{};
+        // The record is read straight into the option that keeps it.
+        auto option = std::make_unique<AdvancedIntegerOptionImpl>(_branchName, std::move(name));
         try {
-            ints.SetMarkInstance(name);
-            ints.Get(&record, sizeof(record));
+            ints.SetMarkInstance(option->GetName());
+            option->ReadFrom(ints);
         } catch (const HostCtlException& e) {
             TarnCtl_LogWarnInt("%s: Skipping option %s/%s: %s\n", "AdvancedOptionBranchImpl",
-                               _branchName.c_str(), name.c_str(), e.GetDetailedMessage().c_str());
+                               _branchName.c_str(), option->GetName().c_str(), e.GetDetailedMessage().c_str());
             continue;
         }
-        if (!includeHidden && record.hidden) continue;
-        out.push_back(std::make_unique<AdvancedIntegerOptionImpl>(_branchName, std::move(name), record));
+        if (!includeHidden && option->IsHidden()) continue;
+        out.push_back(std::move(option));
     }
 
     Util::Sysinfo strs(KSI_NODE_config_strOpts);
@@ -99,9 +100,9 @@ std::unique_ptr<HostCtl::Adv::AdvancedOption> AdvancedOptionBranchImpl::GetOptio
     ints.SetThrowOnError(false);
     ints.SetInstance(_branchName);
     ints.AddInstancePath(name);
-    Ksi::Adv::IntOption irec{};
-    TARN_ReturnStatus st = ints.Get(&irec, sizeof(irec));
-    if (st == TARN_OK) return std::make_unique<AdvancedIntegerOptionImpl>(_branchName, name, irec);
+    auto option = std::make_unique<AdvancedIntegerOptionImpl>(_branchName, name);
+    TARN_ReturnStatus st = option->ReadFrom(ints);
+    if (st == TARN_OK) return option;
     if (st != TARN_NOT_FOUND) ints.ThrowStatus(st, {});
 
     Util::Sysinfo strs(KSI_NODE_config_strOpts);

@@ -189,9 +189,8 @@ const char* AdvancedOptionImpl::ImpactOf(bool reboot, bool maintenance) {
 
 void AdvancedOptionImpl::FillCommon(bool hidden, std::string description, bool hostSpecific,
                                     std::string impact) {
-    _hidden = hidden;
+    FillFlags(hidden, hostSpecific);
     _description = std::move(description);
-    _hostSpecific = hostSpecific;
     _impact = std::move(impact);
 }
 
@@ -236,9 +235,9 @@ void IntegerOptionImpl::PrintAs(TarnCtl::Lib::ObjectPrinter* printer, const char
     printer->Print("Default Int Value", _default);
     printer->Print("Min Value", _minimum);
     printer->Print("Max Value", _maximum);
-    printer->Print("Description", _description);
+    printer->Print("Description", GetDescription());
     printer->Print("Host Specific", _hostSpecific);
-    printer->Print("Impact", _impact);
+    printer->Print("Impact", GetImpact());
     printer->EndObject();
 }
 
@@ -261,9 +260,9 @@ void StringOptionImpl::PrintAs(TarnCtl::Lib::ObjectPrinter* printer, const char*
     printer->Print("String Value", _value);
     printer->Print("Default String Value", _default);
     if (validCharacters) printer->Print("Valid Characters", *validCharacters);
-    printer->Print("Description", _description);
+    printer->Print("Description", GetDescription());
     printer->Print("Host Specific", _hostSpecific);
-    printer->Print("Impact", _impact);
+    printer->Print("Impact", GetImpact());
     printer->EndObject();
 }
 
@@ -272,24 +271,38 @@ void StringOptionImpl::PrintAs(TarnCtl::Lib::ObjectPrinter* printer, const char*
 AdvancedIntegerOptionImpl::AdvancedIntegerOptionImpl(std::string branchName, std::string optionName)
     : IntegerOptionImpl(std::move(branchName), std::move(optionName)) {}
 
-AdvancedIntegerOptionImpl::AdvancedIntegerOptionImpl(std::string branchName, std::string optionName,
-                                                     const Ksi::Adv::IntOption& record)
-    : IntegerOptionImpl(std::move(branchName), std::move(optionName)) {
-    Fill(record);
-    _stale = false;
+TARN_ReturnStatus AdvancedIntegerOptionImpl::ReadFrom(Util::Sysinfo& node) {
+    TARN_ReturnStatus st = node.Get(&_record, sizeof(_record));
+    if (st == TARN_OK) {
+        Fill();
+        _stale = false;
+    }
+    return st;
 }
 
-void AdvancedIntegerOptionImpl::Fill(const Ksi::Adv::IntOption& r) {
+void AdvancedIntegerOptionImpl::Fill() {
+    const Ksi::Adv::IntOption& r = _record;
     _default = r.defaultValue;
     _minimum = r.minimum;
     _maximum = r.maximum;
     _value = r.currentValue;
-    FillCommon(r.hidden != 0, RecordText(r.description, sizeof(r.description)), r.hostSpecific != 0,
-               ImpactOf(r.rebootRequired, r.maintenanceModeRequired));
+    FillFlags(r.hidden != 0, r.hostSpecific != 0);
+}
+
+std::string AdvancedIntegerOptionImpl::GetDescription() {
+    EnsureFresh();
+    return RecordText(_record.description, sizeof(_record.description));
+}
+
+std::string AdvancedIntegerOptionImpl::GetImpact() {
+    EnsureFresh();
+    return ImpactOf(_record.rebootRequired, _record.maintenanceModeRequired);
 }
 
 void AdvancedIntegerOptionImpl::RefreshInt() {
-    Fill(ReadRecord<Ksi::Adv::IntOption>(KSI_NODE_config_intOpts, *this));
+    // A failed read leaves the option as it was.
+    _record = ReadRecord<Ksi::Adv::IntOption>(KSI_NODE_config_intOpts, *this);
+    Fill();
 }
 
 int64_t AdvancedIntegerOptionImpl::WriteKernel(int64_t value) {

@@ -8,12 +8,9 @@
 #include <string>
 
 #include "hostctl/adv.h"
+#include "ksi/adv.h"
 #include "lib/tarnctl_object.h"
-
-namespace Ksi::Adv {
-struct IntOption;
-struct StrOption;
-}  // namespace Ksi::Adv
+#include "platform/sysinfo.h"
 
 namespace TarnCtl::Adv {
 
@@ -53,6 +50,10 @@ protected:
     static const char* ImpactOf(bool reboot, bool maintenance);
     // Sets what every option has besides its value.
     void FillCommon(bool hidden, std::string description, bool hostSpecific, std::string impact);
+    void FillFlags(bool hidden, bool hostSpecific) {
+        _hidden = hidden;
+        _hostSpecific = hostSpecific;
+    }
 
     bool _stale = true;
     std::string _branchName;
@@ -108,10 +109,15 @@ protected:
 class AdvancedIntegerOptionImpl : public IntegerOptionImpl {
 public:
     AdvancedIntegerOptionImpl(std::string branchName, std::string optionName);
-    // An option filled from a record already read (listing); not stale.
-    AdvancedIntegerOptionImpl(std::string branchName, std::string optionName,
-                              const Ksi::Adv::IntOption& record);
 
+    // Reads the option's record from `node`, addressed at this option by the
+    // caller (a listing walks one node over its siblings); on success the
+    // option is filled and not stale. With throwing off, the status says why not.
+    TARN_ReturnStatus ReadFrom(Util::Sysinfo& node);
+
+    // Both stay in the record until asked for (a listing rarely shows them).
+    std::string GetDescription() override;
+    std::string GetImpact() override;
     void LoadConfig() override;
     void SetToDefault() override;
     void UpdateValueToCstore() override;
@@ -122,10 +128,13 @@ protected:
     void RefreshInt() override;
 
 private:
-    void Fill(const Ksi::Adv::IntOption& record);
+    // Takes the numbers and flags out of `_record`.
+    void Fill();
     // Writes `value` to the kernel and returns the value it kept; a refusal
     // throws SysinfoException.
     int64_t WriteKernel(int64_t value);
+
+    Ksi::Adv::IntOption _record{};
 };
 
 class AdvancedStringOptionImpl : public StringOptionImpl {

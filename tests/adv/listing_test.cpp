@@ -1,0 +1,240 @@
+// Listing a branch: every option as its kernel record says at the time of the
+// listing (values, range, description, flags), what another process changed
+// since the previous listing, records filling their text fields, and the
+// records that cannot be read.
+#include "adv_fixture.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <sstream>
+
+#include "adv/advanced_option_branch_impl.h"
+#include "adv/user_option_impl.h"
+#include "hostctl/exception.h"
+#include "ksi/adv.h"
+#include "platform/log.h"
+#include "platform/printer.h"
+#include "platform/sysinfo.h"
+#include "sim/faults.h"
+#include "sim/kernel.h"
+
+namespace AdvTest {
+namespace {
+
+using HostCtl::Adv::AdvancedIntegerOption;
+using HostCtl::Adv::AdvancedOption;
+using HostCtl::Adv::AdvancedStringOption;
+using TarnCtl::Adv::AdvancedOptionBranchImpl;
+
+class ListingTest : public AdvHostTest {
+protected:
+    // The option `name` of one listing of `branch` (hidden ones included).
+    static std::unique_ptr<AdvancedOption> Listed(const std::string& branch, const std::string& name) {
+        std::unique_ptr<AdvancedOption> found;
+        for (auto& o : AdvancedOptionBranchImpl().GetBranchByName(branch)->GetOptions(true))
+            if (o->GetName() == name) found = std::move(o);
+        return found;
+    }
+    static int64_t ListedValue(const std::string& branch, const std::string& name) {
+        auto o = Listed(branch, name);
+        return o ? dynamic_cast<AdvancedIntegerOption&>(*o).GetValue() : -1;
+    }
+    // Runs `fn` in a child process; its exit status (3 when it threw).
+    static int InOtherProcess(const std::function<void()>& fn) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            int rc = 0;
+            try {
+                fn();
+            } catch (...) {
+                rc = 3;
+            }
+            _exit(rc);
+        }
+        int st = 0;
+        waitpid(pid, &st, 0);
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 100;
+    }
+    // Writes the kernel only, as another tool on the host would.
+    static void KernelSet(const char* branch, const char* option, long value) {
+        TarnCtl::Util::Sysinfo si(KSI_NODE_config_intOpts);
+        si.SetInstance(branch);
+        si.AddInstancePath(option);
+        si.AddInput(value);
+        si.Set();
+    }
+    static Ksi::Adv::IntOption Record(const char* branch, const char* option) {
+        Ksi::Adv::IntOption r{};
+        TarnSim::WithState([&](TarnSim::KernelState& s) {
+            ASSERT_TRUE(s.Read(KSI_NODE_config_intOpts, {branch, option}, &r));
+        });
+        return r;
+    }
+    static void PutRecord(const char* branch, const char* option, const Ksi::Adv::IntOption& r) {
+        TarnSim::WithState([&](TarnSim::KernelState& s) { s.Put(KSI_NODE_config_intOpts, {branch, option}, r); },
+                           true);
+    }
+    static std::string Printed(AdvancedIntegerOption& o) {
+        std::ostringstream out;
+        TarnCtl::Lib::ObjectPrinter printer(out);
+        dynamic_cast<TarnCtl::Lib::TarnCtlObject&>(o).Print(&printer);
+        return out.str();
+    }
+};
+
+TEST_F(ListingTest, ListedOptionsCarryTheirWholeRecord) {
+    struct Row {
+        const char* branch;
+        const char* name;
+        int64_t value, def, min, max;
+        const char* description;
+        const char* impact;
+        bool hostSpecific;
+    } rows[] = {
+        {"Mem", "IdleTax", 75, 75, 0, 99, "Idle memory tax rate in percent", "none", false},
+        {"Mem", "KernelMemReservedMB", 0, 0, 0, 8192, "Kernel memory reserved in megabytes", "reboot", true},
+        {"Net", "TcpipHeapSize", 0, 0, 0, 32, "Initial TCP/IP heap size in megabytes", "reboot", false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.branch) + "/" + r.name);
+        auto listed = Listed(r.branch, r.name);
+        ASSERT_TRUE(listed);
+        auto& o = dynamic_cast<AdvancedIntegerOption&>(*listed);
+        EXPECT_EQ(o.GetOptionPath(), std::string("/") + r.branch + "/" + r.name);
+        EXPECT_EQ(o.GetValue(), r.value);
+        EXPECT_EQ(o.GetDefaultValue(), r.def);
+        EXPECT_EQ(o.GetMinimum(), r.min);
+        EXPECT_EQ(o.GetMaximum(), r.max);
+        EXPECT_EQ(o.GetDescription(), r.description);
+        EXPECT_EQ(o.GetImpact(), r.impact);
+        EXPECT_EQ(o.IsHostSpecific(), r.hostSpecific);
+        EXPECT_FALSE(o.IsHidden());
+        // The option found by its path reads the same record.
+        auto found = Int(std::string("/") + r.branch + "/" + r.name);
+        EXPECT_EQ(found->GetDescription(), r.description);
+        EXPECT_EQ(found->GetImpact(), r.impact);
+        EXPECT_EQ(found->GetMaximum(), r.max);
+    }
+    auto maintenance = Listed("LVM", "EnableResignature");
+    ASSERT_TRUE(maintenance);
+    EXPECT_EQ(maintenance->GetImpact(), "maintenance-mode");
+    auto str = Listed("Net", "TcpipDefaultCC");
+    ASSERT_TRUE(str);
+    auto& s = dynamic_cast<AdvancedStringOption&>(*str);
+    EXPECT_EQ(s.GetValue(), "newreno");
+    EXPECT_EQ(s.GetValidCharacters(), "abcdefghijklmnopqrstuvwxyz");
+    EXPECT_EQ(s.GetDescription(), "Default congestion control algorithm");
+    EXPECT_EQ(s.GetImpact(), "none");
+}
+
+TEST_F(ListingTest, PrintedOptionShowsTheRecordsDescriptionAndImpact) {
+    auto listed = Listed("Mem", "KernelMemReservedMB");
+    ASSERT_TRUE(listed);
+    std::string text = Printed(dynamic_cast<AdvancedIntegerOption&>(*listed));
+    EXPECT_NE(text.find("Description: Kernel memory reserved in megabytes"), std::string::npos) << text;
+    EXPECT_NE(text.find("Impact: reboot"), std::string::npos) << text;
+    EXPECT_NE(text.find("Max Value: 8192"), std::string::npos) << text;
+}
+
+TEST_F(ListingTest, AValueChangedByAnotherProcessShowsAtTheNextListing) {
+    auto before = Listed("Mem", "IdleTax");
+    ASSERT_TRUE(before);
+    ASSERT_EQ(InOtherProcess([] { KernelSet("Mem", "IdleTax", 20); }), 0);
+    EXPECT_EQ(ListedValue("Mem", "IdleTax"), 20);
+    // An option of the earlier listing keeps what it read until refreshed.
+    auto& o = dynamic_cast<AdvancedIntegerOption&>(*before);
+    EXPECT_EQ(o.GetValue(), 75);
+    o.Refresh();
+    EXPECT_EQ(o.GetValue(), 20);
+
+    // So for the administrators' options, kept in the store.
+    TarnCtl::Adv::UserAdvancedOptionImpl().AddUserIntegerOption("Retries", "How often", 5, 1, 10, 0);
+    auto retries = [] {
+        auto o = Listed("UserVars", "Retries");
+        return o ? dynamic_cast<AdvancedIntegerOption&>(*o).GetValue() : -1;
+    };
+    EXPECT_EQ(retries(), 5);
+    ASSERT_EQ(InOtherProcess([] { Int("/UserVars/Retries")->SetValue(9); }), 0);
+    EXPECT_EQ(retries(), 9);
+}
+
+TEST_F(ListingTest, TextsFillingTheirWholeFieldAreReadWhole) {
+    for (size_t length : {size_t{Ksi::Adv::kDescriptionLength} - 1, size_t{Ksi::Adv::kDescriptionLength}}) {
+        SCOPED_TRACE(length);
+        Ksi::Adv::IntOption r = Record("Mem", "IdleTax");
+        std::memset(r.description, 'd', sizeof(r.description));
+        if (length < sizeof(r.description)) r.description[length] = '\0';
+        // The byte after the field is a flag the text must not run into.
+        r.hostSpecific = 'x';
+        PutRecord("Mem", "IdleTax", r);
+        auto o = Listed("Mem", "IdleTax");
+        ASSERT_TRUE(o);
+        EXPECT_EQ(o->GetDescription(), std::string(length, 'd'));
+        EXPECT_EQ(Int("/Mem/IdleTax")->GetDescription(), std::string(length, 'd'));
+    }
+}
+
+TEST_F(ListingTest, ImpactTakesRebootBeforeMaintenance) {
+    struct Row {
+        uint8_t reboot, maintenance;
+        const char* impact;
+    } rows[] = {{0, 0, "none"}, {1, 0, "reboot"}, {0, 1, "maintenance-mode"}, {1, 1, "reboot"}};
+    for (const auto& row : rows) {
+        Ksi::Adv::IntOption r = Record("Mem", "IdleTax");
+        r.rebootRequired = row.reboot;
+        r.maintenanceModeRequired = row.maintenance;
+        PutRecord("Mem", "IdleTax", r);
+        auto o = Listed("Mem", "IdleTax");
+        ASSERT_TRUE(o);
+        EXPECT_EQ(o->GetImpact(), row.impact);
+        EXPECT_EQ(Int("/Mem/IdleTax")->GetImpact(), row.impact);
+    }
+}
+
+TEST_F(ListingTest, AFailedRefreshKeepsWhatTheOptionHad) {
+    auto listed = Listed("Mem", "IdleTax");
+    ASSERT_TRUE(listed);
+    auto& o = dynamic_cast<AdvancedIntegerOption&>(*listed);
+    Ksi::Adv::IntOption r = Record("Mem", "IdleTax");
+    r.currentValue = 30;
+    std::strcpy(r.description, "Changed");
+    r.rebootRequired = 1;
+    PutRecord("Mem", "IdleTax", r);
+    TarnSim::Fault f;
+    f.node = KSI_NODE_config_intOpts;
+    f.instance = "Mem/IdleTax";
+    f.op = TarnSim::KernelOp::Get;
+    f.status = TARN_BUSY;
+    TarnSim::InjectFault(f);
+    EXPECT_THROW(o.Refresh(), HostCtl::Lib::HostCtlException);
+    EXPECT_EQ(o.GetValue(), 75);
+    EXPECT_EQ(o.GetDescription(), "Idle memory tax rate in percent");
+    EXPECT_EQ(o.GetImpact(), "none");
+    o.Refresh();
+    EXPECT_EQ(o.GetValue(), 30);
+    EXPECT_EQ(o.GetDescription(), "Changed");
+    EXPECT_EQ(o.GetImpact(), "reboot");
+}
+
+TEST_F(ListingTest, AnOptionWhoseRecordCannotBeReadIsSkipped) {
+    const size_t all = AdvancedOptionBranchImpl("Mem").GetOptions(true).size();
+    TarnSim::Fault f;
+    f.node = KSI_NODE_config_intOpts;
+    f.instance = "Mem/IdleTax";
+    f.op = TarnSim::KernelOp::Get;
+    f.status = TARN_BUSY;
+    TarnSim::InjectFault(f);
+    Platform::Log::Capture log;
+    auto options = AdvancedOptionBranchImpl("Mem").GetOptions(true);
+    EXPECT_EQ(options.size(), all - 1);
+    for (const auto& o : options) EXPECT_NE(o->GetName(), "IdleTax");
+    EXPECT_EQ(log.Count("AdvancedOptionBranchImpl: Skipping option Mem/IdleTax: ", Platform::Log::Level::Warning), 1u);
+    // The next listing has it again.
+    EXPECT_EQ(ListedValue("Mem", "IdleTax"), 75);
+}
+
+}  // namespace
+}  // namespace AdvTest
