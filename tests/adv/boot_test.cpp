@@ -1,5 +1,6 @@
 // Boot-time replay of persisted options and of the boot module options.
 #include "adv_fixture.h"
+#include "sim_edits.h"
 
 #include <algorithm>
 
@@ -45,10 +46,7 @@ TEST_F(BootTest, BadStoredValuesAreSkippedAndTheRestLoads) {
 
 TEST_F(BootTest, ModuleOptionsFailureIsAStatus) {
     EXPECT_EQ(TarnCtl::Adv::SetModuleOptions(), TARN_OK);
-    TarnSim::Fault fault;
-    fault.node = KSI_NODE_system_bootModuleAdvConfigOpts;
-    fault.status = TARN_BUSY;
-    TarnSim::InjectFault(fault);
+    TarnTest::FailKernel(KSI_NODE_system_bootModuleAdvConfigOpts, TARN_BUSY);
     Platform::Log::Capture capture;
     EXPECT_EQ(TarnCtl::Adv::SetModuleOptions(), 0x0bad0001u);
     EXPECT_TRUE(capture.Contains("TarnCtl: SetModuleOptions failed with", Platform::Log::Level::Error));

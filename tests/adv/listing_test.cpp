@@ -3,12 +3,9 @@
 // since the previous listing, records filling their text fields, and the
 // records that cannot be read.
 #include "adv_fixture.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
+#include "sim_edits.h"
 
 #include <cstring>
-#include <functional>
 #include <sstream>
 
 #include "adv/advanced_option_branch_impl.h"
@@ -41,22 +38,6 @@ protected:
     static int64_t ListedValue(const std::string& branch, const std::string& name) {
         auto o = Listed(branch, name);
         return o ? dynamic_cast<AdvancedIntegerOption&>(*o).GetValue() : -1;
-    }
-    // Runs `fn` in a child process; its exit status (3 when it threw).
-    static int InOtherProcess(const std::function<void()>& fn) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            int rc = 0;
-            try {
-                fn();
-            } catch (...) {
-                rc = 3;
-            }
-            _exit(rc);
-        }
-        int st = 0;
-        waitpid(pid, &st, 0);
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 100;
     }
     // Writes the kernel only, as another tool on the host would.
     static void KernelSet(const char* branch, const char* option, long value) {
@@ -142,7 +123,7 @@ TEST_F(ListingTest, PrintedOptionShowsTheRecordsDescriptionAndImpact) {
 TEST_F(ListingTest, AValueChangedByAnotherProcessShowsAtTheNextListing) {
     auto before = Listed("Mem", "IdleTax");
     ASSERT_TRUE(before);
-    ASSERT_EQ(InOtherProcess([] { KernelSet("Mem", "IdleTax", 20); }), 0);
+    ASSERT_EQ(TarnTest::RunInChild([] { KernelSet("Mem", "IdleTax", 20); }), 0);
     EXPECT_EQ(ListedValue("Mem", "IdleTax"), 20);
     // An option of the earlier listing keeps what it read until refreshed.
     auto& o = dynamic_cast<AdvancedIntegerOption&>(*before);
@@ -157,7 +138,7 @@ TEST_F(ListingTest, AValueChangedByAnotherProcessShowsAtTheNextListing) {
         return o ? dynamic_cast<AdvancedIntegerOption&>(*o).GetValue() : -1;
     };
     EXPECT_EQ(retries(), 5);
-    ASSERT_EQ(InOtherProcess([] { Int("/UserVars/Retries")->SetValue(9); }), 0);
+    ASSERT_EQ(TarnTest::RunInChild([] { Int("/UserVars/Retries")->SetValue(9); }), 0);
     EXPECT_EQ(retries(), 9);
 }
 
@@ -203,12 +184,7 @@ TEST_F(ListingTest, AFailedRefreshKeepsWhatTheOptionHad) {
     std::strcpy(r.description, "Changed");
     r.rebootRequired = 1;
     PutRecord("Mem", "IdleTax", r);
-    TarnSim::Fault f;
-    f.node = KSI_NODE_config_intOpts;
-    f.instance = "Mem/IdleTax";
-    f.op = TarnSim::KernelOp::Get;
-    f.status = TARN_BUSY;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_config_intOpts, TARN_BUSY, {.instance = "Mem/IdleTax", .op = TarnSim::KernelOp::Get});
     EXPECT_THROW(o.Refresh(), HostCtl::Lib::HostCtlException);
     EXPECT_EQ(o.GetValue(), 75);
     EXPECT_EQ(o.GetDescription(), "Idle memory tax rate in percent");
@@ -221,12 +197,7 @@ TEST_F(ListingTest, AFailedRefreshKeepsWhatTheOptionHad) {
 
 TEST_F(ListingTest, AnOptionWhoseRecordCannotBeReadIsSkipped) {
     const size_t all = AdvancedOptionBranchImpl("Mem").GetOptions(true).size();
-    TarnSim::Fault f;
-    f.node = KSI_NODE_config_intOpts;
-    f.instance = "Mem/IdleTax";
-    f.op = TarnSim::KernelOp::Get;
-    f.status = TARN_BUSY;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_config_intOpts, TARN_BUSY, {.instance = "Mem/IdleTax", .op = TarnSim::KernelOp::Get});
     Platform::Log::Capture log;
     auto options = AdvancedOptionBranchImpl("Mem").GetOptions(true);
     EXPECT_EQ(options.size(), all - 1);

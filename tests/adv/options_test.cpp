@@ -1,6 +1,7 @@
 // Kernel advanced options: set, persist, reboot, reset, kernel refusals, the
 // tree and path lookup.
 #include "adv_fixture.h"
+#include "sim_edits.h"
 
 #include "adv/advanced_option_branch_impl.h"
 #include "hostctl/exception.h"
@@ -98,11 +99,7 @@ TEST_F(OptionsTest, KernelRefusalStoresAndAuditsNothing) {
 TEST_F(OptionsTest, KernelFailureOnResetKeepsThePersistedValue) {
     Int("/Mem/IdleTax")->SetValue(40);
     auto o = Int("/Mem/IdleTax");
-    TarnSim::Fault fault;
-    fault.node = KSI_NODE_config_intOpts;
-    fault.instance = "Mem/IdleTax";
-    fault.status = TARN_BUSY;
-    TarnSim::InjectFault(fault);
+    TarnTest::FailKernel(KSI_NODE_config_intOpts, TARN_BUSY, {.instance = "Mem/IdleTax"});
     EXPECT_THROW(o->SetToDefault(), TarnCtl::Lib::SysinfoException);
     long v = 0;
     ASSERT_TRUE(StoreObject("mem"));

@@ -12,6 +12,7 @@
 #include "platform/log.h"
 #include "sim/faults.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 
 namespace {
 
@@ -97,11 +98,8 @@ TEST_F(BindingTest, KernelRefusalPartWayBindsBack) {
     const char* failing[] = {"0000:00:01.0", "0000:01:00.0", "0000:01:00.1", "0001:05:00.0"};
     for (unsigned skip = 0; skip < 4; ++skip) {
         SCOPED_TRACE(skip);
-        TarnSim::Fault f;
-        f.node = KSI_NODE_hardware_pci_seg_bus_slot_func_driver;
-        f.op = TarnSim::KernelOp::Set;
-        f.skip = skip;
-        TarnSim::InjectFault(f);
+        TarnTest::FailKernel(KSI_NODE_hardware_pci_seg_bus_slot_func_driver, TARN_FAILURE,
+                             {.op = TarnSim::KernelOp::Set, .skip = skip});
         EXPECT_EQ(UnbindRefusal(list), std::string("Failed to unbind device ") + failing[skip]);
         EXPECT_EQ(Drivers(), kAllBound);
         EXPECT_TRUE(TarnSim::Faults().empty());
@@ -141,9 +139,7 @@ TEST_F(BindingTest, RescanSegmentRange) {
 
 TEST_F(BindingTest, RescanRefusedByTheKernel) {
     PciInfoImpl().UnbindDeviceList({"0000:01:00.0"});
-    TarnSim::Fault f;
-    f.node = KSI_NODE_hardware_pci_rescan;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_hardware_pci_rescan, TARN_FAILURE);
     try {
         PciInfoImpl().ScanAndBind(-1);
         ADD_FAILURE();

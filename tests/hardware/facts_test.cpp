@@ -13,6 +13,7 @@
 #include "hw_fixture.h"
 #include "sim/faults.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 
 namespace {
 
@@ -58,13 +59,9 @@ TEST_F(FactsTest, TextLimitsBothSides) {
 }
 
 TEST_F(FactsTest, KernelRefusalsAndAStaleController) {
-    TarnSim::Fault f;
-    f.node = KSI_NODE_hardware_bmc_osInfo;
-    f.op = TarnSim::KernelOp::Set;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_hardware_bmc_osInfo, TARN_FAILURE, {.op = TarnSim::KernelOp::Set});
     EXPECT_EQ(Refusal([] { HardwareInfoImpl().SetBmcOSInfo("Tarnos", "8.0.0"); }), "Unable to set BMC OS info");
-    f.node = KSI_NODE_hardware_bmc_hostname;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_hardware_bmc_hostname, TARN_FAILURE, {.op = TarnSim::KernelOp::Set});
     EXPECT_EQ(Refusal([] { HardwareInfoImpl().ReportToBmcHaldenHostname("a"); }),
               "Unable to report the hostname to the BMC");
     EXPECT_EQ(Bmc(), "1.73.12|||");

@@ -11,6 +11,7 @@
 #include "platform/log.h"
 #include "sim/faults.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 
 namespace {
 
@@ -44,13 +45,7 @@ protected:
         return out;
     }
     static void Fail(uint32_t node, const std::string& instance, TarnSim::KernelOp op, unsigned skip = 0) {
-        TarnSim::Fault f;
-        f.node = node;
-        f.op = op;
-        f.instance = instance;
-        f.status = TARN_BUSY;
-        f.skip = skip;
-        TarnSim::InjectFault(f);
+        TarnTest::FailKernel(node, TARN_BUSY, {.instance = instance, .op = op, .skip = skip});
     }
 };
 

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <fstream>
 #include <sstream>
@@ -15,22 +13,18 @@
 #include "hardware/pci_names.h"
 #include "sim/faults.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 
 namespace HwTest {
 
 std::string Profile(const std::string& devicesJson) {
-    rapidjson::Document doc;
-    doc.Parse(TarnSim::Profile::DefaultProfile().c_str());
-    if (!devicesJson.empty()) {
+    return TarnTest::EditProfile(TarnSim::Profile::DefaultProfile(), [&](rapidjson::Document& doc) {
+        if (devicesJson.empty()) return;
         rapidjson::Document devices(&doc.GetAllocator());
         devices.Parse(devicesJson.c_str());
         if (devices.HasParseError()) throw std::runtime_error("bad devices JSON: " + devicesJson);
         doc["pci"]["devices"].CopyFrom(devices, doc.GetAllocator());
-    }
-    rapidjson::StringBuffer out;
-    rapidjson::Writer<rapidjson::StringBuffer> w(out);
-    doc.Accept(w);
-    return out.GetString();
+    });
 }
 
 void HardwareTest::SetUp() {
@@ -47,13 +41,9 @@ void HardwareTest::InitHost(const std::string& profile) { TarnSim::Profile::Init
 
 void HardwareTest::InitWithHardware(
     const std::function<void(rapidjson::Value&, rapidjson::Document::AllocatorType&)>& edit) {
-    rapidjson::Document doc;
-    doc.Parse(Profile().c_str());
-    edit(doc["hardware"], doc.GetAllocator());
-    rapidjson::StringBuffer text;
-    rapidjson::Writer<rapidjson::StringBuffer> w(text);
-    doc.Accept(w);
-    InitHost(text.GetString());
+    InitHost(TarnTest::EditProfile(Profile(), [&](rapidjson::Document& doc) {
+        edit(doc["hardware"], doc.GetAllocator());
+    }));
 }
 
 std::shared_ptr<HaldenConfigStore::ConfigStore> HardwareTest::Store() {

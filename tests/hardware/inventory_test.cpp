@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "hardware/hardware_info_impl.h"
 #include "hardware/pci_info_impl.h"
@@ -18,6 +16,7 @@
 #include "platform/sysinfo.h"
 #include "sim/faults.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 
 namespace {
 
@@ -154,10 +153,7 @@ TEST_F(InventoryTest, BootOrderSwap) {
             EXPECT_STREQ(e.what(), "Device ids not in boot order");
         }
     }
-    TarnSim::Fault f;
-    f.node = KSI_NODE_uefi_variable;
-    f.op = TarnSim::KernelOp::Set;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_uefi_variable, TARN_FAILURE, {.op = TarnSim::KernelOp::Set});
     try {
         info.SwapBootDeviceOrder(1, 3);
         ADD_FAILURE();
@@ -165,8 +161,7 @@ TEST_F(InventoryTest, BootOrderSwap) {
         EXPECT_STREQ(e.what(), "Unable to set boot order or not supported by hardware");
     }
     EXPECT_EQ(ids(), (std::vector<uint16_t>{7, 1, 3}));
-    f.op = TarnSim::KernelOp::Get;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_uefi_variable, TARN_FAILURE, {.op = TarnSim::KernelOp::Get});
     try {
         info.GetBootDevices();
         ADD_FAILURE();
@@ -192,10 +187,7 @@ TEST_F(InventoryTest, BootOrderKeptAcrossReboot) {
     EXPECT_EQ(ids(), (std::vector<uint16_t>{1, 3, 7}));
     EXPECT_EQ(TarnCtl::Hardware::HardwareInfoImpl().GetBootDevices()[0].description,
               "UEFI: PXE IPv4 Intel(R) Ethernet Controller X550");
-    TarnSim::Fault f;
-    f.node = KSI_NODE_uefi_variable;
-    f.op = TarnSim::KernelOp::Set;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_uefi_variable, TARN_FAILURE, {.op = TarnSim::KernelOp::Set});
     EXPECT_THROW(TarnCtl::Hardware::HardwareInfoImpl().SwapBootDeviceOrder(7, 1), HostCtl::Lib::HostCtlException);
     TarnSim::Profile::Reboot();
     EXPECT_EQ(ids(), (std::vector<uint16_t>{1, 3, 7}));
@@ -211,14 +203,8 @@ TEST_F(InventoryTest, BootOrderKeptAcrossReboot) {
 // after a board change) is not applied: the factory order comes back.
 TEST_F(InventoryTest, SavedBootOrderWithAMissingEntryIsIgnored) {
     TarnCtl::Hardware::HardwareInfoImpl().SwapBootDeviceOrder(3, 7);
-    rapidjson::Document doc;
-    doc.Parse(HwTest::Profile().c_str());
-    ASSERT_FALSE(doc.HasParseError());
-    doc["hardware"]["bootOrder"][2]["id"] = 9;
-    rapidjson::StringBuffer text;
-    rapidjson::Writer<rapidjson::StringBuffer> w(text);
-    doc.Accept(w);
-    std::string profile = text.GetString();
+    std::string profile = TarnTest::EditProfile(
+        HwTest::Profile(), [](rapidjson::Document& doc) { doc["hardware"]["bootOrder"][2]["id"] = 9; });
     TarnSim::Profile::ResetKernel(profile, true);
     std::vector<uint16_t> out;
     for (const auto& b : TarnCtl::Hardware::HardwareInfoImpl().GetBootDevices()) out.push_back(b.id);

@@ -9,6 +9,7 @@
 #include "platform/misc.h"
 #include "sim/faults.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 #include "system/kernel_opts.h"
 
 namespace {
@@ -150,12 +151,9 @@ TEST_F(OwnerTest, ChildrenOfABridgeGoWithIt) {
 }
 
 TEST_F(OwnerTest, KernelFaultPartWayLeavesTheGroup) {
-    TarnSim::Fault f;
-    f.node = KSI_NODE_hardware_pci_seg_bus_slot_func_owner;
-    f.op = TarnSim::KernelOp::Set;
-    f.instance = "0/216/0/1";  // the audio function, second of the group
-    f.status = TARN_BUSY;
-    TarnSim::InjectFault(f);
+    // At the audio function, second of the group.
+    TarnTest::FailKernel(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, TARN_BUSY,
+                         {.instance = "0/216/0/1", .op = TarnSim::KernelOp::Set});
     std::string before = RuntimeOwners();
     std::string message = Refusal(kGpu, PASSTHRU);
     EXPECT_EQ(message.rfind("Failed to configure device owner for 0000:d8:00.0: Unable to set PCI ownership", 0), 0u)

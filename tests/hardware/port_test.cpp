@@ -12,6 +12,7 @@
 #include "platform/misc.h"
 #include "sim/faults.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 
 namespace {
 
@@ -95,19 +96,13 @@ TEST_F(PortTest, KernelRefusalsChangeNothing) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.text);
-        TarnSim::Fault f;
-        f.node = r.node;
-        f.op = TarnSim::KernelOp::Set;
-        TarnSim::InjectFault(f);
+        TarnTest::FailKernel(r.node, TARN_FAILURE, {.op = TarnSim::KernelOp::Set});
         auto d = Device(kPort);
         EXPECT_EQ(Refusal([&] { r.act(d); }), r.text);
         EXPECT_EQ(State(), r.state);
     }
     Device(kPort).EnableDPC(false);
-    TarnSim::Fault f;
-    f.node = KSI_NODE_hardware_pci_seg_bus_slot_func_DPC;
-    f.op = TarnSim::KernelOp::Set;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_hardware_pci_seg_bus_slot_func_DPC, TARN_FAILURE, {.op = TarnSim::KernelOp::Set});
     EXPECT_EQ(Refusal([&] { Device(kPort).EnableDPC(true); }), "Unable to enable DPC on device 0000:d7:00.0");
     EXPECT_EQ(State(), kOff);
 }
@@ -156,10 +151,8 @@ TEST_F(PortTest, AttentionIndicator) {
     EXPECT_FALSE(Device(kPort).GetAttnIndicator());
     Device(kPort).SetAttnIndicator(true);
     EXPECT_TRUE(Device(kPort).GetAttnIndicator());
-    TarnSim::Fault f;
-    f.node = KSI_NODE_hardware_pci_seg_bus_slot_func_attnIndicator;
-    f.op = TarnSim::KernelOp::Set;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_hardware_pci_seg_bus_slot_func_attnIndicator, TARN_FAILURE,
+                         {.op = TarnSim::KernelOp::Set});
     EXPECT_EQ(Refusal([&] { Device(kPort).SetAttnIndicator(false); }),
               "Unable to set the attention indicator of 0000:d7:00.0");
     EXPECT_TRUE(Device(kPort).GetAttnIndicator());

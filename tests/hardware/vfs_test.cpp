@@ -11,6 +11,7 @@
 #include "sim/faults.h"
 #include "sim/kernel.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 
 namespace {
 
@@ -92,11 +93,7 @@ TEST_F(VfTest, DevicesWithoutSriov) {
 }
 
 TEST_F(VfTest, KernelRefusalStoresNothing) {
-    TarnSim::Fault f;
-    f.node = KSI_NODE_system_devicetree_devices_maxVfs;
-    f.op = TarnSim::KernelOp::Set;
-    f.status = TARN_BUSY;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_system_devicetree_devices_maxVfs, TARN_BUSY, {.op = TarnSim::KernelOp::Set});
     std::string message = Refusal(kMlx, 4);
     EXPECT_EQ(message.rfind("Unable to set the number of VFs of 0000:5e:00.0; Status(0xbad0004)", 0), 0u) << message;
     EXPECT_TRUE(StoredDevices().empty());

@@ -14,6 +14,7 @@
 #include "platform/sysinfo.h"
 #include "sim/faults.h"
 #include "sim/kernel.h"
+#include "sim_edits.h"
 
 namespace {
 
@@ -64,14 +65,7 @@ protected:
         return s.List(keys);
     }
     static TarnSim::Fault KernelFault(KernelOp op, unsigned skip, unsigned count) {
-        TarnSim::Fault f;
-        f.module = kMod;
-        f.node = kNode;
-        f.op = op;
-        f.status = TARN_BUSY;
-        f.skip = skip;
-        f.count = count;
-        return f;
+        return TarnTest::KernelFault(kNode, TARN_BUSY, {.module = kMod, .op = op, .skip = skip, .count = count});
     }
     static std::shared_ptr<HaldenConfigStore::ConfigStore> Store() {
         return HaldenConfigStore::ConfigStore::GetStore(HaldenConfigStore::sGlobalNamespace);

@@ -68,21 +68,6 @@ protected:
         s.AddInput(key);
         return s.Set();
     }
-    static int RunChild(const std::function<void()>& fn) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            int rc = 0;
-            try {
-                fn();
-            } catch (...) {
-                rc = 3;
-            }
-            _exit(rc);
-        }
-        int st = 0;
-        waitpid(pid, &st, 0);
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 100;
-    }
 };
 
 // ---- Failure messages ----------------------------------------------------------
@@ -331,7 +316,7 @@ TEST_F(KernelTest, FaultOnSetLeavesStateUntouchedAndIsConsumed) {
 TEST_F(KernelTest, FaultsAreSharedBetweenProcesses) {
     PutPlain({"d"}, 1);
     // Injected by one process (as `hostctl sim fault` does), consumed by others.
-    ASSERT_EQ(RunChild([] { TarnSim::InjectFault({kMod, kPlain, "d", TARN_BUSY, 3}); }), 0);
+    ASSERT_EQ(TarnTest::RunInChild([] { TarnSim::InjectFault({kMod, kPlain, "d", TARN_BUSY, 3}); }), 0);
     auto get = [] {
         Rec r{};
         Sysinfo s(kPlain);
@@ -340,11 +325,11 @@ TEST_F(KernelTest, FaultsAreSharedBetweenProcesses) {
         s.SetInstance("d");
         return s.Get(&r, sizeof r);
     };
-    EXPECT_EQ(RunChild([&] { _exit(get() == TARN_BUSY ? 0 : 1); }), 0);
+    EXPECT_EQ(TarnTest::RunInChild([&] { _exit(get() == TARN_BUSY ? 0 : 1); }), 0);
     EXPECT_EQ(get(), TARN_BUSY);
     EXPECT_EQ(get(), TARN_BUSY);
     EXPECT_EQ(get(), TARN_OK);
-    EXPECT_EQ(RunChild([&] { _exit(get() == TARN_OK ? 0 : 1); }), 0);
+    EXPECT_EQ(TarnTest::RunInChild([&] { _exit(get() == TARN_OK ? 0 : 1); }), 0);
 }
 
 // ---- One kernel across processes ---------------------------------------------------------

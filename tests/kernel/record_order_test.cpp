@@ -14,10 +14,12 @@
 
 #include "../../sim/kernel/core_records.h"
 #include "fixture.h"
+#include "forwarding_backend.h"
 #include "platform/sysinfo.h"
 #include "sim/faults.h"
 #include "sim/kernel.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 
 namespace {
 
@@ -367,14 +369,7 @@ TEST_F(ListingTest, InstanceChecksOfAListingNodeAskItsHandler) {
 
 TEST_F(ListingTest, InstanceChecksCountAsListingsForFaults) {
     Put({"x"});
-    TarnSim::Fault f;
-    f.module = kModule;
-    f.node = kNode;
-    f.op = TarnSim::KernelOp::List;
-    f.skip = 1;
-    f.count = 1;
-    f.status = TARN_BUSY;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(kNode, TARN_BUSY, {.module = kModule, .op = TarnSim::KernelOp::List, .skip = 1, .count = 1});
     EXPECT_TRUE(Has("x"));   // passes: the skipped call
     EXPECT_FALSE(Has("x"));  // fails: the faulted call
     EXPECT_TRUE(Has("x"));   // the fault is used up
@@ -382,25 +377,13 @@ TEST_F(ListingTest, InstanceChecksCountAsListingsForFaults) {
 }
 
 // A backend that answers List only: the default instance check lists through it.
-class ListOnlyBackend : public Platform::Kernel::Backend {
+class ListOnlyBackend : public TarnTest::ForwardingBackend {
 public:
-    explicit ListOnlyBackend(Platform::Kernel::Backend* inner) : _inner(inner) {}
-    TARN_ReturnStatus Get(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
-                          const std::vector<KSI_Param>& in, void* b, unsigned int l) override {
-        return _inner->Get(m, n, i, in, b, l);
-    }
-    TARN_ReturnStatus Set(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
-                          const std::vector<KSI_Param>& in) override {
-        return _inner->Set(m, n, i, in);
-    }
-    TARN_ReturnStatus SetStruct(const char* m, uint32_t n, const std::vector<KSI_Param>& i, const void* b,
-                                unsigned int l) override {
-        return _inner->SetStruct(m, n, i, b, l);
-    }
+    using ForwardingBackend::ForwardingBackend;
     TARN_ReturnStatus List(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
                            std::vector<KSI_Param>* out) override {
         ++lists;
-        TARN_ReturnStatus st = _inner->List(m, n, i, out);
+        TARN_ReturnStatus st = Next().List(m, n, i, out);
         KSI_Param extra;
         extra.text = "from-the-wrapper";
         if (st == TARN_OK)
@@ -408,9 +391,6 @@ public:
         return st;
     }
     int lists = 0;
-
-private:
-    Platform::Kernel::Backend* _inner;
 };
 
 TEST_F(ListingTest, ABackendAnsweringOnlyListsIsAskedThroughItsListing) {

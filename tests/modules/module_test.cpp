@@ -12,6 +12,7 @@
 #include "platform/modloader.h"
 #include "platform/sysinfo.h"
 #include "sim/faults.h"
+#include "sim_edits.h"
 #include "system/module_impl.h"
 
 using HostCtl::Lib::HostCtlException;
@@ -159,32 +160,20 @@ TEST_F(ModuleTest, LoaderRecordsAndStatuses) {
     EXPECT_EQ(TARNMod_Unload("nic_tg10"), TARN_MODULE_NOT_LOADED);
     EXPECT_EQ(Loaded(), std::vector<std::string>{"nic_tg25"});
     // Scripted kernel failure of one module's load.
-    TarnSim::Fault f;
-    f.node = KSI_NODE_system_modules;
-    f.instance = "nic_e1g";
-    f.status = TARN_NO_MEMORY;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_system_modules, TARN_NO_MEMORY, {.instance = "nic_e1g"});
     EXPECT_EQ(TARNMod_Load("nic_e1g", ""), TARN_NO_MEMORY);
     EXPECT_EQ(TARNMod_IsModuleLoaded("nic_e1g"), TARN_NOT_FOUND);
 }
 
 TEST_F(ModuleTest, ScriptedLoaderFailuresReachTheCaller) {
     // The second load through the kernel fails; name checks (reads) pass by.
-    TarnSim::Fault f;
-    f.node = KSI_NODE_system_modules;
-    f.op = TarnSim::KernelOp::Set;
-    f.skip = 1;
-    f.status = TARN_FAILURE;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_system_modules, TARN_FAILURE, {.op = TarnSim::KernelOp::Set, .skip = 1});
     ModuleImpl("nic_tg10").Load("", false);
     EXPECT_EQ(Refusal([] { ModuleImpl("nic_tg25").Load("max_vfs=1", false); }),
               "Unable to load module nic_tg25: Failure");
     ModuleImpl("nic_tg25").Load("max_vfs=1", false);
     EXPECT_EQ(Loaded(), (std::vector<std::string>{"nic_tg10", "nic_tg25"}));
-    f.skip = 0;
-    f.instance = "nic_tg10";
-    f.status = TARN_BUSY;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_system_modules, TARN_BUSY, {.instance = "nic_tg10", .op = TarnSim::KernelOp::Set});
     EXPECT_EQ(Refusal([] { ModuleImpl("nic_tg10").Unload(); }), "Unable to unload module nic_tg10: Busy");
     EXPECT_TRUE(ModuleImpl("nic_tg10").IsLoaded());
 }

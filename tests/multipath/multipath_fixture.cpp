@@ -3,6 +3,7 @@
 
 #include <mutex>
 
+#include "forwarding_backend.h"
 #include "hostctl/exception.h"
 #include "ksi/storage.h"
 #include "platform/boot.h"
@@ -14,13 +15,9 @@ namespace MultipathTest {
 namespace {
 
 // Forwards every call to the simulation and keeps the Set calls.
-class RecordingBackend : public Platform::Kernel::Backend {
+class RecordingBackend : public TarnTest::ForwardingBackend {
 public:
-    explicit RecordingBackend(Platform::Kernel::Backend* next) : _next(next) {}
-    TARN_ReturnStatus Get(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
-                          const std::vector<KSI_Param>& inputs, void* buffer, unsigned int length) override {
-        return _next->Get(module, node, instance, inputs, buffer, length);
-    }
+    using ForwardingBackend::ForwardingBackend;
     TARN_ReturnStatus Set(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
                           const std::vector<KSI_Param>& inputs) override {
         KernelWrite w{module ? module : "", node, {}, {}};
@@ -32,15 +29,7 @@ public:
             std::lock_guard<std::mutex> lock(_mutex);
             _writes.push_back(std::move(w));
         }
-        return _next->Set(module, node, instance, inputs);
-    }
-    TARN_ReturnStatus SetStruct(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
-                                const void* buffer, unsigned int length) override {
-        return _next->SetStruct(module, node, instance, buffer, length);
-    }
-    TARN_ReturnStatus List(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
-                           std::vector<KSI_Param>* out) override {
-        return _next->List(module, node, instance, out);
+        return Next().Set(module, node, instance, inputs);
     }
     std::vector<KernelWrite> Take() {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -48,7 +37,6 @@ public:
     }
 
 private:
-    Platform::Kernel::Backend* _next;
     std::mutex _mutex;
     std::vector<KernelWrite> _writes;
 };

@@ -20,6 +20,7 @@
 #include "sim/faults.h"
 #include "sim/kernel.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 
 namespace NetTest {
 
@@ -49,13 +50,7 @@ protected:
     // only, when given) fail with `status`.
     static void Fault(uint32_t node, TARN_ReturnStatus status, const std::string& instance = "", unsigned count = 1,
                       TarnSim::KernelOp op = TarnSim::KernelOp::Any) {
-        TarnSim::Fault f;
-        f.node = node;
-        f.status = status;
-        f.instance = instance;
-        f.count = count;
-        f.op = op;
-        TarnSim::InjectFault(f);
+        TarnTest::FailKernel(node, status, {.instance = instance, .op = op, .count = count});
     }
     static void Kernel(const std::function<void(TarnSim::KernelState&)>& fn) { TarnSim::WithState(fn, true); }
     // Runs `fn` with the store in boot mode.

@@ -14,6 +14,7 @@
 #include "network_fixture.h"
 #include "platform/netdev.h"
 #include "platform/sysinfo.h"
+#include "sim_edits.h"
 
 namespace NetTest {
 namespace {
@@ -585,12 +586,8 @@ TEST_F(PnicTest, AdministrativeStateIsPutBackWhenTheStoreRefusesIt) {
 TEST_F(PnicTest, AFailedPutBackIsLoggedAndTheStoreErrorThrown) {
     Platform::Log::Capture log;
     TarnSim::InjectStoreFault({TarnSim::StoreFault::Op::Commit});
-    TarnSim::Fault f;  // the second write, the put-back, fails
-    f.node = KSI_NODE_net_pNics_linkSet;
-    f.instance = "pnx3";
-    f.status = TARN_BUSY;
-    f.skip = 1;
-    TarnSim::InjectFault(f);
+    // The second write, the put-back, fails.
+    TarnTest::FailKernel(KSI_NODE_net_pNics_linkSet, TARN_BUSY, {.instance = "pnx3", .skip = 1});
     EXPECT_EQ(Thrown([] { PnicImpl("pnx3").SetEnabled(false); }),
               "Unable to commit the store transaction: injected fault");
     EXPECT_TRUE(log.Contains("PnicImpl: Unable to put back the administrative state of pnic pnx3: Unable to bring "

@@ -2,10 +2,9 @@
 #include "storage_fixture.h"
 
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "platform/misc.h"
+#include "sim_edits.h"
 #include "storage/storage_util.h"
 
 namespace StorageTest {
@@ -47,19 +46,15 @@ std::string Profile(const std::string& extraDevices, const std::string& hbx1Extr
 }
 
 std::string ProfileWithout(const std::string& uid) {
-    rapidjson::Document doc;
-    doc.Parse(Profile().c_str());
-    auto& devices = doc["storage"]["devices"];
-    for (auto it = devices.Begin(); it != devices.End(); ++it) {
-        if (uid == (*it)["uid"].GetString()) {
-            devices.Erase(it);
-            break;
+    return TarnTest::EditProfile(Profile(), [&](rapidjson::Document& doc) {
+        auto& devices = doc["storage"]["devices"];
+        for (auto it = devices.Begin(); it != devices.End(); ++it) {
+            if (uid == (*it)["uid"].GetString()) {
+                devices.Erase(it);
+                break;
+            }
         }
-    }
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    doc.Accept(writer);
-    return buffer.GetString();
+    });
 }
 
 void StorageHostTest::SetUp() {

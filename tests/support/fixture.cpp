@@ -2,6 +2,7 @@
 #include "fixture.h"
 
 #include <ftw.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -34,6 +35,24 @@ std::string ReadHost(const std::string& hostPath) {
     std::string out;
     HostCtl::Misc::ReadHostFile(hostPath, &out);
     return out;
+}
+
+int RunInChild(const std::function<void()>& fn) {
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int rc = 0;
+        try {
+            fn();
+        } catch (...) {
+            rc = 3;
+        }
+        _exit(rc);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 100;
 }
 
 void HostTest::SetUp() { _root = MakeFreshRoot(); }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace TarnTest {
@@ -14,6 +15,10 @@ std::string MakeFreshRoot();
 void RemoveTree(const std::string& dir);
 // Reads a host file below the current root ("" when absent).
 std::string ReadHost(const std::string& hostPath);
+// Runs `fn` in a child process, as another program on the same host would;
+// returns its exit status: 0 when `fn` returned, 3 when it threw, 100 when
+// the child did not exit (`fn` may end the child itself with _exit).
+int RunInChild(const std::function<void()>& fn);
 
 class HostTest : public ::testing::Test {
 protected:

@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "fixture.h"
+#include "forwarding_backend.h"
 #include "platform/audit.h"
 #include "platform/configstore.h"
 #include "platform/sysinfo.h"
 #include "sim/kernel.h"
 #include "sim/profile.h"
+#include "sim_edits.h"
 #include "system/system_info_impl.h"
 
 namespace SystemTest {
@@ -37,11 +39,7 @@ protected:
         TarnSim::WithState([&](TarnSim::KernelState& s) { s.Put(node, instance, value); }, true);
     }
     static void Fault(uint32_t node, TARN_ReturnStatus status, unsigned count = 1) {
-        TarnSim::Fault f;
-        f.node = node;
-        f.status = status;
-        f.count = count;
-        TarnSim::InjectFault(f);
+        TarnTest::FailKernel(node, status, {.count = count});
     }
     static std::shared_ptr<HaldenConfigStore::ConfigStoreObject> StoreObject(const std::string& key,
                                                                              const std::string& group = "system",
@@ -72,33 +70,19 @@ inline std::string Items(const Platform::Audit::Record& r) {
 }
 
 // Records the inputs of every Set on the kernel and forwards all calls.
-class RecordingBackend : public Platform::Kernel::Backend {
+class RecordingBackend : public TarnTest::InstalledBackend {
 public:
     struct SetCall {
         uint32_t node;
         std::vector<KSI_Param> inputs;
     };
-    RecordingBackend() : _inner(Platform::Kernel::SetBackend(this)) {}
-    ~RecordingBackend() override { Platform::Kernel::SetBackend(_inner); }
-    TARN_ReturnStatus Get(const char* m, uint32_t n, const std::vector<KSI_Param>& i, const std::vector<KSI_Param>& in,
-                          void* b, unsigned int l) override {
-        return _inner->Get(m, n, i, in, b, l);
-    }
     TARN_ReturnStatus Set(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
                           const std::vector<KSI_Param>& in) override {
         {
             std::lock_guard<std::mutex> g(_mu);
             sets.push_back({n, in});
         }
-        return _inner->Set(m, n, i, in);
-    }
-    TARN_ReturnStatus SetStruct(const char* m, uint32_t n, const std::vector<KSI_Param>& i, const void* b,
-                                unsigned int l) override {
-        return _inner->SetStruct(m, n, i, b, l);
-    }
-    TARN_ReturnStatus List(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
-                           std::vector<KSI_Param>* out) override {
-        return _inner->List(m, n, i, out);
+        return Next().Set(m, n, i, in);
     }
     std::vector<SetCall> SetsOf(uint32_t node) const {
         std::vector<SetCall> out;
@@ -109,7 +93,6 @@ public:
     std::vector<SetCall> sets;
 
 private:
-    Platform::Kernel::Backend* _inner;
     std::mutex _mu;
 };
 

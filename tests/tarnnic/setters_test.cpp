@@ -1,6 +1,7 @@
 // Setters of a kernel NIC refused by the kernel change nothing; netstack and
 // connection-point moves with their refusals and rollback; the network-dump
 // interface cannot be removed.
+#include "sim_edits.h"
 #include "tarnnic_fixture.h"
 
 #include "hostctl/status.h"
@@ -86,11 +87,7 @@ TEST_F(SettersTest, ConnectionPointMovesAndRollsBack) {
 
     // The kernel refuses the new plumb: the NIC goes back where it was.
     Switch("vs1")->AddPortGroup("pg4");
-    TarnSim::Fault f;
-    f.node = KSI_NODE_net_tcpip_instances_plumb;
-    f.status = TARN_BUSY;
-    f.op = TarnSim::KernelOp::Set;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_net_tcpip_instances_plumb, TARN_BUSY, {.op = TarnSim::KernelOp::Set});
     EXPECT_EQ("Updating ConnectionPoint failed: Unable to create tarnnic tarn1 on netstack defaultTcpipStack" + Busy() +
                   " Rollback successful, previous settings restored.",
               Thrown([] { Nic("pg3")->SetPortGroup("pg4"); }));
@@ -98,8 +95,7 @@ TEST_F(SettersTest, ConnectionPointMovesAndRollsBack) {
     EXPECT_EQ("192.168.20.5/255.255.255.0 gw 0.0.0.0", KernelV4("tarn1"));
     EXPECT_NE(std::string::npos, NicData("tarn1").find("\"port_group\":\"pg3\""));
     // Both plumbs refused: the rollback fails too and says so.
-    f.count = 2;
-    TarnSim::InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_net_tcpip_instances_plumb, TARN_BUSY, {.op = TarnSim::KernelOp::Set, .count = 2});
     EXPECT_EQ("Updating ConnectionPoint failed: Unable to create tarnnic tarn1 on netstack defaultTcpipStack" + Busy() +
                   " Also unable to rollback ConnectionPoint for the Nic.",
               Thrown([] { Nic("pg3")->SetPortGroup("pg4"); }));

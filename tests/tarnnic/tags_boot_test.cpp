@@ -1,6 +1,7 @@
 // Tags of kernel NICs (kernel, store, the advanced-option lists and the
 // registered callbacks), management side effects, setters while the host
 // boots, and kernel NICs coming back after a reboot.
+#include "sim_edits.h"
 #include "tarnnic_fixture.h"
 
 #include "network/tarnnic_hooks.h"
@@ -163,11 +164,7 @@ TEST_F(TagsTest, BootRestoreMigratesEntriesWithoutANetstackAndSkipsBrokenOnes) {
     ResetKernel();
     Booting([] { Info()->LoadConfig(); });
     // The kernel refuses the second NIC: it is skipped and the restore goes on.
-    TarnSim::Fault f;
-    f.node = KSI_NODE_net_tcpip_instances_plumb;
-    f.status = TARN_BUSY;
-    f.op = TarnSim::KernelOp::Set;
-    InjectFault(f);
+    TarnTest::FailKernel(KSI_NODE_net_tcpip_instances_plumb, TARN_BUSY, {.op = TarnSim::KernelOp::Set});
     Booting([] { TarnCtl::Network::TarnosNicInfoImpl().LoadConfig(); });
     EXPECT_FALSE(Plumbed("tarn1"));
     EXPECT_TRUE(Plumbed("tarn2"));

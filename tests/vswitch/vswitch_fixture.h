@@ -13,6 +13,7 @@
 
 #include "../network/network_fixture.h"
 #include "fixture.h"
+#include "forwarding_backend.h"
 #include "hostctl/exception.h"
 #include "hostctl/host.h"
 #include "hostctl/network.h"
@@ -42,27 +43,17 @@ inline std::ostream& operator<<(std::ostream& os, const Write& w) {
 
 // Forwards every call to the simulation and keeps each write that succeeded
 // or failed, in order.
-class RecordingKernel : public Platform::Kernel::Backend {
+class RecordingKernel : public TarnTest::InstalledBackend {
 public:
-    RecordingKernel() { _next = Platform::Kernel::SetBackend(this); }
-    ~RecordingKernel() override { Platform::Kernel::SetBackend(_next); }
-    TARN_ReturnStatus Get(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
-                          const std::vector<KSI_Param>& inputs, void* buffer, unsigned int length) override {
-        return _next->Get(module, node, instance, inputs, buffer, length);
-    }
     TARN_ReturnStatus Set(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
                           const std::vector<KSI_Param>& inputs) override {
         writes.push_back({node, Join(instance, "/"), Join(inputs, ",")});
-        return _next->Set(module, node, instance, inputs);
+        return Next().Set(module, node, instance, inputs);
     }
     TARN_ReturnStatus SetStruct(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
                                 const void* buffer, unsigned int length) override {
         writes.push_back({node, Join(instance, "/"), "struct"});
-        return _next->SetStruct(module, node, instance, buffer, length);
-    }
-    TARN_ReturnStatus List(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
-                           std::vector<KSI_Param>* out) override {
-        return _next->List(module, node, instance, out);
+        return Next().SetStruct(module, node, instance, buffer, length);
     }
     // The writes of these nodes only, in order.
     std::vector<Write> Of(std::initializer_list<uint32_t> nodes) const {
@@ -80,7 +71,6 @@ private:
         for (const KSI_Param& p : list) out += (out.empty() ? "" : sep) + p.AsText();
         return out;
     }
-    Platform::Kernel::Backend* _next;
 };
 
 // The network test host (NetTest::NetHostTest: fresh default host, Fault,
