@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fixture.h"
+#include "forwarding_backend.h"
 #include "hostctl/exception.h"
 #include "hostctl/nettypes.h"
 #include "ksi/nodes.h"
@@ -18,10 +19,8 @@ namespace {
 
 // Answers the default netstack's IPv6 switch; everything else goes on to the
 // backend it replaced.
-class Ipv6Kernel : public Platform::Kernel::Backend {
+class Ipv6Kernel : public TarnTest::InstalledBackend {
 public:
-    Ipv6Kernel() : _next(Platform::Kernel::SetBackend(this)) {}
-    ~Ipv6Kernel() override { Platform::Kernel::SetBackend(_next); }
     uint8_t enabled = 1;
     TARN_ReturnStatus status = TARN_OK;
     int reads = 0;
@@ -29,7 +28,7 @@ public:
     TARN_ReturnStatus Get(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
                           const std::vector<KSI_Param>& inputs, void* buffer, unsigned length) override {
         if (node != KSI_NODE_net_tcpip_instances_v6conf)
-            return _next->Get(module, node, instance, inputs, buffer, length);
+            return Next().Get(module, node, instance, inputs, buffer, length);
         ++reads;
         EXPECT_EQ(instance.size(), 1u);
         if (!instance.empty()) EXPECT_EQ(instance[0].AsText(), "defaultTcpipStack");
@@ -38,21 +37,6 @@ public:
         *static_cast<uint8_t*>(buffer) = enabled;
         return TARN_OK;
     }
-    TARN_ReturnStatus Set(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
-                          const std::vector<KSI_Param>& in) override {
-        return _next->Set(m, n, i, in);
-    }
-    TARN_ReturnStatus SetStruct(const char* m, uint32_t n, const std::vector<KSI_Param>& i, const void* b,
-                                unsigned l) override {
-        return _next->SetStruct(m, n, i, b, l);
-    }
-    TARN_ReturnStatus List(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
-                           std::vector<KSI_Param>* out) override {
-        return _next->List(m, n, i, out);
-    }
-
-private:
-    Platform::Kernel::Backend* _next;
 };
 
 class IpConfigTest : public TarnTest::HostTest {

@@ -13,23 +13,19 @@
 #include <string>
 #include <vector>
 
+#include "forwarding_backend.h"
 #include "platform/hostroot.h"
 #include "platform/sysinfo.h"
 #include "storage/storage_util.h"
 
 namespace StorageTest {
 
-class KernelSpy : public Platform::Kernel::Backend {
+class KernelSpy : public TarnTest::InstalledBackend {
 public:
     struct Change {
         uint32_t node;
         std::string key;  // first instance key, else first input
     };
-
-    KernelSpy() : _next(Platform::Kernel::SetBackend(this)) {}
-    ~KernelSpy() override { Platform::Kernel::SetBackend(_next); }
-    KernelSpy(const KernelSpy&) = delete;
-    KernelSpy& operator=(const KernelSpy&) = delete;
 
     // Runs `probe` before every change of `node` reaches the kernel.
     void Before(uint32_t node, std::function<void()> probe) {
@@ -45,23 +41,15 @@ public:
     }
     void Clear() { _changes.clear(); }
 
-    TARN_ReturnStatus Get(const char* m, uint32_t n, const std::vector<KSI_Param>& i, const std::vector<KSI_Param>& in,
-                          void* b, unsigned l) override {
-        return _next->Get(m, n, i, in, b, l);
-    }
     TARN_ReturnStatus Set(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
                           const std::vector<KSI_Param>& in) override {
         Record(n, !i.empty() ? i[0].AsText() : !in.empty() ? in[0].AsText() : "");
-        return _next->Set(m, n, i, in);
+        return Next().Set(m, n, i, in);
     }
     TARN_ReturnStatus SetStruct(const char* m, uint32_t n, const std::vector<KSI_Param>& i, const void* b,
                                 unsigned l) override {
         Record(n, !i.empty() ? i[0].AsText() : "");
-        return _next->SetStruct(m, n, i, b, l);
-    }
-    TARN_ReturnStatus List(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
-                           std::vector<KSI_Param>* out) override {
-        return _next->List(m, n, i, out);
+        return Next().SetStruct(m, n, i, b, l);
     }
 
 private:
@@ -71,7 +59,6 @@ private:
             _probe();
     }
 
-    Platform::Kernel::Backend* _next;
     uint32_t _probeNode = 0;
     std::function<void()> _probe;
     std::vector<Change> _changes;
