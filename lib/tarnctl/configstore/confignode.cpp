@@ -69,9 +69,14 @@ bool ReadUnsigned(const std::string& text, int base, unsigned long long hi, unsi
 
 // ---------------------------------------------------------------- ConfigNode
 
+std::atomic<uint64_t> TreeChanges::structure{0};
+std::atomic<uint64_t> TreeChanges::values{0};
+
 ConfigNode::ConfigNode(std::string name, std::string key, const std::shared_ptr<ConfigNode>& parent,
                        const std::shared_ptr<ConfigStoreConvertor>& owner)
-    : _name(std::move(name)), _key(std::move(key)), _parent(parent), _owner(owner) {}
+    : _name(std::move(name)), _key(std::move(key)), _parent(parent), _owner(owner) {
+    TreeChanges::Structure();
+}
 
 ConfigNode::~ConfigNode() = default;
 
@@ -106,6 +111,7 @@ ConfigValue::ConfigValue(std::string name, std::string key, const std::shared_pt
 
 bool ConfigValue::Assign(std::string&& text) {
     if (text == _value) return false;
+    TreeChanges::Values();
     _value = std::move(text);
     _dirty = 1;
     return true;
@@ -213,14 +219,17 @@ void ConfigBranch::Print() {
     bool root = IsRoot() && owner;
     if (root) owner->BeginPrint();
     // Copy: printing must not be disturbed by nodes the write-back touches.
-    auto children = _children;
-    for (auto& [name, child] : children) child->Print();
+    std::vector<std::shared_ptr<ConfigNode>> children;
+    children.reserve(_children.size());
+    for (const auto& [name, child] : _children) children.push_back(child);
+    for (const auto& child : children) child->Print();
     if (root) owner->EndPrint();
 }
 
 std::shared_ptr<ConfigNode> ConfigBranch::ForgetChild(const std::string& name) {
     auto it = _children.find(name);
     if (it == _children.end()) return nullptr;
+    TreeChanges::Structure();
     auto node = std::move(it->second);
     _children.erase(it);
     return node;
@@ -244,11 +253,23 @@ std::shared_ptr<ConfigNode> ConfigBranch::Find(const std::string& name) const {
 
 std::pair<std::shared_ptr<ConfigBranch>, std::string> ConfigBranch::Resolve(const std::string& path,
                                                                             bool create) {
-    std::vector<std::string> parts = SplitPath(path);
-    if (parts.empty()) return {nullptr, std::string()};
+    // Components are the non-empty texts between slashes; the last one is handed back.
+    size_t end = path.size();
+    while (end > 0 && path[end - 1] == '/') --end;
+    if (end == 0) return {nullptr, std::string()};
+    size_t last = path.rfind('/', end - 1);
+    last = last == std::string::npos ? 0 : last + 1;
     std::shared_ptr<ConfigBranch> branch = GetThis();
-    for (size_t i = 0; i + 1 < parts.size() && branch; ++i) branch = branch->GetBranchInt(parts[i], create);
-    return {branch, parts.back()};
+    std::string part;
+    for (size_t i = 0; i < last && branch;) {
+        size_t j = path.find('/', i);
+        if (j > i) {
+            part.assign(path, i, j - i);
+            branch = branch->GetBranchInt(part, create);
+        }
+        i = j + 1;
+    }
+    return {branch, path.substr(last, end - last)};
 }
 
 std::shared_ptr<ConfigBranch> ConfigBranch::GetBranchInt(const std::string& name, bool create) {
@@ -465,13 +486,16 @@ std::shared_ptr<ConfigBranch> ConfigArray::MakeElement(const std::string& elemen
 }
 
 void ConfigArray::Print() {
-    auto children = _children;
-    for (auto& [name, child] : children) child->Print();
+    std::vector<std::shared_ptr<ConfigBranch>> children;
+    children.reserve(_children.size());
+    for (const auto& [name, child] : _children) children.push_back(child);
+    for (const auto& child : children) child->Print();
 }
 
 std::shared_ptr<ConfigNode> ConfigArray::ForgetChild(const std::string& name) {
     auto it = _children.find(name);
     if (it == _children.end()) return nullptr;
+    TreeChanges::Structure();
     std::shared_ptr<ConfigNode> node = std::move(it->second);
     _children.erase(it);
     return node;

@@ -4,6 +4,7 @@
 // itself is not synchronised; it is touched only while the converter is locked.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,6 +18,21 @@ namespace TarnCtl::ConfigStoreUtil {
 
 class ConfigStoreConvertor;
 class ConfigValue;
+namespace Mappings {
+struct MappingRow;
+}
+
+// Counts the changes made to any configuration tree: nodes made or removed
+// (structure), values set or marked for write-back (values). The converter
+// compares them to know whether a tree still holds exactly what it last read
+// or wrote, so that it may keep the tree instead of reading it again.
+struct TreeChanges {
+    static std::atomic<uint64_t> structure;
+    static std::atomic<uint64_t> values;
+    static void Structure() { structure.fetch_add(1, std::memory_order_relaxed); }
+    static void Values() { values.fetch_add(1, std::memory_order_relaxed); }
+};
+
 class ConfigBranch;
 class ConfigArray;
 
@@ -69,7 +85,10 @@ public:
 
     int GetType() const override { return kValueType; }
     void Print() override;
-    void Dirty() override { _dirty = 1; }
+    void Dirty() override {
+        TreeChanges::Values();
+        _dirty = 1;
+    }
 
     void SetValue(bool value);
     void SetValue(uint8_t value);
@@ -81,7 +100,10 @@ public:
     void SetValue(std::string&& value);
     void SetValue(const char* value);
     // Stores text read from the store: no change tracking, stays clean.
-    void InitValue(std::string value) { _value = std::move(value); }
+    void InitValue(std::string value) {
+        TreeChanges::Values();
+        _value = std::move(value);
+    }
 
     bool GetBoolValue() const;
     uint8_t GetByteValue() const;
@@ -91,7 +113,23 @@ public:
     int64_t GetInt64Value() const;
     const std::string& GetStringValue() const { return _value; }
 
-    void SetDirty(bool dirty) { _dirty = dirty ? 1 : 0; }
+    // The write-back's lookup of this value's path in the mapping table: the
+    // row (null when unmapped) and the path's element indices. Kept with the
+    // value, whose path never changes.
+    struct MappedPath {
+        const Mappings::MappingRow* row = nullptr;
+        std::vector<long> indices;
+    };
+    const MappedPath* GetMappedPath() const { return _mapped.get(); }
+    const MappedPath& SetMappedPath(std::unique_ptr<MappedPath> mapped) {
+        _mapped = std::move(mapped);
+        return *_mapped;
+    }
+
+    void SetDirty(bool dirty) {
+        TreeChanges::Values();
+        _dirty = dirty ? 1 : 0;
+    }
     bool IsDirty() const { return _dirty != 0; }
 
 private:
@@ -101,6 +139,7 @@ private:
 
     std::string _value;
     uint8_t _dirty = 0;
+    std::unique_ptr<MappedPath> _mapped;
 };
 
 class ConfigBranch : public ConfigNode, public std::enable_shared_from_this<ConfigBranch> {
@@ -212,7 +251,10 @@ public:
     void GetNamesFromIndex(const std::string& index, std::string& keyOut, std::string& nameOut) const;
 
     uint32_t GetNextIndexHint() const { return _nextIndex; }
-    void SetNextIndexHint(uint32_t index) { _nextIndex = index; }
+    void SetNextIndexHint(uint32_t index) {
+        TreeChanges::Structure();
+        _nextIndex = index;
+    }
     // One past the highest numeric element index (0 when empty).
     int64_t GetEndIndex() const;
     size_t Size() const { return _children.size(); }

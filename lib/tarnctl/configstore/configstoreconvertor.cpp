@@ -57,6 +57,12 @@ std::string Prefix(const std::string& key, size_t n) {
     return key.substr(0, pos);
 }
 
+// The tree text a read of the stored value `v` of `row` gives.
+std::string ReadBackText(const MappingRow& row, const rapidjson::Value& v) {
+    std::string text = v.IsBool() ? (v.GetBool() ? "true" : "false") : TextOf(v);
+    return Mappings::MapEnum(row, text, false);
+}
+
 std::string LastComponent(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -81,6 +87,18 @@ struct ConfigStoreConvertor::WriteState {
     // The values of one element come one after another: their object.
     Collected* last = nullptr;
     bool active = false;
+    // Whether reading the written objects back would give exactly the tree:
+    // only existing properties of existing objects change, each to the text a
+    // read gives back. Anything else (a new member, element or object, a
+    // rebuilt list, a rename, text the store normalises) clears it.
+    bool exact = true;
+    // A value naming an element or instance was written.
+    bool named = false;
+    // Tree path of an element's naming value -> what the element is called.
+    struct ElementName {
+        std::string storeName, nameText, elementKey;
+    };
+    std::unordered_map<std::string, ElementName> elementNames;
 };
 
 // What PrintValue needs of a mapping row, worked out on its first use: the
@@ -123,6 +141,7 @@ std::shared_ptr<ConfigStore> ConfigStoreConvertor::Store() const {
 }
 
 void ConfigStoreConvertor::NewTree() {
+    _match.valid = false;
     // The old tree is dropped, not removed: nothing of it reaches the store.
     if (_root) _root->ReleaseSubtree();
     _root = ConfigBranch::NewRoot(shared_from_this());
@@ -132,6 +151,7 @@ void ConfigStoreConvertor::NewTree() {
     _removedIds.clear();
     _idMap.clear();
     _readData.clear();
+    _storedDocs.clear();
     _readStamp = {};
 }
 
@@ -173,13 +193,32 @@ void ConfigStoreConvertor::Lock(const std::vector<std::string>& specs) {
     try {
         std::vector<std::string> toRead;
         ComputeAllowObj(specs, &toRead);
+        auto store = Store();
+        HaldenConfigStore::StoreStamp stamp = store->GetChangeStamp();
+        if (outer && KeepTree(toRead, stamp, *store)) {
+            ++_nesting;
+            return;
+        }
         if (outer) NewTree();
         // Reads kept from an earlier lock are only good while nothing changed.
-        HaldenConfigStore::StoreStamp stamp = Store()->GetChangeStamp();
-        if (!stamp.Same(_readStamp)) _readData.clear();
+        if (!stamp.Same(_readStamp)) {
+            _readData.clear();
+            _storedDocs.clear();
+        }
         _readStamp = stamp;
-        ConfigParser parser(shared_from_this(), GetRoot(), Store());
+        // While booting the tree holds the desired configuration merged in:
+        // not what the store holds, so never kept.
+        const bool booting = store->IsBoot();
+        ConfigParser parser(shared_from_this(), GetRoot(), store);
         parser.Parse(toRead);
+        if (outer && !booting && !store->IsBoot()) {
+            _match.specs = toRead;
+            NoteMatch(stamp);
+        } else if (!toRead.empty()) {
+            // Objects read by a nested lock come after the others: a read of
+            // them all at once may number the elements differently.
+            _match.valid = false;
+        }
     } catch (const std::exception& e) {
         if (outer) {
             // A half-read tree must not be written back by anyone.
@@ -193,6 +232,28 @@ void ConfigStoreConvertor::Lock(const std::vector<std::string>& specs) {
                                   e.what());
     }
     ++_nesting;
+}
+
+void ConfigStoreConvertor::NoteMatch(const HaldenConfigStore::StoreStamp& stamp) {
+    _match.valid = stamp.Known();
+    _match.stamp = stamp;
+    _match.structure = TreeChanges::structure.load(std::memory_order_relaxed);
+    _match.values = TreeChanges::values.load(std::memory_order_relaxed);
+}
+
+bool ConfigStoreConvertor::KeepTree(const std::vector<std::string>& toRead, const HaldenConfigStore::StoreStamp& stamp,
+                                    HaldenConfigStore::ConfigStore& store) {
+    if (!_match.valid || !_root || !stamp.Same(_match.stamp) || toRead != _match.specs) return false;
+    if (TreeChanges::structure.load(std::memory_order_relaxed) != _match.structure ||
+        TreeChanges::values.load(std::memory_order_relaxed) != _match.values) {
+        return false;
+    }
+    if (store.IsBoot()) return false;
+    // What a fresh tree starts without; everything else is as a read would make it.
+    _registered.clear();
+    _idMap.clear();
+    _readStamp = stamp;
+    return true;
 }
 
 void ConfigStoreConvertor::Unlock() {
@@ -461,15 +522,22 @@ void ConfigStoreConvertor::NoteStoredObject(const std::shared_ptr<const ConfigSt
     if (_readStamp.Known()) _readData.insert_or_assign(object->GetConfigStoreObjectId().ToString(), object);
 }
 
-bool ConfigStoreConvertor::ReadStored(const ConfigStoreObjectId& id, rapidjson::Document& doc) {
+bool ConfigStoreConvertor::ReadStored(const ConfigStoreObjectId& id, rapidjson::Document& out) {
     std::shared_ptr<const ConfigStoreObject> stored;
     if (_readDataCurrent) {
-        auto it = _readData.find(id.ToString());
+        const std::string text = id.ToString();
+        auto doc = _storedDocs.find(text);
+        if (doc != _storedDocs.end()) {
+            out = std::move(doc->second);
+            _storedDocs.erase(doc);
+            return true;
+        }
+        auto it = _readData.find(text);
         if (it != _readData.end()) stored = it->second;
     }
     if (!stored) stored = Store()->Get(id);
     if (!stored) return false;
-    HaldenConfigStore::ObjectToJson(*stored, doc, doc.GetAllocator());
+    HaldenConfigStore::ObjectToJson(*stored, out, out.GetAllocator());
     return true;
 }
 
@@ -547,6 +615,9 @@ void ConfigStoreConvertor::BeginPrint() {
     _write->last = nullptr;
     _write->_num2soIdMap.clear();
     _write->active = true;
+    _write->exact = true;
+    _write->named = false;
+    _write->elementNames.clear();
 }
 
 void ConfigStoreConvertor::EndPrint() { _write->active = false; }
@@ -560,6 +631,9 @@ void ConfigStoreConvertor::ClearPlan() {
     _write->deleted.clear();
     _write->_num2soIdMap.clear();
     _write->active = false;
+    _write->exact = true;
+    _write->named = false;
+    _write->elementNames.clear();
 }
 
 ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStoreObjectId& id,
@@ -577,8 +651,10 @@ ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStore
     c->doc.SetObject();
     // An instance deleted in this write starts again from nothing.
     bool stored = !_write->deleted.count(idText) && ReadStored(id, c->doc);
+    if (!stored) _write->exact = false;
     auto known = _known.find(elementKey);
     if (known != _known.end() && !(known->second == id)) {
+        _write->exact = false;
         // Renamed: the stored content moves to the new instance.
         const std::string oldText = known->second.ToString();
         if (!stored && !_write->deleted.count(oldText)) stored = ReadStored(known->second, c->doc);
@@ -594,6 +670,7 @@ ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStore
             auto& a = c->doc.GetAllocator();
             auto m = c->doc.FindMember(idIt->second.c_str());
             if (m != c->doc.MemberEnd()) {
+                if (!m->value.IsString() || id.GetInstanceId() != m->value.GetString()) _write->exact = false;
                 m->value.SetString(id.GetInstanceId().c_str(), a);
             } else {
                 c->doc.AddMember(rapidjson::Value(idIt->second.c_str(), a),
@@ -668,14 +745,21 @@ const ConfigStoreConvertor::RowPlan& ConfigStoreConvertor::PlanFor(const Mapping
 void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
     const auto& t = Mappings::GetTables();
     const std::string key = value.GetKey();
-    std::vector<long>& indices = _printIndices;
-    indices.clear();
-    auto rowIt = t.mapping.find(Mappings::NormalizePath(key, &indices));
-    if (rowIt == t.mapping.end()) {
+    const ConfigValue::MappedPath* mapped = value.GetMappedPath();
+    if (!mapped) {
+        auto made = std::make_unique<ConfigValue::MappedPath>();
+        auto rowIt = t.mapping.find(Mappings::NormalizePath(key, &made->indices));
+        if (rowIt != t.mapping.end()) made->row = rowIt->second;
+        mapped = &value.SetMappedPath(std::move(made));
+    }
+    if (!mapped->row) {
+        _write->exact = false;
         TarnCtl_LogWarnInt("%s: Key %s can not map to valid Config Store object property\n", kComponent, key.c_str());
         return;
     }
-    const MappingRow& row = *rowIt->second;
+    const std::vector<long>& indices = mapped->indices;
+    const MappingRow& row = *mapped->row;
+    if (row.namesElement) _write->named = true;
 
     std::string top = Prefix(key, 2);
     const RowPlan& plan = PlanFor(row, objectType, top);
@@ -720,6 +804,7 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
         if (!cur->IsObject()) cur->SetObject();
         auto m = cur->FindMember(member.c_str());
         if (m == cur->MemberEnd()) {
+            _write->exact = false;
             rapidjson::Value name(member.c_str(), alloc);
             rapidjson::Value v(indexed ? rapidjson::kArrayType : rapidjson::kObjectType);
             cur->AddMember(name, v, alloc);
@@ -742,12 +827,22 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
         std::string treeElementKey;
         if (part.nameRow) {
             std::string legacy = Mappings::InsertIndices(part.nameRow->legacy, indices);
-            auto [treeElement, leaf] = GetRoot()->Resolve(legacy, false);
-            if (treeElement) {
-                storeName = treeElement->GetStoreName();
-                treeElement->GetValue(leaf, &nameText);
-                treeElementKey = treeElement->GetKey();
+            // The values of one element ask for its name one after another.
+            auto& names = _write->elementNames;
+            auto known = names.find(legacy);
+            if (known == names.end()) {
+                WriteState::ElementName found;
+                auto [treeElement, leaf] = GetRoot()->Resolve(legacy, false);
+                if (treeElement) {
+                    found.storeName = treeElement->GetStoreName();
+                    treeElement->GetValue(leaf, &found.nameText);
+                    found.elementKey = treeElement->GetKey();
+                }
+                known = names.emplace(std::move(legacy), std::move(found)).first;
             }
+            storeName = known->second.storeName;
+            nameText = known->second.nameText;
+            treeElementKey = known->second.elementKey;
         }
         auto byName = [&](const std::string& text) -> rapidjson::Value* {
             for (auto& e : next->GetArray()) {
@@ -759,6 +854,7 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
         if (!storeName.empty()) element = byName(storeName);
         if (!element && !nameText.empty()) element = byName(nameText);
         if (!element && !nameText.empty()) {
+            _write->exact = false;
             rapidjson::Value e(rapidjson::kObjectType);
             rapidjson::Value name(nameProp.c_str(), alloc);
             rapidjson::Value text(nameText.c_str(), alloc);
@@ -770,6 +866,7 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
             auto registered = _idMap.find(treeElementKey);
             if (registered != _idMap.end()) position = std::stol(registered->second.substr(registered->second.rfind('/') + 1));
             while (position >= 0 && next->Size() <= static_cast<size_t>(position)) {
+                _write->exact = false;
                 next->PushBack(rapidjson::Value(rapidjson::kObjectType), alloc);
             }
             element = &(*next)[static_cast<rapidjson::SizeType>(std::max(0L, position))];
@@ -782,6 +879,7 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
     const std::string& leaf = plan.leaf;
     if (row.type == PropType::ListElement) {
         // A list of strings is rebuilt from all elements of its tree array.
+        _write->exact = false;
         std::string member = leaf.size() > 3 ? leaf.substr(0, leaf.size() - 3) : leaf;
         auto element = std::dynamic_pointer_cast<ConfigBranch>(value.GetParent());
         auto array = element ? std::dynamic_pointer_cast<ConfigArray>(element->GetParent()) : nullptr;
@@ -807,6 +905,9 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
     rapidjson::Value v;
     PropType type = row.type;
     auto existing = cur->FindMember(leaf.c_str());
+    if (existing == cur->MemberEnd() || existing->value.IsObject() || existing->value.IsArray()) {
+        _write->exact = false;
+    }
     if (type == PropType::Auto) {
         if (existing == cur->MemberEnd()) {
             TarnCtl_LogWarnInt("%s: Property type not found for: %s\n", kComponent, key.c_str());
@@ -840,6 +941,7 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
             v.SetString(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), alloc);
             break;
     }
+    if (_write->exact && ReadBackText(row, v) != value.GetStringValue()) _write->exact = false;
     if (existing != cur->MemberEnd()) {
         existing->value = v;
     } else {
@@ -888,7 +990,7 @@ void RefreshStoreNames(ConfigBranch& branch) {
 
 void ConfigStoreConvertor::Plan() {
     ClearPlan();
-    _readDataCurrent = !_readData.empty() && Store()->GetChangeStamp().Same(_readStamp);
+    _readDataCurrent = (!_readData.empty() || !_storedDocs.empty()) && Store()->GetChangeStamp().Same(_readStamp);
     auto elementAt = [this](const std::string& elementKey) {
         auto [element, last] = GetRoot()->Resolve(elementKey + "/x", false);
         return element && element->GetKey() == elementKey ? element : nullptr;
@@ -921,12 +1023,16 @@ void ConfigStoreConvertor::Plan() {
     }
 }
 
-void ConfigStoreConvertor::AfterWrite() {
+void ConfigStoreConvertor::AfterWrite(bool exact) {
     for (const auto& id : _write->deletes) {
         for (auto it = _known.begin(); it != _known.end();) it = it->second == id ? _known.erase(it) : std::next(it);
     }
+    // An exact write that changed no element's name leaves every element's
+    // store name as it was.
+    const bool refresh = !exact || _write->named;
     for (const auto& c : _write->objects) {
         _known.insert_or_assign(c->elementKey, c->id);
+        if (!refresh) continue;
         auto [element, last] = GetRoot()->Resolve(c->elementKey + "/x", false);
         if (element) RefreshStoreNames(*element);
     }
@@ -956,10 +1062,22 @@ void ConfigStoreConvertor::Write() {
     std::lock_guard<std::recursive_mutex> guard(_mutex);
     auto store = Store();
     const bool boot = store->IsBoot();
+    // The tree stays known to equal the store only if it did before, no node
+    // came or went since, and this write is the whole of its own transaction
+    // (an outer one may still roll back).
+    bool exact = _match.valid && !boot &&
+                 TreeChanges::structure.load(std::memory_order_relaxed) == _match.structure &&
+                 !store->InTransaction();
+    _match.valid = false;
+    HaldenConfigStore::StoreStamp written;
     auto dirty = DirtyValues(GetRoot());
     try {
         Plan();
+        exact = exact && _write->exact && _write->deletes.empty() && _touched.empty() && _removedIds.empty();
         HaldenConfigStore::BootAwareTransaction tx(store, boot);
+        // Nobody wrote since the tree was known to match (the transaction now
+        // keeps everyone else out until it ends).
+        exact = exact && store->GetChangeStamp().Same(_match.stamp);
         for (const auto& id : _write->deletes) {
             TarnCtl_LogVerboseInt("%s: Config Convertor Delete API applies key: %s, instanceId: %s\n", "ConfigBranch",
                                   (id.GetComponent() + "/" + id.GetGroup() + "/" + id.GetKey()).c_str(),
@@ -974,6 +1092,7 @@ void ConfigStoreConvertor::Write() {
             }
             store->Write(HaldenConfigStore::ObjectFromJson(c->id, c->doc), HaldenConfigStore::BootWriteFlag(c->id, boot));
         }
+        if (exact) written = store->GetChangeStamp();
         tx.Commit();
     } catch (...) {
         // Nothing reached the store: every change is still pending.
@@ -981,7 +1100,17 @@ void ConfigStoreConvertor::Write() {
         ClearPlan();
         throw;
     }
-    AfterWrite();
+    AfterWrite(exact);
+    if (exact) {
+        // The store now holds what the tree shows: keep both for the next lock.
+        for (auto& c : _write->objects) {
+            std::string text = c->id.ToString();
+            _readData.erase(text);
+            _storedDocs.insert_or_assign(std::move(text), std::move(c->doc));
+        }
+        _readStamp = written;
+        NoteMatch(written);
+    }
     ClearPlan();
 }
 

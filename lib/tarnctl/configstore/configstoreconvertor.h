@@ -132,7 +132,7 @@ private:
     Collected& Collect(const HaldenConfigStore::ConfigStoreObjectId& id, const std::string& objectSpec,
                        const std::string& elementKey);
     // After a successful write: what the store now holds is what the tree knows.
-    void AfterWrite();
+    void AfterWrite(bool exact = false);
     // The stored object of `id` now, into `doc`: what the lock read while the
     // store is unchanged since, else a fresh read. False when there is no such object.
     bool ReadStored(const HaldenConfigStore::ConfigStoreObjectId& id, rapidjson::Document& doc);
@@ -155,12 +155,30 @@ private:
     std::map<std::string, std::string> _idMap;
     // What the reads of this lock found, and the store's state when they began.
     std::unordered_map<std::string, std::shared_ptr<const HaldenConfigStore::ConfigStoreObject>> _readData;
+    // The objects the last exact write-back stored, as written (they replace
+    // their entries of _readData); taken out by the write that uses them.
+    std::unordered_map<std::string, rapidjson::Document> _storedDocs;
     HaldenConfigStore::StoreStamp _readStamp;
     bool _readDataCurrent = false;  // set by Plan: the store has not changed since
+    // What the tree was last known to equal: the store as of `stamp` (as read
+    // by an outermost lock or as written back since), for exactly `specs`, and
+    // no tree changed since (the TreeChanges counts). While all of that still
+    // holds at the next outermost lock, the tree is kept instead of read again.
+    struct Match {
+        bool valid = false;
+        HaldenConfigStore::StoreStamp stamp;
+        uint64_t structure = 0;
+        uint64_t values = 0;
+        std::vector<std::string> specs;  // sorted
+    };
+    Match _match;
+    // True (and the tree made ready for a new lock) when the tree may be kept.
+    bool KeepTree(const std::vector<std::string>& toRead, const HaldenConfigStore::StoreStamp& stamp,
+                  HaldenConfigStore::ConfigStore& store);
+    void NoteMatch(const HaldenConfigStore::StoreStamp& stamp);
     // PrintValue's plan of each mapping row (per object type), made on first use.
     const RowPlan& PlanFor(const Mappings::MappingRow& row, int objectType, const std::string& top);
     std::map<std::pair<const Mappings::MappingRow*, int>, std::unique_ptr<RowPlan>> _rowPlans;
-    std::vector<long> _printIndices;  // reused by every PrintValue
 };
 
 }  // namespace TarnCtl::ConfigStoreUtil
