@@ -178,6 +178,15 @@ TEST_F(KeepTest, EveryChangeTheTreeDoesNotHoldMakesTheNextLockReadTheStore) {
              t.conv->Unlock();
          },
          "/net/vswitch/child[0005]/name", "<absent>"},
+        {"an empty value made and written with another",
+         [](KeepTest& t) {
+             t.conv->Lock({kVss});
+             t.conv->GetValue("/net/vswitch/child[0001]/numPorts");
+             t.conv->SetValue(kMtu0, 1280);
+             t.conv->Write();
+             t.conv->Unlock();
+         },
+         numPorts1, "<absent>"},
         {"an element removed and not written",
          [](KeepTest& t) {
              t.conv->Lock({kVss});
@@ -364,15 +373,28 @@ TEST_F(KeepTest, WriteBacksBuildOnTheStoreNotOnWhatTheyKept) {
     conv->Lock({kVss});
     conv->SetValue(kMtu0, 9000);
     conv->Write();
-    conv->SetValue("/net/vswitch/child[0000]/numPorts", 64);
-    TarnSim::InjectStoreFault({TarnSim::StoreFault::Op::Commit, 0, 1});
-    EXPECT_EQ(Thrown([&] { conv->Write(); }), "Unable to commit the store transaction: injected fault");
-    EXPECT_EQ(Stored("vSwitch0")["num_ports"].GetInt(), 128);
-    conv->SetValue("/net/vswitch/child[0001]/numPorts", 16);
-    conv->Write();  // the failed write's value is still pending and goes in now
+    // A write-back refused before it reaches the store, then one that fails in it.
+    // (A value below the element: only it is written, not the whole element.)
+    conv->SetValue("/net/vswitch/child[0000]/teamPolicy/notifySwitches", "maybe");
+    EXPECT_EQ(Thrown([&] { conv->Write(); }),
+              "Config Convertor: boolean value expected in /net/vswitch/child[0000]/teamPolicy/notifySwitches");
+    conv->SetValue("/net/vswitch/child[0000]/teamPolicy/notifySwitches", false);
+    conv->Write();
     auto sw0 = Stored("vSwitch0");
     EXPECT_EQ(sw0["mtu"].GetInt(), 9000);
-    EXPECT_EQ(sw0["num_ports"].GetInt(), 64);
+    EXPECT_FALSE(sw0["policy"]["nic_teaming"]["notify_switches"].GetBool());
+    EXPECT_EQ(sw0["num_ports"].GetInt(), 128);
+    conv->SetValue("/net/vswitch/child[0000]/numPorts", 64);
+    conv->Write();
+    conv->SetValue("/net/vswitch/child[0000]/numPorts", 32);
+    TarnSim::InjectStoreFault({TarnSim::StoreFault::Op::Commit, 0, 1});
+    EXPECT_EQ(Thrown([&] { conv->Write(); }), "Unable to commit the store transaction: injected fault");
+    EXPECT_EQ(Stored("vSwitch0")["num_ports"].GetInt(), 64);
+    conv->SetValue("/net/vswitch/child[0001]/numPorts", 16);
+    conv->Write();  // the failed write's value is still pending and goes in now
+    sw0 = Stored("vSwitch0");
+    EXPECT_EQ(sw0["mtu"].GetInt(), 9000);
+    EXPECT_EQ(sw0["num_ports"].GetInt(), 32);
     EXPECT_EQ(Stored("vSwitch1")["num_ports"].GetInt(), 16);
 
     // Another process writes between two write-backs of one lock.
@@ -415,13 +437,15 @@ TEST_F(KeepTest, RenamedElementsOfAKeptTree) {
     ASSERT_EQ(sw0["port_groups"].Size(), 2u);
     EXPECT_STREQ(sw0["port_groups"][1]["name"].GetString(), "Guests");
     EXPECT_EQ(sw0["port_groups"][1]["vlan_id"].GetInt(), 30);
-    // Removing it by its new name reaches the store.
+    // Removing the other one leaves the renamed one, known by its new name.
     Cycle([&] {
-        conv->GetBranch("/net/vswitch/child[0000]")->GetArray("portgroup/child")->RemoveInstance("name", "Guests");
+        conv->GetBranch("/net/vswitch/child[0000]")->GetArray("portgroup/child")->RemoveInstance("name", "Management");
     });
     sw0 = Stored("vSwitch0");
     ASSERT_EQ(sw0["port_groups"].Size(), 1u);
-    EXPECT_STREQ(sw0["port_groups"][0]["name"].GetString(), "Management");
+    EXPECT_STREQ(sw0["port_groups"][0]["name"].GetString(), "Guests");
+    EXPECT_EQ(sw0["port_groups"][0]["vlan_id"].GetInt(), 30);
+    EXPECT_EQ(NextLockValue("/net/vswitch/child[0000]/portgroup/child[0000]/name"), "Guests");
     EXPECT_EQ(NextLockValue("/net/vswitch/child[0000]/portgroup/child[0001]/name"), "<absent>");
 }
 

@@ -99,6 +99,9 @@ struct ConfigStoreConvertor::WriteState {
         std::string storeName, nameText, elementKey;
     };
     std::unordered_map<std::string, ElementName> elementNames;
+    // PrintValue's last element (tree key) and its object.
+    std::string lastElementKey;
+    Collected* lastElement = nullptr;
 };
 
 // What PrintValue needs of a mapping row, worked out on its first use: the
@@ -211,13 +214,11 @@ void ConfigStoreConvertor::Lock(const std::vector<std::string>& specs) {
         const bool booting = store->IsBoot();
         ConfigParser parser(shared_from_this(), GetRoot(), store);
         parser.Parse(toRead);
+        // (Objects a nested lock adds change the tree's structure: the next
+        // outermost lock reads again.)
         if (outer && !booting && !store->IsBoot()) {
             _match.specs = toRead;
             NoteMatch(stamp);
-        } else if (!toRead.empty()) {
-            // Objects read by a nested lock come after the others: a read of
-            // them all at once may number the elements differently.
-            _match.valid = false;
         }
     } catch (const std::exception& e) {
         if (outer) {
@@ -618,6 +619,8 @@ void ConfigStoreConvertor::BeginPrint() {
     _write->exact = true;
     _write->named = false;
     _write->elementNames.clear();
+    _write->lastElement = nullptr;
+    _write->lastElementKey.clear();
 }
 
 void ConfigStoreConvertor::EndPrint() { _write->active = false; }
@@ -634,6 +637,8 @@ void ConfigStoreConvertor::ClearPlan() {
     _write->exact = true;
     _write->named = false;
     _write->elementNames.clear();
+    _write->lastElement = nullptr;
+    _write->lastElementKey.clear();
 }
 
 ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStoreObjectId& id,
@@ -686,9 +691,11 @@ ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStore
 }
 
 const ConfigStoreConvertor::RowPlan& ConfigStoreConvertor::PlanFor(const MappingRow& row, int objectType,
-                                                                   const std::string& top) {
+                                                                   const std::string& key) {
     auto& slot = _rowPlans[{&row, objectType}];
     if (slot) return *slot;
+    // Every key of a row has the same top branch ("/net/vswitch").
+    const std::string top = Prefix(key, 2);
     const auto& t = Mappings::GetTables();
     auto plan = std::make_unique<RowPlan>();
     auto keyIt = t.csoIdKeyMap.find(top);
@@ -761,37 +768,42 @@ void ConfigStoreConvertor::PrintValue(ConfigValue& value, int objectType) {
     const MappingRow& row = *mapped->row;
     if (row.namesElement) _write->named = true;
 
-    std::string top = Prefix(key, 2);
-    const RowPlan& plan = PlanFor(row, objectType, top);
+    const RowPlan& plan = PlanFor(row, objectType, key);
     if (!plan.mapped) {
         throw ConfigFileException("InstanceId not found: " + key + " or not in csoIdKeyMap/csoIdGroupMap");
     }
-    ConfigStoreObjectId id(plan.key, plan.group, "halden");
-
-    size_t firstIndex = 0;
-    std::string elementKey = std::move(top);
-    if (objectType == ConfigNode::kMultiInstanceObject) {
-        if (!plan.instanceRest || indices.empty()) {
-            throw ConfigFileException("InstanceId not found: " + key);
-        }
-        firstIndex = 1;
-        elementKey = Prefix(key, 3);
-        auto cached = _write->_num2soIdMap.find(elementKey);
-        std::string instance;
-        if (cached != _write->_num2soIdMap.end()) {
-            instance = cached->second;
-        } else {
-            auto [element, last] = GetRoot()->Resolve(elementKey + "/x", false);
-            if (plan.elementNameLeaf.empty() || !element || !element->GetValue(plan.elementNameLeaf, &instance) ||
-                instance.empty()) {
-                throw ConfigFileException("InstanceId not found: " + key);
-            }
-            _write->_num2soIdMap[elementKey] = instance;
-        }
-        id.SetInstanceId(instance);
+    const bool multi = objectType == ConfigNode::kMultiInstanceObject;
+    if (multi && (!plan.instanceRest || indices.empty())) {
+        throw ConfigFileException("InstanceId not found: " + key);
     }
+    const size_t firstIndex = multi ? 1 : 0;
 
-    Collected* obj = &Collect(id, plan.objectSpec, elementKey);
+    // The values of one element come one after another: below the element of
+    // the last value lies the same object.
+    Collected* obj = _write->lastElement;
+    const std::string& lastKey = _write->lastElementKey;
+    if (!obj || key.size() <= lastKey.size() || key[lastKey.size()] != '/' || key.compare(0, lastKey.size(), lastKey) != 0) {
+        ConfigStoreObjectId id(plan.key, plan.group, "halden");
+        std::string elementKey = Prefix(key, multi ? 3 : 2);
+        if (multi) {
+            auto cached = _write->_num2soIdMap.find(elementKey);
+            std::string instance;
+            if (cached != _write->_num2soIdMap.end()) {
+                instance = cached->second;
+            } else {
+                auto [element, last] = GetRoot()->Resolve(elementKey + "/x", false);
+                if (plan.elementNameLeaf.empty() || !element || !element->GetValue(plan.elementNameLeaf, &instance) ||
+                    instance.empty()) {
+                    throw ConfigFileException("InstanceId not found: " + key);
+                }
+                _write->_num2soIdMap[elementKey] = instance;
+            }
+            id.SetInstanceId(instance);
+        }
+        obj = &Collect(id, plan.objectSpec, elementKey);
+        _write->lastElement = obj;
+        _write->lastElementKey = std::move(elementKey);
+    }
     auto& alloc = obj->doc.GetAllocator();
 
     // Walk the components below the object, making what is missing.

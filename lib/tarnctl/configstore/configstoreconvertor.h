@@ -177,7 +177,7 @@ private:
                   HaldenConfigStore::ConfigStore& store);
     void NoteMatch(const HaldenConfigStore::StoreStamp& stamp);
     // PrintValue's plan of each mapping row (per object type), made on first use.
-    const RowPlan& PlanFor(const Mappings::MappingRow& row, int objectType, const std::string& top);
+    const RowPlan& PlanFor(const Mappings::MappingRow& row, int objectType, const std::string& key);
     std::map<std::pair<const Mappings::MappingRow*, int>, std::unique_ptr<RowPlan>> _rowPlans;
 };
 
