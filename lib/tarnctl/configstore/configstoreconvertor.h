@@ -39,7 +39,10 @@ public:
 
     // Takes the converter lock and reads the objects of `specs`
     // ("halden/network_vss/switches", "halden/network/tarnnics/tarn0") into the
-    // tree: the outermost lock rebuilds it, nested ones add the new objects.
+    // tree: the outermost lock rebuilds it (or keeps the tree of the last one
+    // while that is exactly what a new read would give: the same objects, the
+    // store unchanged since the tree read or wrote it, no tree change left
+    // unwritten, no boot), nested ones add the new objects.
     // A read failure releases the lock and throws ConfigFileException
     // "ConfigStoreConvertor: read failed: " / "... nested read failed: " + cause.
     void Lock(const std::vector<std::string>& specs);
