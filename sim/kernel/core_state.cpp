@@ -3,6 +3,7 @@
 // compact binary form the state is persisted in.
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -69,20 +70,8 @@ char* WriteNodePrefix(char* out, std::string_view module, uint32_t node) {
 char* ReadKey::Write(char* p, const KSI_Param& k) {
     if (k.kind != KSI_Param::Integer)
         return Copy(p, k.text);
-    // Decimal digits, as AsText writes them (at most 20 with the sign).
-    char digits[20];
-    size_t n = 0;
-    const bool negative = k.number < 0;
-    uint64_t v = negative ? 0 - static_cast<uint64_t>(k.number) : static_cast<uint64_t>(k.number);
-    do {
-        digits[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
-    if (negative)
-        *p++ = '-';
-    while (n)
-        *p++ = digits[--n];
-    return p;
+    // Decimal, as AsText writes it: at most 20 characters with the sign.
+    return std::to_chars(p, p + 20, k.number).ptr;
 }
 
 void AppendNodePrefix(std::string& out, std::string_view module, uint32_t node) {

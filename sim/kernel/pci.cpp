@@ -218,10 +218,12 @@ TARN_ReturnStatus SetVfs(KernelState& s, const Sbdf& pf, uint32_t n) {
         return v;
     };
     // A new count tears every VF down first: not while a running VM holds one.
-    for (uint32_t i = 0; i < current && n != current; ++i) {
-        PciOwnerState st{};
-        if (s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, vfAddress(i).Path(), &st) && st.inUseByVm)
-            return TARN_BUSY;
+    if (n != current) {
+        for (uint32_t i = 0; i < current; ++i) {
+            PciOwnerState st{};
+            if (s.Read(KSI_NODE_hardware_pci_seg_bus_slot_func_owner, vfAddress(i).Path(), &st) && st.inUseByVm)
+                return TARN_BUSY;
+        }
     }
     for (uint32_t i = 0; i < current; ++i) {
         Sbdf v = vfAddress(i);

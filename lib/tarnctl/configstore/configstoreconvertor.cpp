@@ -102,6 +102,20 @@ struct ConfigStoreConvertor::WriteState {
     // PrintValue's last element (tree key) and its object.
     std::string lastElementKey;
     Collected* lastElement = nullptr;
+
+    // Every print starts from what the store holds now.
+    void StartPrint(bool printing) {
+        objects.clear();
+        byId.clear();
+        last = nullptr;
+        _num2soIdMap.clear();
+        active = printing;
+        exact = true;
+        named = false;
+        elementNames.clear();
+        lastElement = nullptr;
+        lastElementKey.clear();
+    }
 };
 
 // What PrintValue needs of a mapping row, worked out on its first use: the
@@ -610,35 +624,17 @@ std::string ConfigStoreConvertor::GetConfigStoreId(const std::string& elementKey
 }
 
 void ConfigStoreConvertor::BeginPrint() {
-    // restoreCSMap: every print starts from what the store holds now.
-    _write->objects.clear();
-    _write->byId.clear();
-    _write->last = nullptr;
-    _write->_num2soIdMap.clear();
-    _write->active = true;
-    _write->exact = true;
-    _write->named = false;
-    _write->elementNames.clear();
-    _write->lastElement = nullptr;
-    _write->lastElementKey.clear();
+    // restoreCSMap
+    _write->StartPrint(true);
 }
 
 void ConfigStoreConvertor::EndPrint() { _write->active = false; }
 
 void ConfigStoreConvertor::ClearPlan() {
     _readDataCurrent = false;
-    _write->objects.clear();
-    _write->byId.clear();
-    _write->last = nullptr;
+    _write->StartPrint(false);
     _write->deletes.clear();
     _write->deleted.clear();
-    _write->_num2soIdMap.clear();
-    _write->active = false;
-    _write->exact = true;
-    _write->named = false;
-    _write->elementNames.clear();
-    _write->lastElement = nullptr;
-    _write->lastElementKey.clear();
 }
 
 ConfigStoreConvertor::Collected& ConfigStoreConvertor::Collect(const ConfigStoreObjectId& id,

@@ -75,7 +75,7 @@ std::string ScsiPathImpl::GetDeviceUid() {
 }
 std::string ScsiPathImpl::GetControllerName() {
     RefreshIfStale();
-    return _info.text.substr(_info.adapterLength + _info.deviceLength + _info.pluginLength);
+    return InfoText(_info.adapterLength + _info.deviceLength + _info.pluginLength, std::string::npos);
 }
 uint32_t ScsiPathImpl::GetNSId() { RefreshIfStale(); return _info.nsId; }
 bool ScsiPathImpl::IsUniqueIdentifier() { RefreshIfStale(); return (_info.flags & kUniqueId) != 0; }
