@@ -25,7 +25,7 @@ namespace {
 
 // The simulation's own per-path facts (group, priority, the plug-in its claim
 // rule names, state-change refusal), kept with the device's other records.
-enum : uint32_t { kPathFlagsNode = 3 };
+enum : uint32_t { kPathFlagsNode = 3, kLivePathsNode = 4 };
 struct PathFlags {
     uint32_t optimized;
     uint32_t priority;
@@ -121,64 +121,134 @@ uint32_t CoreState(const KernelState& s, const std::string& path) {
     return v.value;
 }
 
-bool Alive(const KernelState& s, const std::string& path) {
-    return CoreState(s, path) == 0;
-}
+// Each claimed path of a device with its live state and group, in path
+// order, kept in one record of the device: a walk of the device's paths reads
+// that one record (next to the device's other records in listing order)
+// instead of a listing plus a state and a group lookup per path, which on a
+// host with a hundred thousand paths would each miss the cache. Kept with the
+// kernel's records, so every process and a reboot see the same copy; every
+// change of a path's state or of the device's claimed paths rebuilds it
+// (RefreshLivePaths).
+struct LivePathHead {
+    uint32_t state;
+    uint16_t optimized;
+    uint16_t nameLength;
+};
 
-bool Optimized(const KernelState& s, const std::string& uid, const std::string& path) {
-    KsiNmpPathInfo p{};
-    s.Read(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {uid, path}, &p);
-    return p.optimized != 0;
-}
-
-// The first live path, optimized ones before the others; "" when none lives.
-std::string FirstLive(const KernelState& s, const std::string& uid) {
-    std::string unoptimized;
+// The device's paths as the plug-in's records give them.
+std::string BuildLivePaths(const KernelState& s, const std::string& uid) {
+    std::string block;
     for (const auto& p : s.Instances(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {uid})) {
-        if (!Alive(s, p))
-            continue;
-        if (Optimized(s, uid, p))
-            return p;
-        if (unoptimized.empty())
-            unoptimized = p;
+        KsiNmpPathInfo info{};
+        s.Read(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {uid, p}, &info);
+        const LivePathHead head{CoreState(s, p), static_cast<uint16_t>(info.optimized != 0),
+                                static_cast<uint16_t>(std::min<size_t>(p.size(), 0xffff))};
+        block.append(reinterpret_cast<const char*>(&head), sizeof head).append(p, 0, head.nameLength);
     }
-    return unoptimized;
+    return block;
 }
 
-std::vector<std::string> WorkingPaths(const KernelState& s, const std::string& uid, const KsiNmpDeviceInfo& d) {
+// After any change of the device's claimed paths or of one's state; a
+// device without claimed paths keeps none.
+void RefreshLivePaths(KernelState& s, const std::string& uid) {
+    const std::string block = BuildLivePaths(s, uid);
+    if (block.empty())
+        s.Remove(kModule, kLivePathsNode, {uid});
+    else
+        s.Write(kModule, kLivePathsNode, {uid}, block.data(), block.size());
+}
+
+// A read of one device's kept paths; valid while the state does not change.
+class LivePaths {
+public:
+    struct Path {
+        std::string_view name;
+        uint32_t state;
+        bool optimized;
+        bool Alive() const { return state == 0; }
+    };
+    // `device`: {uid}. A state written before the copy was kept has none:
+    // the paths then come from the plug-in's records.
+    LivePaths(const KernelState& s, const InstancePath& device) {
+        if (const std::string* kept = s.Find(kModule, kLivePathsNode, device))
+            _block = *kept;
+        else
+            _block = _built = BuildLivePaths(s, device.at(0));
+    }
+    template <typename Fn>
+    void ForEach(Fn&& fn) const {
+        size_t at = 0;
+        while (at + sizeof(LivePathHead) <= _block.size()) {
+            LivePathHead head;
+            std::memcpy(&head, _block.data() + at, sizeof head);
+            at += sizeof head;
+            const size_t length = std::min<size_t>(head.nameLength, _block.size() - at);
+            fn(Path{_block.substr(at, length), head.state, head.optimized != 0});
+            at += length;
+        }
+    }
+    // Whether `path` is one of the device's paths and lives.
+    bool Alive(std::string_view path) const {
+        bool alive = false;
+        ForEach([&](const Path& p) { alive = alive || (p.name == path && p.Alive()); });
+        return alive;
+    }
+    // The first live path, optimized ones before the others; "" when none lives.
+    std::string FirstLive() const {
+        std::string_view optimized, unoptimized;
+        ForEach([&](const Path& p) {
+            if (!p.Alive())
+                return;
+            if (p.optimized && optimized.empty())
+                optimized = p.name;
+            if (unoptimized.empty())
+                unoptimized = p.name;
+        });
+        return std::string(optimized.empty() ? unoptimized : optimized);
+    }
+
+private:
+    std::string _built;
+    std::string_view _block;
+};
+
+std::vector<std::string> WorkingPaths(const KernelState& s, const InstancePath& device, const KsiNmpDeviceInfo& d) {
+    const LivePaths live(s, device);
     const std::string psp = Text(d.psp);
     if (psp == kRr) {
         std::vector<std::string> optimized, other;
-        for (const auto& p : s.Instances(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {uid}))
-            if (Alive(s, p))
-                (Optimized(s, uid, p) ? optimized : other).push_back(p);
+        live.ForEach([&](const LivePaths::Path& p) {
+            if (p.Alive())
+                (p.optimized ? optimized : other).emplace_back(p.name);
+        });
         if (d.useANO || optimized.empty())
-            optimized.insert(optimized.end(), other.begin(), other.end());
+            optimized.insert(optimized.end(), std::make_move_iterator(other.begin()),
+                             std::make_move_iterator(other.end()));
         return optimized;
     }
     const std::string preferred = Text(d.preferred);
-    if (psp == kFixed && !preferred.empty() && Alive(s, preferred))
+    if (psp == kFixed && !preferred.empty() && live.Alive(preferred))
         return {preferred};
     const std::string current = Text(d.current);
-    if (!current.empty() && Alive(s, current))
+    if (!current.empty() && live.Alive(current))
         return {current};
-    std::string live = FirstLive(s, uid);
-    if (live.empty())
+    std::string first = live.FirstLive();
+    if (first.empty())
         return {};
-    return {live};
+    return {first};
 }
 
 // `working`: the device's working paths when the caller has them already;
 // only the fixed and most-recently-used texts name a path, so round robin
 // never walks the paths here.
-std::string RenderPspConfig(const KernelState& s, const std::string& uid, const KsiNmpDeviceInfo& d,
+std::string RenderPspConfig(const KernelState& s, const InstancePath& device, const KsiNmpDeviceInfo& d,
                             const std::vector<std::string>* working = nullptr) {
     const std::string psp = Text(d.psp);
     std::string current;
     if (psp == kFixed || psp == kMru) {
         if (working)
             current = working->empty() ? "" : working->front();
-        else if (auto paths = WorkingPaths(s, uid, d); !paths.empty())
+        else if (auto paths = WorkingPaths(s, device, d); !paths.empty())
             current = paths.front();
     }
     if (psp == kFixed)
@@ -196,14 +266,15 @@ std::string RenderPspConfig(const KernelState& s, const std::string& uid, const 
     return "{current=" + (current.empty() ? std::string("none") : current) + "}";
 }
 
-// Keeps the most recently used path on a live one and re-renders the PSP's text.
+// Keeps the most recently used path on a live one of the device and
+// re-renders the PSP's text. The device's kept paths must be current.
 void Save(KernelState& s, const std::string& uid, KsiNmpDeviceInfo& d) {
-    const std::string current = Text(d.current);
-    if (current.empty() || !Alive(s, current) ||
-        !s.Has(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {uid, current}))
-        Set(d.current, FirstLive(s, uid));
-    Set(d.pspConfig, RenderPspConfig(s, uid, d));
-    s.Put(kNmpModule, KSI_NMP_NODE_DEVICE, {uid}, d);
+    const InstancePath device{uid};
+    const LivePaths live(s, device);
+    if (!live.Alive(Text(d.current)))
+        Set(d.current, live.FirstLive());
+    Set(d.pspConfig, RenderPspConfig(s, device, d));
+    s.Put(kNmpModule, KSI_NMP_NODE_DEVICE, device, d);
 }
 
 void ResetPspSettings(KsiNmpDeviceInfo& d) {
@@ -311,6 +382,7 @@ void ClaimForNmp(KernelState& s, const std::string& uid, const std::string& path
     p.optimized = flags.optimized;
     p.priority = flags.priority;
     s.Put(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {uid, path}, p);
+    RefreshLivePaths(s, uid);
     Save(s, uid, d);
 }
 
@@ -716,15 +788,15 @@ const NodeRegistration devicePathsNode(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {
 // The PSP's text shows the path in use now.
 const NodeRegistration deviceNode(kNmpModule, KSI_NMP_NODE_DEVICE, {
     .get = [](Call& c, void* buffer, unsigned int length) -> TARN_ReturnStatus {
-        if (c.instance.size() != 1 || !HasDevice(c.state, c.instance[0]))
+        KsiNmpDeviceInfo d{};
+        if (c.instance.size() != 1 || !c.state.Read(kNmpModule, KSI_NMP_NODE_DEVICE, c.instance, &d))
             return TARN_NOT_FOUND;
-        KsiNmpDeviceInfo d = ReadDevice(c.state, c.instance[0]);
         if (Text(d.psp) != kRr) {
-            auto working = WorkingPaths(c.state, c.instance[0], d);
+            auto working = WorkingPaths(c.state, c.instance, d);
             Set(d.current, working.empty() ? "" : working.front());
-            Set(d.pspConfig, RenderPspConfig(c.state, c.instance[0], d, &working));
+            Set(d.pspConfig, RenderPspConfig(c.state, c.instance, d, &working));
         } else {
-            Set(d.pspConfig, RenderPspConfig(c.state, c.instance[0], d));
+            Set(d.pspConfig, RenderPspConfig(c.state, c.instance, d));
         }
         std::memcpy(buffer, &d, std::min<size_t>(length, sizeof(d)));
         return TARN_OK;
@@ -733,9 +805,10 @@ const NodeRegistration deviceNode(kNmpModule, KSI_NMP_NODE_DEVICE, {
 
 const NodeRegistration workingPathsNode(kNmpModule, KSI_NMP_NODE_WORKING_PATHS, {
     .list = [](Call& c, std::vector<std::string>* out) -> TARN_ReturnStatus {
-        if (c.instance.size() != 1 || !HasDevice(c.state, c.instance[0]))
+        KsiNmpDeviceInfo d{};
+        if (c.instance.size() != 1 || !c.state.Read(kNmpModule, KSI_NMP_NODE_DEVICE, c.instance, &d))
             return TARN_NOT_FOUND;
-        *out = WorkingPaths(c.state, c.instance[0], ReadDevice(c.state, c.instance[0]));
+        *out = WorkingPaths(c.state, c.instance, d);
         return TARN_OK;
     },
 });
@@ -786,8 +859,10 @@ void ReleasePath(KernelState& s, const std::string& uid, const std::string& path
         return;
     if (s.Instances(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {uid}).empty()) {
         s.Remove(kNmpModule, KSI_NMP_NODE_DEVICE, {uid});
+        RefreshLivePaths(s, uid);
         return;
     }
+    RefreshLivePaths(s, uid);
     KsiNmpDeviceInfo d = ReadDevice(s, uid);
     if (Text(d.preferred) == path)
         Set(d.preferred, "");
@@ -804,6 +879,7 @@ void PathStateChanged(KernelState& s, const std::string& path) {
     const std::string uid = PathDevice(s, path);
     if (uid.empty() || !HasDevice(s, uid))
         return;
+    RefreshLivePaths(s, uid);
     KsiNmpDeviceInfo d = ReadDevice(s, uid);
     Save(s, uid, d);
 }
@@ -910,7 +986,6 @@ const NodeRegistration pathStateNode(KSI_NODE_storage_scsifw_paths_state, {
 
 namespace TarnSim::StoragePaths {
 
-namespace {
 bool SetPathState(const std::string& path, uint32_t value) {
     bool found = false;
     WithState(
@@ -924,7 +999,6 @@ bool SetPathState(const std::string& path, uint32_t value) {
         true);
     return found;
 }
-}  // namespace
 
 bool FailPath(const std::string& runtimeName) {
     return SetPathState(runtimeName, 2);

@@ -8,6 +8,7 @@
 #include "ksi/storage.h"
 #include "platform/boot.h"
 #include "sim/kernel.h"
+#include "sim/storage_paths.h"
 #include "storage/storage_util.h"
 
 namespace MultipathTest {
@@ -132,8 +133,7 @@ uint32_t MultipathHostTest::KernelPathState(const std::string& path) {
 }
 
 void MultipathHostTest::SetKernelPathState(const std::string& path, uint32_t value) {
-    TarnSim::WithState([&](TarnSim::KernelState& s) { s.Put(KSI_NODE_storage_scsifw_paths_state, {path}, KsiStorageValue{value}); },
-                       true);
+    ASSERT_TRUE(TarnSim::StoragePaths::SetPathState(path, value)) << path;
 }
 
 std::vector<std::string> MultipathHostTest::StoreIds() {
