@@ -857,12 +857,11 @@ void ClaimNewPath(KernelState& s, const DeviceSpec& device, const PathSpec& path
 void ReleasePath(KernelState& s, const std::string& uid, const std::string& path) {
     if (!s.Remove(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {uid, path}) || !HasDevice(s, uid))
         return;
+    RefreshLivePaths(s, uid);
     if (s.Instances(kNmpModule, KSI_NMP_NODE_DEVICE_PATHS, {uid}).empty()) {
         s.Remove(kNmpModule, KSI_NMP_NODE_DEVICE, {uid});
-        RefreshLivePaths(s, uid);
         return;
     }
-    RefreshLivePaths(s, uid);
     KsiNmpDeviceInfo d = ReadDevice(s, uid);
     if (Text(d.preferred) == path)
         Set(d.preferred, "");
