@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "hostctl/exception.h"
+#include "platform/misc.h"
 #include "sim/storage_paths.h"
 #include "storage/nmp_device_config_impl.h"
 #include "storage/scsi_path_impl.h"
@@ -186,6 +187,39 @@ TEST_F(MultipathHostTest, AnUnclaimedPathLeavesTheWorkingSetAndComesBackWithItsS
     storage.ClaimPaths(HostCtl::Storage::MP, "hbx2", 0, -1, 0);
     EXPECT_EQ(Working(kRrLun), Paths{kOpt1});
     ASSERT_TRUE(TarnSim::StoragePaths::RestorePath(kOpt0));
+    EXPECT_EQ(Working(kRrLun), (Paths{kOpt0, kOpt1}));
+}
+
+// The fabric as the profile has it, with kOpt1's entry replaced by `entry`.
+std::string HardwareWith(const std::string& entry) {
+    std::string profile = Profile();
+    const std::string original = R"({"adapter": "hbx2", "target": 0, "lun": 0, "priority": 50})";
+    const size_t at = profile.find(original);
+    return at == std::string::npos ? "" : profile.replace(at, original.size(), entry);
+}
+
+TEST_F(MultipathHostTest, RescansUpdateTheWorkingPathsWithTheFabricsStatesAndDropGonePaths) {
+    const std::string dead = HardwareWith(R"({"adapter": "hbx2", "target": 0, "lun": 0, "state": "dead"})");
+    ASSERT_FALSE(dead.empty());
+    HostCtl::Misc::WriteHostFileAtomic("/var/lib/tarnsim/profile.json", dead);
+    EXPECT_EQ(storage.RescanAdapters("hbx2", "update", true), "");
+    EXPECT_EQ(KernelPathState(kOpt1), 2u);
+    EXPECT_EQ(Working(kRrLun), (Paths{kOpt0, kOpt2}));
+    HostCtl::Misc::WriteHostFileAtomic("/var/lib/tarnsim/profile.json", Profile());
+    EXPECT_EQ(storage.RescanAdapters("hbx2", "update", true), "");
+    EXPECT_EQ(Working(kRrLun), (Paths{kOpt0, kOpt1, kOpt2}));
+    // A path that left the fabric leaves the device's paths; it comes back
+    // with the hardware, claimed and live.
+    // (moved behind an adapter the host does not have)
+    HostCtl::Misc::WriteHostFileAtomic("/var/lib/tarnsim/profile.json",
+                                       HardwareWith(R"({"adapter": "hbx9", "target": 0, "lun": 0})"));
+    EXPECT_EQ(storage.RescanAdapters("hbx2", "delete", true), "");
+    EXPECT_FALSE(storage.GetPathByName(kOpt1));
+    EXPECT_EQ(Working(kRrLun), (Paths{kOpt0, kOpt2}));
+    ASSERT_TRUE(TarnSim::StoragePaths::FailPath(kOpt2));
+    EXPECT_EQ(Working(kRrLun), Paths{kOpt0});
+    HostCtl::Misc::WriteHostFileAtomic("/var/lib/tarnsim/profile.json", Profile());
+    EXPECT_EQ(storage.RescanAdapters("hbx2", "add", true), "");
     EXPECT_EQ(Working(kRrLun), (Paths{kOpt0, kOpt1}));
 }
 
