@@ -106,6 +106,20 @@ TARN_ReturnStatus Backend::HasInstance(const char* module, uint32_t node, const 
     return st;
 }
 
+TARN_ReturnStatus Backend::ListNames(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
+                                     std::vector<std::string>* out) {
+    std::vector<KSI_Param> keys;
+    TARN_ReturnStatus st = List(module, node, instance, &keys);
+    out->clear();
+    if (st == TARN_OK) {
+        // The keys are ours: move their text rather than copy it.
+        out->reserve(keys.size());
+        for (auto& k : keys)
+            out->push_back(k.kind == KSI_Param::Integer ? std::to_string(k.number) : std::move(k.text));
+    }
+    return st;
+}
+
 namespace {
 // Answers when no kernel registered itself: every call fails, loudly once.
 class NoKernel : public Backend {
@@ -224,6 +238,12 @@ void Sysinfo::SetMark() {
     _mark = _instance.size();
 }
 void Sysinfo::SetMarkInstance(std::string_view key) {
+    // A walk over siblings replaces the one text key after the mark: its
+    // storage takes the next key without a new allocation.
+    if (_instance.size() == _mark + 1 && _instance.back().kind == KSI_Param::String) {
+        _instance.back().text.assign(key);
+        return;
+    }
     _instance.resize(_mark);
     AddInstancePath(key);
 }
@@ -329,16 +349,10 @@ TARN_ReturnStatus Sysinfo::ListRaw(std::vector<KSI_Param>& out) {
 
 TARN_ReturnStatus Sysinfo::List(std::vector<std::string>& out) {
     TarnCtl::Lib::TarnCtlKevtLib kevt;
-    std::vector<KSI_Param> keys;
-    TARN_ReturnStatus st = ListRaw(keys);
-    out.clear();
-    if (st == TARN_OK) {
-        // The keys are ours: move their text rather than copy it.
-        out.reserve(keys.size());
-        for (auto& k : keys)
-            out.push_back(k.kind == KSI_Param::Integer ? std::to_string(k.number) : std::move(k.text));
+    TARN_ReturnStatus st = Platform::Kernel::GetBackend().ListNames(Module(), _node, _instance, &out);
+    if (st == TARN_OK)
         return st;
-    }
+    out.clear();
     HostCtl::Lib::KevtMessage msg;
     kevt.KevtsToKevtMessage(msg);
     return Finish(st, msg);

@@ -667,50 +667,13 @@ public:
 
     TARN_ReturnStatus List(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
                            std::vector<KSI_Param>* out) override {
-        std::string_view mod = module ? module : "";
-        if (!out)
-            return TARN_BAD_PARAM;
-        Guard g;
-        Kernel& k = K();
-        static const std::vector<KSI_Param> noInputs;
-        auto run = [&]() -> TARN_ReturnStatus {
-            const NodeHandler* h = FindHandler(mod, node);
-            if (!h || !h->list) {
-                // Plain listing: straight from the level's keys, one copy each.
-                out->clear();
-                if (const Level* level = k.data.LevelOf(mod, node, ToPath(instance))) {
-                    const auto& keys = level->Keys();
-                    out->resize(keys.size());
-                    for (size_t i = 0; i < keys.size(); ++i)
-                        (*out)[i].text.assign(keys[i]);
-                }
-                return TARN_OK;
-            }
-            Call c{mod, node, ToPath(instance), noInputs, k.state};
-            std::vector<std::string> keys;
-            TARN_ReturnStatus st = h->list(c, &keys);
-            if (st == TARN_OK) {
-                out->clear();
-                out->reserve(keys.size());
-                for (auto& key : keys) {
-                    KSI_Param p;
-                    p.text = std::move(key);
-                    out->push_back(std::move(p));
-                }
-            }
-            return st;
-        };
-        return Guarded("List", [&]() -> TARN_ReturnStatus {
-            k.Sync();
-            if (!k.MayFault(mod, node, KernelOp::List))
-                return run();
-            return k.Exclusive([&]() -> TARN_ReturnStatus {
-                TARN_ReturnStatus st;
-                if (k.TakeFault(mod, node, KernelOp::List, instance, &st))
-                    return st;
-                return run();
-            });
-        });
+        return ListKeys(module, node, instance, out);
+    }
+
+    // The same keys as text, copied once from the level into the caller's strings.
+    TARN_ReturnStatus ListNames(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
+                                std::vector<std::string>* out) override {
+        return ListKeys(module, node, instance, out);
     }
 
     TARN_ReturnStatus HasInstance(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
@@ -738,6 +701,63 @@ public:
                 return st;
         }
         return Backend::HasInstance(module, node, instance, key, found);
+    }
+
+private:
+    static void PutKeys(const std::vector<std::string_view>& keys, std::vector<KSI_Param>* out) {
+        out->clear();
+        out->resize(keys.size());
+        for (size_t i = 0; i < keys.size(); ++i)
+            (*out)[i].text.assign(keys[i]);
+    }
+    static void PutKeys(const std::vector<std::string_view>& keys, std::vector<std::string>* out) {
+        out->assign(keys.begin(), keys.end());
+    }
+    static void PutKeys(std::vector<std::string>&& keys, std::vector<KSI_Param>* out) {
+        out->clear();
+        out->resize(keys.size());
+        for (size_t i = 0; i < keys.size(); ++i)
+            (*out)[i].text = std::move(keys[i]);
+    }
+    static void PutKeys(std::vector<std::string>&& keys, std::vector<std::string>* out) { *out = std::move(keys); }
+
+    static inline const std::vector<std::string_view> kNoKeys;
+
+    // List and ListNames: one walk, the keys put into either kind of list.
+    template <class Out>
+    TARN_ReturnStatus ListKeys(const char* module, uint32_t node, const std::vector<KSI_Param>& instance, Out* out) {
+        std::string_view mod = module ? module : "";
+        if (!out)
+            return TARN_BAD_PARAM;
+        Guard g;
+        Kernel& k = K();
+        static const std::vector<KSI_Param> noInputs;
+        auto run = [&]() -> TARN_ReturnStatus {
+            const NodeHandler* h = FindHandler(mod, node);
+            if (!h || !h->list) {
+                // Plain listing: straight from the level's keys, one copy each.
+                const Level* level = k.data.LevelOf(mod, node, ToPath(instance));
+                PutKeys(level ? level->Keys() : kNoKeys, out);
+                return TARN_OK;
+            }
+            Call c{mod, node, ToPath(instance), noInputs, k.state};
+            std::vector<std::string> keys;
+            TARN_ReturnStatus st = h->list(c, &keys);
+            if (st == TARN_OK)
+                PutKeys(std::move(keys), out);
+            return st;
+        };
+        return Guarded("List", [&]() -> TARN_ReturnStatus {
+            k.Sync();
+            if (!k.MayFault(mod, node, KernelOp::List))
+                return run();
+            return k.Exclusive([&]() -> TARN_ReturnStatus {
+                TARN_ReturnStatus st;
+                if (k.TakeFault(mod, node, KernelOp::List, instance, &st))
+                    return st;
+                return run();
+            });
+        });
     }
 };
 

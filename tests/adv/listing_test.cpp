@@ -5,6 +5,7 @@
 #include "adv_fixture.h"
 #include "sim_edits.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -57,6 +58,13 @@ protected:
     static void PutRecord(const char* branch, const char* option, const Ksi::Adv::IntOption& r) {
         TarnSim::WithState([&](TarnSim::KernelState& s) { s.Put(KSI_NODE_config_intOpts, {branch, option}, r); },
                            true);
+    }
+    // The record with its description made of `length` times `c`.
+    static void PutDescription(const char* branch, const char* option, size_t length, char c) {
+        Ksi::Adv::IntOption r = Record(branch, option);
+        std::memset(r.description, 0, sizeof(r.description));
+        std::memset(r.description, c, std::min(length, sizeof(r.description)));
+        PutRecord(branch, option, r);
     }
     static std::string Printed(AdvancedIntegerOption& o) {
         std::ostringstream out;
@@ -205,6 +213,122 @@ TEST_F(ListingTest, AnOptionWhoseRecordCannotBeReadIsSkipped) {
     EXPECT_EQ(log.Count("AdvancedOptionBranchImpl: Skipping option Mem/IdleTax: ", Platform::Log::Level::Warning), 1u);
     // The next listing has it again.
     EXPECT_EQ(ListedValue("Mem", "IdleTax"), 75);
+}
+
+TEST_F(ListingTest, EveryListedOptionShowsExactlyItsKernelRecord) {
+    size_t integers = 0, strings = 0;
+    for (const auto& branch : AdvancedOptionBranchImpl::GetKernelBranchNames()) {
+        for (auto& listed : AdvancedOptionBranchImpl(branch).GetOptions(true)) {
+            const std::string name = listed->GetName();
+            SCOPED_TRACE(branch + "/" + name);
+            EXPECT_EQ(listed->GetOptionPath(), "/" + branch + "/" + name);
+            auto impact = [](const auto& r) {
+                return r.rebootRequired ? "reboot" : r.maintenanceModeRequired ? "maintenance-mode" : "none";
+            };
+            if (auto* o = dynamic_cast<AdvancedIntegerOption*>(listed.get())) {
+                ++integers;
+                Ksi::Adv::IntOption r = Record(branch.c_str(), name.c_str());
+                EXPECT_EQ(o->GetType(), 0);
+                EXPECT_EQ(o->GetValue(), r.currentValue);
+                EXPECT_EQ(o->GetDefaultValue(), r.defaultValue);
+                EXPECT_EQ(o->GetMinimum(), r.minimum);
+                EXPECT_EQ(o->GetMaximum(), r.maximum);
+                EXPECT_EQ(o->GetDescription(), r.description);
+                EXPECT_EQ(o->GetImpact(), impact(r));
+                EXPECT_EQ(o->IsHidden(), r.hidden != 0);
+                EXPECT_EQ(o->IsHostSpecific(), r.hostSpecific != 0);
+                continue;
+            }
+            auto* o = dynamic_cast<AdvancedStringOption*>(listed.get());
+            ASSERT_TRUE(o);
+            ++strings;
+            Ksi::Adv::StrOption r{};
+            TarnSim::WithState([&](TarnSim::KernelState& s) {
+                ASSERT_TRUE(s.Read(KSI_NODE_config_strOpts, {branch, name}, &r));
+            });
+            EXPECT_EQ(o->GetType(), 1);
+            EXPECT_EQ(o->GetValue(), r.currentValue);
+            EXPECT_EQ(o->GetDefaultValue(), r.defaultValue);
+            EXPECT_EQ(o->GetValidCharacters(), r.validCharacters);
+            EXPECT_EQ(o->GetDescription(), r.description);
+            EXPECT_EQ(o->GetImpact(), impact(r));
+            EXPECT_EQ(o->IsHidden(), r.hidden != 0);
+            EXPECT_EQ(o->IsHostSpecific(), r.hostSpecific != 0);
+        }
+    }
+    // The default host's 563 integer and 17 string options, every one listed.
+    EXPECT_EQ(integers, 563u);
+    EXPECT_EQ(strings, 17u);
+}
+
+TEST_F(ListingTest, DescriptionsOfEveryLengthAreExactThroughListingAndRefresh) {
+    // Short ones stay with the option, longer ones do not: both sides of
+    // that and the longest the record holds, each after a longer and after a
+    // shorter one.
+    const size_t lengths[] = {0, 1, 95, 96, 97, 200, Ksi::Adv::kDescriptionLength, 96, 0, 97, 1};
+    auto listed = Listed("Mem", "IdleTax");
+    ASSERT_TRUE(listed);
+    char c = 'a';
+    for (size_t length : lengths) {
+        SCOPED_TRACE(length);
+        PutDescription("Mem", "IdleTax", length, c);
+        const std::string expected(length, c);
+        auto fresh = Listed("Mem", "IdleTax");
+        ASSERT_TRUE(fresh);
+        EXPECT_EQ(fresh->GetDescription(), expected);
+        EXPECT_EQ(Int("/Mem/IdleTax")->GetDescription(), expected);
+        // The option of the first listing takes each in turn.
+        listed->Refresh();
+        EXPECT_EQ(listed->GetDescription(), expected);
+        ++c;
+    }
+}
+
+TEST_F(ListingTest, OptionsOfEachKindCastToTheirOwnInterfaceOnly) {
+    TarnCtl::Adv::UserAdvancedOptionImpl users;
+    users.AddUserIntegerOption("Retries", "How often", 5, 1, 10, HostCtl::Adv::USER_OPT_REBOOT_REQUIRED);
+    users.AddUserStringOption("Motto", std::string(300, 'm'), "hello", HostCtl::Adv::USER_OPT_MAINTENANCE_MODE_REQUIRED);
+    struct Row {
+        const char* branch;
+        const char* name;
+        bool integer;
+        const char* description;
+        const char* impact;
+    } rows[] = {
+        {"Mem", "IdleTax", true, "Idle memory tax rate in percent", "none"},
+        {"Net", "TcpipDefaultCC", false, "Default congestion control algorithm", "none"},
+        {"UserVars", "Retries", true, "How often", "reboot"},
+        {"UserVars", "Motto", false, nullptr, "maintenance-mode"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.branch) + "/" + row.name);
+        auto branch = AdvancedOptionBranchImpl().GetBranchByName(row.branch);
+        // Through the common option interface, as GetOptions gives them...
+        auto listed = Listed(row.branch, row.name);
+        ASSERT_TRUE(listed);
+        auto* asInt = dynamic_cast<AdvancedIntegerOption*>(listed.get());
+        auto* asStr = dynamic_cast<AdvancedStringOption*>(listed.get());
+        EXPECT_EQ(asInt != nullptr, row.integer);
+        EXPECT_EQ(asStr != nullptr, !row.integer);
+        EXPECT_EQ(listed->GetType(), row.integer ? 0 : 1);
+        EXPECT_EQ(listed->GetDescription(), row.description ? row.description : std::string(300, 'm'));
+        EXPECT_EQ(listed->GetImpact(), row.impact);
+        if (asInt) EXPECT_EQ(static_cast<AdvancedOption*>(asInt), listed.get());
+        if (asStr) EXPECT_EQ(static_cast<AdvancedOption*>(asStr), listed.get());
+        // ...and through the root interface, as a branch's children.
+        bool found = false;
+        for (auto& child : dynamic_cast<TarnCtl::Lib::TarnCtlObject&>(*branch).GetChildren()) {
+            if (child->GetName() != row.name) continue;
+            found = true;
+            EXPECT_EQ(dynamic_cast<AdvancedIntegerOption*>(child.get()) != nullptr, row.integer);
+            EXPECT_EQ(dynamic_cast<AdvancedStringOption*>(child.get()) != nullptr, !row.integer);
+            auto* option = dynamic_cast<AdvancedOption*>(child.get());
+            ASSERT_TRUE(option);
+            EXPECT_EQ(option->GetOptionPath(), std::string("/") + row.branch + "/" + row.name);
+            EXPECT_TRUE(TarnCtl::Util::tarnctl_cast(child.get()));
+        }
+        EXPECT_TRUE(found);
+    }
 }
 
 }  // namespace

@@ -224,6 +224,44 @@ TEST_F(KernelTest, MarkWalksSiblingsBelowOneParent) {
     EXPECT_FALSE(s.IsValidInstance(3L));
 }
 
+TEST_F(KernelTest, MarkWalksTextKeysOfAnyLengthAndKind) {
+    const std::string longer(40, 'q');
+    PutPlain({"dev", longer}, 1);
+    PutPlain({"dev", "s"}, 2);
+    PutPlain({"dev", longer + "r"}, 3);
+    PutPlain({"dev", "9"}, 4);
+    Sysinfo s(kPlain);
+    s.SetModule(kMod);
+    s.SetInstance("dev");
+    s.SetMark();
+    // Long after short and short after long, a number between texts: each
+    // step addresses exactly its own key.
+    struct Step {
+        std::string text;
+        long number;  // used when text is empty
+        uint32_t record;
+    } steps[] = {{longer, 0, 1}, {"s", 0, 2}, {longer + "r", 0, 3}, {"", 9, 4}, {"s", 0, 2}, {longer, 0, 1}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.text.empty() ? std::to_string(step.number) : step.text);
+        if (step.text.empty())
+            s.SetMarkInstance(step.number);
+        else
+            s.SetMarkInstance(step.text);
+        ASSERT_EQ(s.Instance().size(), 2u);
+        EXPECT_EQ(s.Instance().back().AsText(), step.text.empty() ? std::to_string(step.number) : step.text);
+        Rec r{};
+        s.Get(&r, sizeof r);
+        EXPECT_EQ(r.a, step.record);
+    }
+    // A path grown below the mark is cut back to it first.
+    s.AddInstancePath("deeper");
+    s.SetMarkInstance("s");
+    ASSERT_EQ(s.Instance().size(), 2u);
+    Rec r{};
+    s.Get(&r, sizeof r);
+    EXPECT_EQ(r.a, 2u);
+}
+
 TEST_F(KernelTest, ListsGiveDirectChildrenInNaturalOrder) {
     for (const char* k : {"10", "2", "1"})
         PutPlain({"bus", k}, 1);

@@ -407,4 +407,77 @@ TEST_F(ListingTest, ABackendAnsweringOnlyListsIsAskedThroughItsListing) {
     EXPECT_EQ(wrapper.lists, 3);
 }
 
+TEST_F(ListingTest, NameListingsGiveExactlyTheKeysIntoTheCallersList) {
+    const std::string longKey(40, 'l');
+    Put({"grp", longKey});
+    Put({"grp", "b"});
+    Put({"grp", "a"});
+    Sysinfo si(kNode);
+    si.SetModule(kModule);
+    si.SetInstance("grp");
+    // A list that held more and longer names keeps none of them.
+    std::vector<std::string> names{std::string(100, 'x'), "y", "z", "w"};
+    si.List(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b", longKey}));
+    si.List(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b", longKey}));
+
+    // A listing handler's keys come the same way.
+    TarnSim::RegisterNode(kModule, kNode + 2, {.list = [](TarnSim::Call&, std::vector<std::string>* out) {
+        *out = {"made", "up"};
+        return TARN_OK;
+    }});
+    Sysinfo handled(kNode + 2);
+    handled.SetModule(kModule);
+    handled.List(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"made", "up"}));
+
+    // A refused listing leaves no names behind, with or without throwing.
+    TarnTest::FailKernel(kNode, TARN_BUSY, {.module = kModule, .op = TarnSim::KernelOp::List, .count = 2});
+    si.SetThrowOnError(false);
+    names = {"stale"};
+    EXPECT_EQ(si.List(names), TARN_BUSY);
+    EXPECT_TRUE(names.empty());
+    si.SetThrowOnError(true);
+    names = {"stale"};
+    try {
+        si.List(names);
+        ADD_FAILURE() << "a refused listing did not throw";
+    } catch (const TarnCtl::Lib::SysinfoException& e) {
+        EXPECT_EQ(e.GetStatus(), TARN_BUSY);
+    }
+    EXPECT_TRUE(names.empty());
+    si.List(names);
+    EXPECT_EQ(names.size(), 3u);
+}
+
+// A backend that answers List only, with one integer key of its own.
+class IntegerKeyBackend : public TarnTest::ForwardingBackend {
+public:
+    using ForwardingBackend::ForwardingBackend;
+    TARN_ReturnStatus List(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
+                           std::vector<KSI_Param>* out) override {
+        ++lists;
+        TARN_ReturnStatus st = Next().List(m, n, i, out);
+        KSI_Param number;
+        number.kind = KSI_Param::Integer;
+        number.number = -42;
+        if (st == TARN_OK)
+            out->push_back(number);
+        return st;
+    }
+    int lists = 0;
+};
+
+TEST_F(ListingTest, NameListingsThroughABackendAnsweringOnlyListsSeeItsKeys) {
+    Put({"x"});
+    Put({"y"});
+    IntegerKeyBackend wrapper(&Platform::Kernel::GetBackend());
+    Platform::Kernel::Backend* before = Platform::Kernel::SetBackend(&wrapper);
+    const std::vector<std::string> names = List();
+    Platform::Kernel::SetBackend(before);
+    EXPECT_EQ(names, (std::vector<std::string>{"x", "y", "-42"}));
+    EXPECT_EQ(wrapper.lists, 1);
+}
+
 }  // namespace

@@ -61,11 +61,11 @@ std::vector<std::unique_ptr<HostCtl::Adv::AdvancedOption>> AdvancedOptionBranchI
         // The record is read straight into the option that keeps it.
         auto option = std::make_unique<AdvancedIntegerOptionImpl>(_branchName, std::move(name));
         try {
-            ints.SetMarkInstance(option->GetName());
+            ints.SetMarkInstance(option->OptionName());
             option->ReadFrom(ints);
         } catch (const HostCtlException& e) {
             TarnCtl_LogWarnInt("%s: Skipping option %s/%s: %s\n", "AdvancedOptionBranchImpl",
-                               _branchName.c_str(), option->GetName().c_str(), e.GetDetailedMessage().c_str());
+                               _branchName.c_str(), option->OptionName().c_str(), e.GetDetailedMessage().c_str());
             continue;
         }
         if (!includeHidden && option->IsHidden()) continue;

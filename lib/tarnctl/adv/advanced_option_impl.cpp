@@ -168,7 +168,7 @@ std::string AdvancedOptionImpl::GetOptionPath() { return "/" + _branchName + "/"
 
 std::string AdvancedOptionImpl::GetDescription() {
     EnsureFresh();
-    return _description;
+    return _description.Str();
 }
 
 bool AdvancedOptionImpl::IsHostSpecific() {
@@ -187,11 +187,11 @@ const char* AdvancedOptionImpl::ImpactOf(bool reboot, bool maintenance) {
     return "none";
 }
 
-void AdvancedOptionImpl::FillCommon(bool hidden, std::string description, bool hostSpecific,
-                                    std::string impact) {
+void AdvancedOptionImpl::FillCommon(bool hidden, std::string_view description, bool hostSpecific,
+                                    std::string_view impact) {
     FillFlags(hidden, hostSpecific);
-    _description = std::move(description);
-    _impact = std::move(impact);
+    _description.Assign(description);
+    _impact = ImpactOf(impact == "reboot", impact == "maintenance-mode");
 }
 
 std::unique_ptr<HostCtl::Adv::AdvancedOption> AdvancedOptionImpl::FindOption(const std::string& path) {
@@ -272,37 +272,27 @@ AdvancedIntegerOptionImpl::AdvancedIntegerOptionImpl(std::string branchName, std
     : IntegerOptionImpl(std::move(branchName), std::move(optionName)) {}
 
 TARN_ReturnStatus AdvancedIntegerOptionImpl::ReadFrom(Util::Sysinfo& node) {
-    TARN_ReturnStatus st = node.Get(&_record, sizeof(_record));
+    // Not zeroed first: a kernel that hands out a record fills all of it.
+    Ksi::Adv::IntOption record;
+    TARN_ReturnStatus st = node.Get(&record, sizeof(record));
     if (st == TARN_OK) {
-        Fill();
+        Fill(record);
         _stale = false;
     }
     return st;
 }
 
-void AdvancedIntegerOptionImpl::Fill() {
-    const Ksi::Adv::IntOption& r = _record;
+void AdvancedIntegerOptionImpl::Fill(const Ksi::Adv::IntOption& r) {
     _default = r.defaultValue;
     _minimum = r.minimum;
     _maximum = r.maximum;
     _value = r.currentValue;
-    FillFlags(r.hidden != 0, r.hostSpecific != 0);
-}
-
-std::string AdvancedIntegerOptionImpl::GetDescription() {
-    EnsureFresh();
-    return RecordText(_record.description, sizeof(_record.description));
-}
-
-std::string AdvancedIntegerOptionImpl::GetImpact() {
-    EnsureFresh();
-    return ImpactOf(_record.rebootRequired, _record.maintenanceModeRequired);
+    FillCommonFrom(r);
 }
 
 void AdvancedIntegerOptionImpl::RefreshInt() {
     // A failed read leaves the option as it was.
-    _record = ReadRecord<Ksi::Adv::IntOption>(KSI_NODE_config_intOpts, *this);
-    Fill();
+    Fill(ReadRecord<Ksi::Adv::IntOption>(KSI_NODE_config_intOpts, *this));
 }
 
 int64_t AdvancedIntegerOptionImpl::WriteKernel(int64_t value) {
@@ -352,8 +342,7 @@ void AdvancedStringOptionImpl::Fill(const Ksi::Adv::StrOption& r) {
     _default = RecordText(r.defaultValue, sizeof(r.defaultValue));
     _validCharacters = RecordText(r.validCharacters, sizeof(r.validCharacters));
     _value = RecordText(r.currentValue, sizeof(r.currentValue));
-    FillCommon(r.hidden != 0, RecordText(r.description, sizeof(r.description)), r.hostSpecific != 0,
-               ImpactOf(r.rebootRequired, r.maintenanceModeRequired));
+    FillCommonFrom(r);
 }
 
 void AdvancedStringOptionImpl::RefreshInt() {

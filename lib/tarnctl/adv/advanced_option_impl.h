@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "hostctl/adv.h"
 #include "ksi/adv.h"
@@ -13,6 +15,29 @@
 #include "platform/sysinfo.h"
 
 namespace TarnCtl::Adv {
+
+// An option's description: kept in the option itself when short, as nearly
+// all are, and on the heap only when longer, so that listing options does not
+// allocate a text for each.
+class DescriptionText {
+public:
+    void Assign(std::string_view text) {
+        if (text.size() <= kInline) {
+            std::memcpy(_inline, text.data(), text.size());
+            _long.clear();
+        } else {
+            _long.assign(text);
+        }
+        _size = text.size();
+    }
+    std::string Str() const { return _size <= kInline ? std::string(_inline, _size) : _long; }
+
+private:
+    static constexpr size_t kInline = 96;
+    size_t _size = 0;
+    char _inline[kInline];
+    std::string _long;
+};
 
 class AdvancedOptionImpl : public virtual HostCtl::Adv::AdvancedOption,
                            public TarnCtl::Lib::TarnCtlObject {
@@ -30,6 +55,8 @@ public:
     std::string GetImpact() override;
 
     const std::string& GetBranchName() const { return _branchName; }
+    // The option's name without a copy (GetName returns one).
+    const std::string& OptionName() const { return _optionName; }
 
     // The option at "/Branch/Option" (a user option under "/UserVars/...").
     // Throws "Invalid option name (no slash): " + path, "Unable to find branch "
@@ -49,7 +76,14 @@ protected:
     // The impact text of the record's two flags.
     static const char* ImpactOf(bool reboot, bool maintenance);
     // Sets what every option has besides its value.
-    void FillCommon(bool hidden, std::string description, bool hostSpecific, std::string impact);
+    void FillCommon(bool hidden, std::string_view description, bool hostSpecific, std::string_view impact);
+    // The same from a kernel record (integer or string).
+    template <class Record>
+    void FillCommonFrom(const Record& r) {
+        FillFlags(r.hidden != 0, r.hostSpecific != 0);
+        _description.Assign({r.description, strnlen(r.description, sizeof(r.description))});
+        _impact = ImpactOf(r.rebootRequired, r.maintenanceModeRequired);
+    }
     void FillFlags(bool hidden, bool hostSpecific) {
         _hidden = hidden;
         _hostSpecific = hostSpecific;
@@ -58,15 +92,22 @@ protected:
     bool _stale = true;
     std::string _branchName;
     std::string _optionName;
-    std::string _description;
+    DescriptionText _description;
     bool _hidden = false;
     bool _hostSpecific = false;
-    std::string _impact = "none";
+    const char* _impact = "none";  // one of ImpactOf's texts
 };
 
 // What integer options (kernel and user) share: the cached range and value,
 // their getters and the printed record.
-class IntegerOptionImpl : public HostCtl::Adv::AdvancedIntegerOption, public AdvancedOptionImpl {
+//
+// The bases are in this order, the common option last and direct, so that a
+// cast from the common option to the integer interface (what every listing
+// does to each option) finds both at this class's first two bases and stops
+// there, instead of walking the whole implementation hierarchy.
+class IntegerOptionImpl : public AdvancedOptionImpl,
+                          public HostCtl::Adv::AdvancedIntegerOption,
+                          public virtual HostCtl::Adv::AdvancedOption {
 public:
     using AdvancedOptionImpl::AdvancedOptionImpl;
 
@@ -87,8 +128,10 @@ protected:
 };
 
 // What string options (kernel and user) share: the cached default and value,
-// their getters and the printed record.
-class StringOptionImpl : public HostCtl::Adv::AdvancedStringOption, public AdvancedOptionImpl {
+// their getters and the printed record. Bases ordered as IntegerOptionImpl's.
+class StringOptionImpl : public AdvancedOptionImpl,
+                         public HostCtl::Adv::AdvancedStringOption,
+                         public virtual HostCtl::Adv::AdvancedOption {
 public:
     using AdvancedOptionImpl::AdvancedOptionImpl;
 
@@ -115,9 +158,6 @@ public:
     // option is filled and not stale. With throwing off, the status says why not.
     TARN_ReturnStatus ReadFrom(Util::Sysinfo& node);
 
-    // Both stay in the record until asked for (a listing rarely shows them).
-    std::string GetDescription() override;
-    std::string GetImpact() override;
     void LoadConfig() override;
     void SetToDefault() override;
     void UpdateValueToCstore() override;
@@ -128,13 +168,12 @@ protected:
     void RefreshInt() override;
 
 private:
-    // Takes the numbers and flags out of `_record`.
-    void Fill();
+    // Keeps what the option shows of the record, not the record itself (most
+    // of it is room for a description few options fill).
+    void Fill(const Ksi::Adv::IntOption& record);
     // Writes `value` to the kernel and returns the value it kept; a refusal
     // throws SysinfoException.
     int64_t WriteKernel(int64_t value);
-
-    Ksi::Adv::IntOption _record{};
 };
 
 class AdvancedStringOptionImpl : public StringOptionImpl {

@@ -71,6 +71,11 @@ public:
     virtual TARN_ReturnStatus List(const char* module, uint32_t node,
                                    const std::vector<KSI_Param>& instance,
                                    std::vector<KSI_Param>* out) = 0;
+    // The keys List would return below `instance`, as text (an integer key
+    // as its decimal text), straight into *out. This default lists and
+    // converts; a backend that keeps its keys as text overrides it.
+    virtual TARN_ReturnStatus ListNames(const char* module, uint32_t node, const std::vector<KSI_Param>& instance,
+                                        std::vector<std::string>* out);
     // Whether `key` is one of the instances List would return below
     // `instance`, as *found. This default lists and looks; a backend that can
     // answer without a listing of every instance overrides it.
