@@ -119,7 +119,9 @@ std::unique_ptr<HostCtl::Adv::AdvancedOption> AdvancedOptionBranchImpl::GetOptio
 std::vector<std::unique_ptr<HostCtl::Adv::AdvancedOptionBranch>> AdvancedOptionBranchImpl::GetBranches() {
     std::vector<std::unique_ptr<HostCtl::Adv::AdvancedOptionBranch>> out;
     if (!IsRoot()) return out;
-    for (auto& name : GetKernelBranchNames())
+    auto names = GetKernelBranchNames();
+    out.reserve(names.size() + 1);
+    for (auto& name : names)
         out.push_back(std::make_unique<AdvancedOptionBranchImpl>(std::move(name)));
     out.push_back(std::make_unique<AdvancedUserOptionBranchImpl>());
     return out;
