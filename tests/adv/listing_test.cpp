@@ -222,8 +222,13 @@ TEST_F(ListingTest, EveryListedOptionShowsExactlyItsKernelRecord) {
             const std::string name = listed->GetName();
             SCOPED_TRACE(branch + "/" + name);
             EXPECT_EQ(listed->GetOptionPath(), "/" + branch + "/" + name);
-            auto impact = [](const auto& r) {
-                return r.rebootRequired ? "reboot" : r.maintenanceModeRequired ? "maintenance-mode" : "none";
+            // What records of both kinds hold beside their values.
+            auto common = [](auto* o, const auto& r) {
+                EXPECT_EQ(o->GetDescription(), r.description);
+                EXPECT_EQ(o->GetImpact(),
+                          r.rebootRequired ? "reboot" : r.maintenanceModeRequired ? "maintenance-mode" : "none");
+                EXPECT_EQ(o->IsHidden(), r.hidden != 0);
+                EXPECT_EQ(o->IsHostSpecific(), r.hostSpecific != 0);
             };
             if (auto* o = dynamic_cast<AdvancedIntegerOption*>(listed.get())) {
                 ++integers;
@@ -233,10 +238,7 @@ TEST_F(ListingTest, EveryListedOptionShowsExactlyItsKernelRecord) {
                 EXPECT_EQ(o->GetDefaultValue(), r.defaultValue);
                 EXPECT_EQ(o->GetMinimum(), r.minimum);
                 EXPECT_EQ(o->GetMaximum(), r.maximum);
-                EXPECT_EQ(o->GetDescription(), r.description);
-                EXPECT_EQ(o->GetImpact(), impact(r));
-                EXPECT_EQ(o->IsHidden(), r.hidden != 0);
-                EXPECT_EQ(o->IsHostSpecific(), r.hostSpecific != 0);
+                common(o, r);
                 continue;
             }
             auto* o = dynamic_cast<AdvancedStringOption*>(listed.get());
@@ -250,10 +252,7 @@ TEST_F(ListingTest, EveryListedOptionShowsExactlyItsKernelRecord) {
             EXPECT_EQ(o->GetValue(), r.currentValue);
             EXPECT_EQ(o->GetDefaultValue(), r.defaultValue);
             EXPECT_EQ(o->GetValidCharacters(), r.validCharacters);
-            EXPECT_EQ(o->GetDescription(), r.description);
-            EXPECT_EQ(o->GetImpact(), impact(r));
-            EXPECT_EQ(o->IsHidden(), r.hidden != 0);
-            EXPECT_EQ(o->IsHostSpecific(), r.hostSpecific != 0);
+            common(o, r);
         }
     }
     // The default host's 563 integer and 17 string options, every one listed.

@@ -376,21 +376,29 @@ TEST_F(ListingTest, InstanceChecksCountAsListingsForFaults) {
     EXPECT_TRUE(TarnSim::Faults().empty());
 }
 
-// A backend that answers List only: the default instance check lists through it.
+// A backend that answers List only, adding one key of its own ("from-the-wrapper"
+// unless given): the default instance check and name listing go through it.
 class ListOnlyBackend : public TarnTest::ForwardingBackend {
 public:
-    using ForwardingBackend::ForwardingBackend;
+    explicit ListOnlyBackend(Platform::Kernel::Backend* next, KSI_Param extra = TextKey("from-the-wrapper"))
+        : ForwardingBackend(next), _extra(std::move(extra)) {}
     TARN_ReturnStatus List(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
                            std::vector<KSI_Param>* out) override {
         ++lists;
         TARN_ReturnStatus st = Next().List(m, n, i, out);
-        KSI_Param extra;
-        extra.text = "from-the-wrapper";
         if (st == TARN_OK)
-            out->push_back(extra);
+            out->push_back(_extra);
         return st;
     }
+    static KSI_Param TextKey(const std::string& text) {
+        KSI_Param p;
+        p.text = text;
+        return p;
+    }
     int lists = 0;
+
+private:
+    KSI_Param _extra;
 };
 
 TEST_F(ListingTest, ABackendAnsweringOnlyListsIsAskedThroughItsListing) {
@@ -451,28 +459,13 @@ TEST_F(ListingTest, NameListingsGiveExactlyTheKeysIntoTheCallersList) {
     EXPECT_EQ(names.size(), 3u);
 }
 
-// A backend that answers List only, with one integer key of its own.
-class IntegerKeyBackend : public TarnTest::ForwardingBackend {
-public:
-    using ForwardingBackend::ForwardingBackend;
-    TARN_ReturnStatus List(const char* m, uint32_t n, const std::vector<KSI_Param>& i,
-                           std::vector<KSI_Param>* out) override {
-        ++lists;
-        TARN_ReturnStatus st = Next().List(m, n, i, out);
-        KSI_Param number;
-        number.kind = KSI_Param::Integer;
-        number.number = -42;
-        if (st == TARN_OK)
-            out->push_back(number);
-        return st;
-    }
-    int lists = 0;
-};
-
 TEST_F(ListingTest, NameListingsThroughABackendAnsweringOnlyListsSeeItsKeys) {
     Put({"x"});
     Put({"y"});
-    IntegerKeyBackend wrapper(&Platform::Kernel::GetBackend());
+    KSI_Param number;
+    number.kind = KSI_Param::Integer;
+    number.number = -42;
+    ListOnlyBackend wrapper(&Platform::Kernel::GetBackend(), number);
     Platform::Kernel::Backend* before = Platform::Kernel::SetBackend(&wrapper);
     const std::vector<std::string> names = List();
     Platform::Kernel::SetBackend(before);
