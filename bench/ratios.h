@@ -16,8 +16,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -32,6 +35,49 @@ namespace BenchRatios {
 inline void PrintRatio(const std::string& id, double value, const std::string& what, const std::string& baseline) {
     std::printf("RATIO %s %.2f | %s | %s\n", id.c_str(), value, what.c_str(), baseline.c_str());
     std::fflush(stdout);
+}
+
+// The process's CPU time in seconds. The machine these run on is shared, so
+// wall time mostly measures the wait for a core; CPU time measures the work.
+inline double CpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// CPU seconds per call of `fn` over one batch of at least `minSeconds` (and
+// at least one call).
+template <typename Fn>
+inline double BatchSecondsPerCall(Fn&& fn, double minSeconds) {
+    const double start = CpuSeconds();
+    int reps = 0;
+    double elapsed = 0;
+    do {
+        benchmark::DoNotOptimize(fn());
+        ++reps;
+        elapsed = CpuSeconds() - start;
+    } while (elapsed < minSeconds);
+    return elapsed / reps;
+}
+
+// The shared machine adds noise to any one batch; a batch cannot run faster
+// than its work allows, so the least of several is the cost of the work.
+// The sides compared take turns, so a busy spell hits all of them alike.
+constexpr int kRounds = 5;
+constexpr double kBatchSeconds = 0.06;
+
+// CPU seconds per call of each of `fns`: the least of kRounds interleaved
+// batches, after one warming call each (first touches of a fresh host).
+inline std::vector<double> LeastSecondsPerCall(const std::vector<std::function<void()>>& fns) {
+    for (const auto& fn : fns)
+        fn();
+    std::vector<double> best(fns.size(), 0);
+    for (int round = 0; round < kRounds; ++round)
+        for (size_t i = 0; i < fns.size(); ++i) {
+            const double t = BatchSecondsPerCall([&] { return (fns[i](), 0); }, kBatchSeconds);
+            best[i] = round == 0 ? t : std::min(best[i], t);
+        }
+    return best;
 }
 
 // One comparison of two benchmark functions of the program. All five texts
@@ -92,13 +138,16 @@ public:
 
 // The whole of a benchmark program's main. `rootPrefix` is the prefix of the
 // temporary host root the benchmark made; only such a root is removed.
+// `afterRuns` prints what the program worked out itself, after the ratios.
 inline int RunWithRatios(int argc, char** argv, const std::vector<Ratio>& ratios, const std::string& rootPrefix,
-                         bool useCpuTime = false) {
+                         bool useCpuTime = false, const std::function<void()>& afterRuns = {}) {
     Platform::Log::SetStderrLevel(Platform::Log::Level::None);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatios(ratios, useCpuTime);
+    if (afterRuns)
+        afterRuns();
     benchmark::Shutdown();
     if (!rootPrefix.empty() && !Platform::UsingDefaultHostRoot()) {
         std::error_code ec;
@@ -110,8 +159,8 @@ inline int RunWithRatios(int argc, char** argv, const std::vector<Ratio>& ratios
 }
 
 inline int RunWithRatios(int argc, char** argv, std::initializer_list<Ratio> ratios, const std::string& rootPrefix,
-                         bool useCpuTime = false) {
-    return RunWithRatios(argc, argv, std::vector<Ratio>(ratios), rootPrefix, useCpuTime);
+                         bool useCpuTime = false, const std::function<void()>& afterRuns = {}) {
+    return RunWithRatios(argc, argv, std::vector<Ratio>(ratios), rootPrefix, useCpuTime, afterRuns);
 }
 
 // Older form: pairs of function names; the RATIO id and texts are the names.

@@ -39,6 +39,8 @@
 #include "ratios.h"
 
 namespace {
+using BenchRatios::CpuSeconds;
+using BenchRatios::LeastSecondsPerCall;
 
 std::map<std::pair<long, long>, std::string> roots;
 
@@ -126,49 +128,6 @@ size_t RawAdapterReads() {
         n += info.transport != 0;
     }
     return n;
-}
-
-// The process's CPU time in seconds. The machine these run on is shared, so
-// wall time mostly measures the wait for a core; CPU time measures the work.
-double CpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-// CPU seconds per call of `fn` over one batch of at least `minSeconds` (and
-// at least one call).
-template <typename Fn>
-double BatchSecondsPerCall(Fn&& fn, double minSeconds) {
-    const double start = CpuSeconds();
-    int reps = 0;
-    double elapsed = 0;
-    do {
-        benchmark::DoNotOptimize(fn());
-        ++reps;
-        elapsed = CpuSeconds() - start;
-    } while (elapsed < minSeconds);
-    return elapsed / reps;
-}
-
-// The shared machine adds noise to any one batch; a batch cannot run faster
-// than its work allows, so the least of several is the cost of the work.
-// The sides compared take turns, so a busy spell hits all of them alike.
-constexpr int kRounds = 5;
-constexpr double kBatchSeconds = 0.06;
-
-// CPU seconds per call of each of `fns`: the least of kRounds interleaved
-// batches, after one warming call each (first touches of a fresh host).
-std::vector<double> LeastSecondsPerCall(const std::vector<std::function<void()>>& fns) {
-    for (const auto& fn : fns)
-        fn();
-    std::vector<double> best(fns.size(), 0);
-    for (int round = 0; round < kRounds; ++round)
-        for (size_t i = 0; i < fns.size(); ++i) {
-            const double t = BatchSecondsPerCall([&] { return (fns[i](), 0); }, kBatchSeconds);
-            best[i] = round == 0 ? t : std::min(best[i], t);
-        }
-    return best;
 }
 
 // Per-unit cost of each measured run by benchmark, unit and paths per device,
