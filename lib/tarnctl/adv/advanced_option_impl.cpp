@@ -272,8 +272,8 @@ AdvancedIntegerOptionImpl::AdvancedIntegerOptionImpl(std::string branchName, std
     : IntegerOptionImpl(std::move(branchName), std::move(optionName)) {}
 
 TARN_ReturnStatus AdvancedIntegerOptionImpl::ReadFrom(Util::Sysinfo& node) {
-    // Not zeroed first: a kernel that hands out a record fills all of it.
-    Ksi::Adv::IntOption record;
+    // Zeroed: a kernel that hands out a shorter record leaves the rest empty, not indeterminate.
+    Ksi::Adv::IntOption record{};
     TARN_ReturnStatus st = node.Get(&record, sizeof(record));
     if (st == TARN_OK) {
         Fill(record);

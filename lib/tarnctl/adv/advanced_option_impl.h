@@ -35,7 +35,7 @@ public:
 private:
     static constexpr size_t kInline = 96;
     size_t _size = 0;
-    char _inline[kInline];
+    char _inline[kInline]{};
     std::string _long;
 };
 
