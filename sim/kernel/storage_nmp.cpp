@@ -158,7 +158,8 @@ void RefreshLivePaths(KernelState& s, const std::string& uid) {
         s.Write(kModule, kLivePathsNode, {uid}, block.data(), block.size());
 }
 
-// A read of one device's kept paths; valid while the state does not change.
+// A read of one device's kept paths; it views the copy KernelState::Find
+// hands out, so it lives only while few other records are found.
 class LivePaths {
 public:
     struct Path {
